@@ -1,0 +1,22 @@
+#pragma once
+// Folder listings: "+FSDL:" entry lines inside the blocks of an AT+FSDL reply.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/FileInfo.h"
+
+// Cuts the next comma-separated field off the front of `text` (no quoting). When no comma is
+// left the field is empty and `text` stays as it is.
+std::string TakeField(std::string& text);
+
+// One entry text (the line without "+FSDL: " and without its last character). Fields: 2 name in
+// quotes, 3 type, 7 size, 9 date in quotes. Returns nothing when the type or size is not a
+// valid integer (the entry is skipped).
+std::optional<TFileInfo> ParseDirEntry(std::string_view entry);
+
+// All entries of one block, in order. Lines end at each CR; bytes after the last CR are not
+// looked at; lines that do not start with "+FSDL:" are skipped.
+std::vector<TFileInfo> ParseListingBlock(const std::uint8_t* b, std::int32_t n);

@@ -1,0 +1,58 @@
+#pragma once
+// Framing of the handset's replies: classification, the echo check, command texts.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "protocol/FileInfo.h"
+
+constexpr std::int32_t maxTempBuf = 4096;
+
+// The acknowledgement of a block: '#', '#', '>', CR, LF.
+inline constexpr std::string_view kBlockAck = "##>\r\n";
+
+// A control byte, as the engine counts them: any byte below 20 (0x14).
+constexpr bool IsControlByte(std::uint8_t b) { return b < 20; }
+
+// What the receive handler knows about the reply it gathers.
+struct ReplyContext {
+    // A read's header has arrived, so the blocks now due are data blocks: "+FSFR:", a 19-byte
+    // data header announcing the length, raw data, "#OK#". Such a block is complete only when all
+    // its announced data and the "#OK#" behind them are in, whatever the data hold.
+    bool ReadDataExpected = false;
+};
+
+// Classifies the gathered bytes b[0..n-1].
+//  - n == 0: rcEmpty; otherwise the bytes must end in CR LF (else rcIncomplete; one byte never
+//    completes a reply);
+//  - trailing control bytes are ignored, then "OK" -> rcFinal, "##>" -> rcPrompt,
+//    "#OK#" -> rcBlock;
+//  - "+CME ERROR" at the start of a line (start of the bytes, or after CR or LF) -> rcError,
+//    outranking every ending; a plain "ERROR" is not recognised.
+//  - with ctx.ReadDataExpected and a valid data header, see ReplyContext.
+TReplyClass ClassifyReply(const std::uint8_t* b, std::int32_t n, const ReplyContext& ctx = {});
+
+// The echo check. Skips leading control bytes, compares `echo` byte by byte from there.
+// On a match, Strip is the number of leading bytes to remove: the control bytes, the echo and
+// the control bytes that follow it.
+struct EchoCheck {
+    bool Match = false;
+    std::int32_t Strip = 0;
+};
+EchoCheck CheckEcho(const std::uint8_t* b, std::int32_t n, std::string_view echo);
+
+// The command name the watchdog message shows ("ATZ", "+CGMM", ... ; empty for pcNone/pcFSCD).
+std::string_view WatchdogName(TPhoneCommand kind);
+
+// The write command's arguments: -1,"<name>",<type>," ",<size>,<crc unsigned>; empty when the
+// record has no name.
+std::string BuildWriteArgs(const TFileInfo& r);
+
+// Command texts, exactly as they go out on the line.
+std::string CommandATZ();                            // "ATZ\r"
+std::string CommandCGMM();                           // "AT+CGMM\r"
+std::string CommandFSIF();                           // "AT+FSIF\r"
+std::string CommandFSDL(std::string_view dirPath);   // AT+FSDL="<path>"\r\n
+std::string CommandFSFE(std::string_view name);      // AT+FSFE= -1,"<name>"\r\n
+std::string CommandFSFR(std::string_view name);      // AT+FSFR= -1,"<name>"\r\n
+std::string CommandFSFW(const TFileInfo& r);         // AT+FSFW=<BuildWriteArgs>\r\n

@@ -1,0 +1,33 @@
+#pragma once
+// Text helpers shared by the protocol and the window: UTF-8 names, trimming, numbers.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// True when s is valid UTF-8 made of one-, two- and three-byte sequences (the characters of the
+// Basic Multilingual Plane; no surrogates, no overlong forms).
+bool IsValidBmpUtf8(std::string_view s);
+
+// The first `maxChars` characters (code points) of a UTF-8 text; never splits a character.
+std::string CutToChars(std::string_view s, std::size_t maxChars);
+
+// A handset name from the wire: valid BMP UTF-8 cut to 56 characters, or empty when invalid.
+std::string NameFromWire(std::string_view s);
+
+// Removes every character of code 32 or below from both ends.
+std::string_view TrimCtl(std::string_view s);
+
+// The whole text as a decimal integer (optional sign, nothing else). Returns false when it is
+// not a valid number or does not fit.
+bool ParseInt32(std::string_view s, std::int32_t& out);
+bool ParseUInt32(std::string_view s, std::uint32_t& out);
+
+// The handset model from the AT+CGMM reply, or "Extract Err".
+std::string ExtractModel(std::string_view reply);
+
+// A number with `separator` between groups of three digits ("2,048").
+std::string FormatGrouped(std::int64_t value, std::string_view separator);
+
+// done * 100 / total rounded to the nearest integer, a half to the even neighbour. A total of 0
+// counts as complete (100).
+int ProgressPercent(std::int64_t done, std::int64_t total);

@@ -1,0 +1,133 @@
+#include "ui/Dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QString>
+
+namespace Dialogs {
+
+namespace {
+
+Handler& CurrentHandler()
+{
+    static Handler handler;
+    return handler;
+}
+
+QString Shown(const std::string& text)
+{
+    QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return s;
+}
+
+QWidget* Parent()
+{
+    QWidget* w = QApplication::activeWindow();
+    return (w && w->isVisible()) ? w : nullptr;
+}
+
+Answer ShowQt(Kind kind, const std::string& text)
+{
+    const QString title = QApplication::applicationName();
+    QMessageBox box(Parent());
+    box.setWindowTitle(title);
+    box.setText(Shown(text));
+    switch (kind) {
+    case Kind::Error:
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Kind::Information:
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Kind::Plain:
+        box.setIcon(QMessageBox::NoIcon);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Kind::YesNo:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    case Kind::YesNoYesToAll:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll);
+        break;
+    }
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (!clicked)
+        return (kind == Kind::YesNo || kind == Kind::YesNoYesToAll) ? Answer::Closed : Answer::Ok;
+    switch (box.standardButton(clicked)) {
+    case QMessageBox::Yes: return Answer::Yes;
+    case QMessageBox::No: return Answer::No;
+    case QMessageBox::YesToAll: return Answer::YesToAll;
+    default: break;
+    }
+    // Escape on a question box reports the No button; a box closed by its frame has none.
+    return Answer::Ok;
+}
+
+} // namespace
+
+void SetHandler(Handler handler) { CurrentHandler() = std::move(handler); }
+
+Answer Show(Kind kind, const std::string& text)
+{
+    if (CurrentHandler())
+        return CurrentHandler()(kind, text);
+    return ShowQt(kind, text);
+}
+
+Recorder::Recorder()
+{
+    SetHandler([this](Kind kind, const std::string& text) { return Answer_(kind, text); });
+}
+
+Recorder::~Recorder() { SetHandler({}); }
+
+std::vector<std::string> Recorder::Texts() const
+{
+    std::vector<std::string> texts;
+    for (const Entry& e : shown_)
+        texts.push_back(e.text);
+    return texts;
+}
+
+Answer Recorder::Answer_(Kind kind, const std::string& text)
+{
+    shown_.push_back({kind, text});
+    if (next_ < answers_.size())
+        return answers_[next_++];
+    return (kind == Kind::YesNo || kind == Kind::YesNoYesToAll) ? Answer::Yes : Answer::Ok;
+}
+
+} // namespace Dialogs
+
+namespace WaitCursor {
+
+namespace {
+int depth = 0;
+}
+
+void Hourglass()
+{
+    if (depth == 0 && QApplication::instance())
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    depth = 1;
+}
+
+void Arrow()
+{
+    if (depth == 0)
+        return;
+    depth = 0;
+    if (QApplication::instance())
+        QApplication::restoreOverrideCursor();
+}
+
+bool Showing() { return depth != 0; }
+
+} // namespace WaitCursor

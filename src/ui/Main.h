@@ -1,0 +1,241 @@
+#pragma once
+// TForm_Main: the program's main window. It owns the program's state and behaviour; its member
+// functions are defined in the file of the folder that owns each concern:
+//   phone/CommandEngine.cpp   sending, receiving, the echo check, the watchdog, the waiting loop
+//   phone/ReplyDispatch.cpp   ProcessReply
+//   phone/Listing.cpp         folder listing into the phone list
+//   phone/FileRead.cpp        file read: header, data blocks, the end of a read
+//   phone/FileWrite.cpp       file write prompts and blocks, the end of a write and an erase
+//   ui/Panes.cpp              layout, actions, menus, the four views and the enabling rules
+//   ui/Connection.cpp         creation, first show, destruction, Reconnect, start-up replies
+//   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Delete, Reload, home folder
+//   ui/DragDrop.cpp           files dropped from other programs
+//   ui/MenuCommands.cpp       COM setup, About and Log menu entries
+//   midlet/Installer.cpp      Copy As MIDlet
+//   smaf/Preview.cpp          Play MMF / Stop MMF
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QMainWindow>
+
+#include "protocol/FileInfo.h"
+
+class QAction;
+class QCloseEvent;
+class QDragEnterEvent;
+class QDragLeaveEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class QFileSystemModel;
+class QLabel;
+class QMenu;
+class QMimeData;
+class QShowEvent;
+class QSplitter;
+class QTimer;
+class QToolBar;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QStatusBar;
+class QWidget;
+class TCommPortDriver;
+
+// A phone list item owns its record; it is destroyed with the item.
+TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
+
+class TForm_Main : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm_Main(QWidget* parent = nullptr);
+    ~TForm_Main() override;
+
+    // ---- command state (phone/CommandEngine.cpp) -------------------------------------------
+    bool ReplyDone = true;
+    TPhoneCommand CurrentCommand = pcNone;
+    std::string LastCommand;
+    std::array<std::uint8_t, 4096> TempBuf{};
+    std::int32_t TempBufPos = 0;
+    TReplyClass ReplyClass = rcEmpty;
+    QTimer* WDTimer = nullptr;
+
+    void SendCommand(TPhoneCommand kind, const std::string& text);
+    void SendATZ();
+    void SendCGMM();
+    void SendFSIF();
+    void SendFSDL();
+    void SendFSFE();
+    void SendFSFR();
+    void SendFSFW();
+    void CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize);
+    void AbortCommand();
+    void WDTimerTimer();
+    // Keeps the window responsive until no command is outstanding (or the program is ending).
+    void WaitReplyDone();
+    // True once the main window is closing: waits end at once and nothing more is sent.
+    bool Closing = false;
+
+    // Test-only: the watchdog interval (4000 ms in the program).
+    void SetWatchdogIntervalForTests(int ms) { WatchdogInterval = ms; }
+    int WatchdogInterval = 4000;
+
+    // ---- reply dispatch (phone/ReplyDispatch.cpp) ------------------------------------------
+    void ProcessReply(const std::uint8_t* reply, std::int32_t count);
+
+    // ---- listing (phone/Listing.cpp) -------------------------------------------------------
+    void ListingBlock(const std::uint8_t* block, std::int32_t count);
+    void AddPhoneFileItem(const TFileInfo& info);
+    void EndListing();
+
+    // ---- file read (phone/FileRead.cpp) ----------------------------------------------------
+    TFileInfo CurrentFile;
+    std::unique_ptr<std::vector<std::uint8_t>> TransferBuffer;   // null: none
+    std::int32_t BufPos = 0;
+    bool ReadHeaderSeen = false;   // the header of the read under way has arrived
+    bool ReadFailed = false;       // the header was refused; the rest of the read is ignored
+    void ReadBlock(const std::uint8_t* block, std::int32_t count);
+    void ReadHeaderBlock(const std::uint8_t* block, std::int32_t count);
+    void ReadDataBlock(const std::uint8_t* block, std::int32_t count);
+    void EndRead();
+    // Sets both progress bars.
+    void ShowProgress(int percent);
+
+    // ---- file write and erase (phone/FileWrite.cpp) -----------------------------------------
+    TFileInfo UploadFile;
+    void WritePrompt();
+    void SendWriteBlock();
+    void EndWrite();
+
+    // ---- panes (ui/Panes.cpp) --------------------------------------------------------------
+    bool PhoneOnline = false;
+    std::string PCDir;
+
+    QWidget* Panel_Phone = nullptr;
+    QLabel* PN_FullDirName = nullptr;
+    QTreeWidget* TreeView_PNDir = nullptr;
+    QSplitter* Splitter_Phone = nullptr;
+    QWidget* Panel_File_Phone = nullptr;
+    QLabel* PN_FullFileName = nullptr;
+    QTreeWidget* ListView_PNFiles = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QWidget* Panel_PC = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QTreeView* ShellTreeView1 = nullptr;
+    QFileSystemModel* ShellModel = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    QTreeWidget* ListView_PCFiles = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    std::array<QLabel*, 4> StatusPanels{};
+
+    QAction* EditSelectAll1 = nullptr;
+    QAction* Action_GoHome = nullptr;
+    QAction* Action_Download = nullptr;
+    QAction* Action_Delete = nullptr;
+    QAction* Action_Reload = nullptr;
+    QAction* Action_Upload = nullptr;
+    QAction* Action_UplodAsMelody = nullptr;
+    QAction* Action_PlayMMF = nullptr;
+    QAction* Action_StopMMF = nullptr;
+    QAction* Action_Reconnect = nullptr;
+    QAction* Action_CopyAsMIDlet = nullptr;
+    QMenu* MenuSetup = nullptr;
+    QMenu* MenuAction = nullptr;
+    QMenu* MenuHelp = nullptr;
+    QAction* miComPortSetup = nullptr;
+    QAction* miHomeDir = nullptr;
+    QAction* miLog = nullptr;
+    QAction* miAbout = nullptr;
+
+    QString PanelText(int panel) const;
+    void SetPanelText(int panel, const QString& text);
+
+    void ShowPhoneDir(const std::string& path);
+    void TreeView_PNDirChange(QTreeWidgetItem* node);
+    static std::string PhoneNodePath(QTreeWidgetItem* node);
+    QTreeWidgetItem* PhoneRootNode() const;
+    void ListView_PNFilesSelectItem();
+    void ListView_PNFilesEnter();
+    void ShellTreeView1Change();
+    // Points the PC tree at a folder; false when it cannot be shown.
+    bool SetShellPath(const std::string& path);
+    std::string ShellSelectedPath() const;
+    void UpdatePlayActions();
+    void UpdatePCActions();
+    void ListView_PCFilesEnter();
+    void ListView_PCFilesExit();
+    void ListView_PCFilesDblClick();
+    void EditSelectAll1Execute();
+    // Records of the selected phone items in list order; PC captions of the selected items.
+    std::vector<TFileInfo> SelectedPhoneRecords() const;
+    std::vector<std::string> SelectedPCNames() const;
+    // Runs an action's handler only when the action is enabled.
+    static bool ActionEnabled(const QAction* action);
+
+    // ---- connection and start-up (ui/Connection.cpp) ----------------------------------------
+    TCommPortDriver* CommPortDriver1 = nullptr;
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    bool FormDestroyed = false;
+    void Action_ReconnectExecute();
+    void StartupReply(TPhoneCommand kind, const std::uint8_t* reply, std::int32_t count);
+
+    // ---- transfer commands (ui/Transfers.cpp) ----------------------------------------------
+    void Action_DownloadExecute();
+    void Action_UploadExecute();
+    void Action_UplodAsMelodyExecute();
+    void Action_DeleteExecute();
+    void Action_ReloadExecute();
+    void Action_GoHomeExecute();
+    void miHomeDirClick();
+    // Returns false when the queue could not be run to its end.
+    bool DownloadFiles(const std::vector<TFileInfo>& queue);
+    bool UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask);
+
+    // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
+    bool DropTargetRegistered = false;
+    bool DragOver(const QPoint& globalPos) const;   // true: over ListView_PNFiles and online
+    void DropDataObject(const QMimeData* data);
+    void DropFileList(const QMimeData* data);
+
+    // ---- menus (ui/MenuCommands.cpp) ------------------------------------------------------
+    void miComPortSetupClick();
+    void miAboutClick();
+    void miLogClick();
+
+    // ---- MIDlet installation (midlet/Installer.cpp) ------------------------------------------
+    void Action_CopyAsMIDletExecute();
+    bool FindStoreFiles(std::array<TFileInfo, 2>& records) const;
+
+    // ---- SMAF preview (smaf/Preview.cpp) -----------------------------------------------------
+    bool MMFPlaying = false;
+    std::unique_ptr<std::vector<std::uint8_t>> SoundData;
+    void SynthInitialize();
+    void SynthShutdown();
+    void Action_PlayMMFExecute();
+    void Action_StopMMFExecute();
+    void StopPreview();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createPanes();
+    void createStatusBar();
+    void createPhoneTree();
+    bool FirstShowDone = false;
+};
+
+// The one main window (set by its constructor, cleared by its destructor).
+extern TForm_Main* Form_Main;

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Tarvel's one entry point for people and CI.
+#   ./tarvel.sh demo    install what is missing, build, start the virtual handset with the demo
+#                       folder and run Tarvel against it
+#   ./tarvel.sh test    install what is missing, build, run the whole test suite
+#   ./tarvel.sh build   install what is missing and build
+#   ./tarvel.sh sanitize  build with AddressSanitizer/UBSan in build-asan and run the tests there
+#   ./tarvel.sh fuzz [seconds]  build the fuzz targets with clang and run each for a while
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="${TARVEL_BUILD_DIR:-$here/build}"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+need_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+base_packages=(g++ cmake make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libasound2-dev)
+
+configure_and_build() {
+    local dir="$1"; shift
+    cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+cmd="${1:-}"
+case "$cmd" in
+build)
+    need_packages "${base_packages[@]}"
+    configure_and_build "$build"
+    ;;
+test)
+    need_packages "${base_packages[@]}"
+    configure_and_build "$build"
+    cd "$build"
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 300
+    ;;
+sanitize)
+    need_packages "${base_packages[@]}"
+    configure_and_build "$here/build-asan" -DTARVEL_SANITIZE=ON
+    cd "$here/build-asan"
+    ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600
+    ;;
+fuzz)
+    need_packages "${base_packages[@]}" clang libclang-rt-14-dev
+    secs="${2:-30}"
+    CC=clang CXX=clang++ configure_and_build "$here/build-fuzz" -DTARVEL_FUZZ=ON -DTARVEL_TESTS=OFF
+    for f in "$here"/build-fuzz/fuzz/fuzz_*; do
+        [ -x "$f" ] || continue
+        name="$(basename "$f")"
+        corpus="$here/build-fuzz/corpus/$name"
+        mkdir -p "$corpus"
+        seeds="$here/fuzz/corpus/${name#fuzz_}"
+        echo "== $name ($secs s)"
+        "$f" -max_total_time="$secs" -print_final_stats=1 "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) 2>&1 | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' || true
+        [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$name found a fault"; exit 1; }
+    done
+    ;;
+demo)
+    need_packages "${base_packages[@]}"
+    configure_and_build "$build"
+    exec "$here/demo/run-demo.sh" "$build/bin"
+    ;;
+*)
+    echo "usage: $0 demo|test|build|sanitize|fuzz [seconds]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,74 @@
+#pragma once
+// The virtual handset: opens a pseudo-terminal and answers the AT file-system commands on its
+// master side exactly as a handset does, serving a folder of the PC as the handset's file
+// system. Used by the demo (tarvel-handset) and by the tests (in-process, on its own thread).
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct HandsetOptions {
+    std::string Root;                  // the folder served as the handset's "/"
+    std::string Model = "TV-1 Virtual";// the AT+CGMM answer
+    bool Echo = true;                  // echo every command first
+    bool EchoCrOnly = false;           // echo a CR LF command with its CR only
+    bool WrongEcho = false;            // echo something else than the command
+    int SilentAfter = -1;              // answer this many commands, then nothing (-1: never)
+    std::string SilentOn;              // answer nothing to commands starting with this text
+    std::string CmeErrorOn;            // "+CME ERROR: 4" to commands starting with this text
+    int CmeErrorAfterBlocks = -1;      // ... after this many blocks of the reply (-1: at once)
+    bool CorruptReadByte = false;      // flip one data byte of a read (the CRC stays)
+    int AnnouncedSizeDelta = 0;        // added to the size a read header announces
+    bool ShortBlock = false;           // the first data block of a read lacks its last byte
+    int LeadInBreaks = 2;              // line breaks before "+FSFR:" of a data block
+    bool BlanksInLength = true;        // the data length field is padded with leading blanks
+    int SplitWrites = 0;               // write every reply in pieces of this many bytes
+    int SplitPauseMs = 0;              // pause between pieces
+    int LineRate = 0;                  // pace output to this many bytes/s (0: as fast as it goes)
+    bool UnsolicitedBlock = false;     // after the next final reply, send a stray "#OK#" block
+    bool UnsolicitedPrompt = false;    // after the next final reply, send a stray "##>" prompt
+    int ReadBlockSize = 2048;          // data bytes per read block (at most 4073)
+    int EntriesPerBlock = 8;           // listing entries per block
+    bool Trace = false;                // every byte received and sent to standard error
+};
+
+class VirtualHandset {
+public:
+    explicit VirtualHandset(HandsetOptions options);
+    ~VirtualHandset();
+    VirtualHandset(const VirtualHandset&) = delete;
+    VirtualHandset& operator=(const VirtualHandset&) = delete;
+
+    // Opens the pseudo-terminal (raw mode). Keeps its own slave descriptor open, so the PC side
+    // can close and reopen the port. False with a reason on failure.
+    bool Open(std::string* error = nullptr);
+    const std::string& SlavePath() const { return slavePath_; }
+
+    // Serves on a thread of its own until Stop (or destruction).
+    void Start();
+    void Stop();
+    // Serves on the caller's thread until `stop` turns true.
+    void Serve(const std::atomic<bool>& stop);
+
+    // Closes the pseudo-terminal for good: the port vanishes under the PC.
+    void Vanish();
+
+    // Changes options between commands (thread-safe).
+    void Update(const std::function<void(HandsetOptions&)>& change);
+    HandsetOptions Options() const;
+
+    // Everything received so far, and the command lines received (each with its terminator).
+    std::string Received() const;
+    std::vector<std::string> Commands() const;
+    void ClearLog();
+
+private:
+    struct Impl;
+    Impl* impl_ = nullptr;
+    std::string slavePath_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+};
