@@ -1,0 +1,162 @@
+// The command engine: one AT command at a time, its reply gathered, classified, checked against
+// the echo and handed to ProcessReply; the watchdog ends a command the handset leaves unanswered.
+#include <cstring>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+
+#include "protocol/Reply.h"
+#include "serial/CPDrv.h"
+#include "ui/Dialogs.h"
+#include "ui/Main.h"
+#include "ui/Unit_Progress.h"
+
+void TForm_Main::WaitReplyDone()
+{
+    // Sleeps in the event loop until something happens (a poll tick, the watchdog, input), so
+    // the window stays responsive and the CPU idle while the handset works.
+    while (!ReplyDone && !Closing)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents, 50);
+}
+
+void TForm_Main::SendCommand(TPhoneCommand kind, const std::string& text)
+{
+    WaitReplyDone();
+    if (Closing || !CommPortDriver1->Connected())
+        return;
+    if (CommPortDriver1->SendString(text)) {
+        CurrentCommand = kind;
+        LastCommand = text;
+        ReplyDone = false;
+        WDTimer->setInterval(WatchdogInterval);
+        WDTimer->start();
+    } else {
+        Dialogs::ErrorBox("Send Error.");
+        CurrentCommand = pcNone;
+        LastCommand.clear();
+    }
+}
+
+void TForm_Main::SendATZ() { SendCommand(pcATZ, CommandATZ()); }
+void TForm_Main::SendCGMM() { SendCommand(pcCGMM, CommandCGMM()); }
+void TForm_Main::SendFSIF() { SendCommand(pcFSIF, CommandFSIF()); }
+
+void TForm_Main::SendFSDL()
+{
+    const std::string path = PN_FullDirName->text().toStdString();
+    if (path.empty())
+        return;
+    SendCommand(pcFSDL, CommandFSDL(path));
+}
+
+void TForm_Main::SendFSFE()
+{
+    if (CurrentFile.Name.empty())
+        return;
+    SendCommand(pcFSFE, CommandFSFE(CurrentFile.Name));
+}
+
+void TForm_Main::SendFSFR()
+{
+    if (CurrentFile.Name.empty())
+        return;
+    // A new read: its first block is the header.
+    ReadHeaderSeen = false;
+    ReadFailed = false;
+    SendCommand(pcFSFR, CommandFSFR(CurrentFile.Name));
+}
+
+void TForm_Main::SendFSFW() { SendCommand(pcFSFW, CommandFSFW(UploadFile)); }
+
+void TForm_Main::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize)
+{
+    if (DataSize == 0)
+        return;
+    if (DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
+        Dialogs::ErrorBox("Error: DataSize > maxTempBuf.");
+        return;
+    }
+    if (static_cast<std::uint32_t>(TempBufPos) + DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
+        Dialogs::ErrorBox("Error: (TempBufPos+DataSize) > maxTempBuf.");
+        return;
+    }
+    std::memcpy(TempBuf.data() + TempBufPos, DataPtr, DataSize);
+    TempBufPos += static_cast<std::int32_t>(DataSize);
+    std::memset(TempBuf.data() + TempBufPos, 0, TempBuf.size() - static_cast<std::size_t>(TempBufPos));
+
+    ReplyContext ctx;
+    ctx.ReadDataExpected = CurrentCommand == pcFSFR && ReadHeaderSeen;
+    ReplyClass = ClassifyReply(TempBuf.data(), TempBufPos, ctx);
+
+    if (ReplyClass == rcError) {
+        AbortCommand();
+        const std::string command = LastCommand;
+        LastCommand.clear();
+        TempBufPos = 0;
+        ReplyClass = rcEmpty;
+        Dialogs::ErrorBox("Command error.\r\nCommand: " + command);
+        SendATZ();
+        return;
+    }
+    if (ReplyClass == rcFinal || ReplyClass == rcBlock || ReplyClass == rcPrompt) {
+        if (!LastCommand.empty()) {
+            const EchoCheck echo = CheckEcho(TempBuf.data(), TempBufPos, LastCommand);
+            if (!echo.Match) {
+                AbortCommand();
+                TempBufPos = 0;
+                ReplyClass = rcEmpty;
+                const std::string command = LastCommand;
+                LastCommand.clear();
+                Dialogs::ErrorBox("Respond incorrect.\r\nCommand: " + command);
+                return;
+            }
+            std::memmove(TempBuf.data(), TempBuf.data() + echo.Strip,
+                         static_cast<std::size_t>(TempBufPos - echo.Strip));
+            TempBufPos -= echo.Strip;
+        }
+        LastCommand.clear();
+        // The reply is handed over and the buffer emptied before anything can run a nested
+        // event loop (a message box, the progress window) and deliver the next bytes.
+        const std::vector<std::uint8_t> reply(TempBuf.begin(), TempBuf.begin() + TempBufPos);
+        TempBufPos = 0;
+        ProcessReply(reply.data(), static_cast<std::int32_t>(reply.size()));
+        ReplyClass = rcEmpty;
+    }
+}
+
+void TForm_Main::AbortCommand()
+{
+    WaitCursor::Arrow();
+    WDTimer->stop();
+    Panel_PC->setEnabled(true);
+    Panel_Phone->setEnabled(true);
+    CurrentCommand = pcNone;
+    ReplyDone = true;
+    CloseProgressIfShowing();
+    TransferBuffer.reset();
+}
+
+void TForm_Main::WDTimerTimer()
+{
+    WaitCursor::Arrow();
+    WDTimer->stop();
+    PhoneOnline = false;
+    Panel_PC->setEnabled(true);
+    Panel_Phone->setEnabled(true);
+    const std::string name(WatchdogName(CurrentCommand));
+    CurrentCommand = pcNone;
+    // The gathered bytes of the unanswered command are dropped too, so they can neither stand
+    // in front of the next answer nor keep a full buffer refusing every later delivery.
+    TempBufPos = 0;
+    ReplyClass = rcEmpty;
+    LastCommand.clear();
+    CommPortDriver1->Disconnect();
+    SetPanelText(2, QStringLiteral("Offline"));
+    ReplyDone = true;
+    CloseProgressIfShowing();
+    TransferBuffer.reset();
+    Dialogs::ErrorBox("Phone not respond.\r\nCommand: " + name);
+}

@@ -1,0 +1,139 @@
+// File read: the header announces name, size and CRC; data blocks fill TransferBuffer; the
+// final "OK" checks size and CRC and saves the file into PCDir.
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QWidget>
+
+#include "platform/Files.h"
+#include "protocol/CRC.h"
+#include "protocol/ReadBlock.h"
+#include "protocol/Text.h"
+#include "ui/Dialogs.h"
+#include "ui/Main.h"
+#include "ui/Unit_Progress.h"
+
+namespace {
+
+// A name the handset gives is used as a file name only, never as a path.
+bool IsPlainFileName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+        && name.find('\\') == std::string::npos;
+}
+
+} // namespace
+
+void TForm_Main::ShowProgress(int percent)
+{
+    if (!Form_Progress)
+        return;
+    Form_Progress->ProgressBar_File->setValue(percent);
+    Form_Progress->ProgressBar_All->setValue(percent);
+}
+
+void TForm_Main::ReadBlock(const std::uint8_t* block, std::int32_t count)
+{
+    // The header is told from data blocks by its arrival, not by the CRC being 0, so a file
+    // whose CRC-32 is 0 reads like any other.
+    if (!ReadHeaderSeen)
+        ReadHeaderBlock(block, count);
+    else if (!ReadFailed)
+        ReadDataBlock(block, count);
+}
+
+void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
+{
+    ReadHeaderSeen = true;
+    const ReadHeader header = ParseReadHeader(
+        std::string_view(reinterpret_cast<const char*>(block), static_cast<std::size_t>(count)));
+    if (!header.Ok || !IsPlainFileName(header.Info.Name)) {
+        // The rest of the read is acknowledged and ignored; its final "OK" ends it.
+        ReadFailed = true;
+        const std::string name = header.Ok ? header.Info.Name : CurrentFile.Name;
+        Dialogs::ErrorBox("File: " + name + "\r\n"
+                          + (header.Ok ? std::string("The handset gave a name that is not a plain file name; nothing is saved.")
+                                       : header.Error));
+        return;
+    }
+    CurrentFile = header.Info;
+    if (CurrentFile.Kind == 1 && CurrentFile.Size > 0) {
+        TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(CurrentFile.Size));
+        if (Form_Progress) {
+            Form_Progress->StaticText_Size->setText(
+                QStringLiteral("Size - ") + QLocale().toString(static_cast<qlonglong>(CurrentFile.Size))
+                + QStringLiteral(" byte(s)"));
+            Form_Progress->StaticText_FileName->setText(QString::fromStdString(CurrentFile.Name));
+            Form_Progress->ShowCentred();
+            QCoreApplication::processEvents();
+        }
+    }
+    ShowProgress(0);
+    BufPos = 0;
+}
+
+void TForm_Main::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
+{
+    const ReadData data = ExtractReadData(block, count);
+    if (data.Code != 0) {
+        Dialogs::ErrorBox("Extract data error code:" + std::to_string(data.Code));
+    } else if (TransferBuffer
+               && static_cast<std::int64_t>(BufPos) + data.Length <= static_cast<std::int64_t>(TransferBuffer->size())) {
+        std::copy(block + data.Offset, block + data.Offset + data.Length, TransferBuffer->begin() + BufPos);
+        BufPos += data.Length;
+    }
+    // Data past the announced size is never stored; the size check at the end reports it.
+    ShowProgress(ProgressPercent(BufPos, CurrentFile.Size));
+}
+
+void TForm_Main::EndRead()
+{
+    const TFileInfo file = CurrentFile;
+    const bool headerSeen = ReadHeaderSeen;
+    const bool failed = ReadFailed;
+    std::unique_ptr<std::vector<std::uint8_t>> buffer = std::move(TransferBuffer);
+    const std::int32_t received = BufPos;
+
+    // The read is over whatever follows: buffer released, record cleared, panes enabled.
+    BufPos = 0;
+    CurrentFile.Clear();
+    ReadHeaderSeen = false;
+    ReadFailed = false;
+    Panel_PC->setEnabled(true);
+    Panel_Phone->setEnabled(true);
+
+    if (failed)
+        return;   // the header was refused and reported
+    if (!headerSeen) {
+        Dialogs::ErrorBox("File: " + file.Name + "\r\nThe handset sent no file header; nothing is saved.");
+        return;
+    }
+    if (received != file.Size) {
+        // Only a whole file is saved, even if the CRC over the announced size happened to match.
+        Dialogs::ErrorBox("File: " + file.Name + "\r\nSize error.\r\nFile size: " + std::to_string(file.Size)
+                          + "\r\nRecv size: " + std::to_string(received));
+        return;
+    }
+    const std::uint8_t* bytes = buffer ? buffer->data() : nullptr;
+    const std::uint32_t crc = CalcCRC(bytes, bytes ? static_cast<std::size_t>(file.Size) : 0);
+    if (crc != file.Crc) {
+        Dialogs::ErrorBox("File: " + file.Name + "\r\nCRC error.\r\nCalc CRC: " + std::to_string(crc)
+                          + "\r\nRecv CRC: " + std::to_string(file.Crc));
+        return;
+    }
+    std::string path = PCDir;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path += file.Name;
+    switch (SaveFileReplacing(path, bytes, bytes ? static_cast<std::size_t>(received) : 0)) {
+    case SaveResult::Ok:
+        break;
+    case SaveResult::SizeDifferent:
+        Dialogs::ErrorBox("File: " + file.Name + "\r\nWrite error -> size different.");
+        break;
+    case SaveResult::AccessFail:
+        Dialogs::ErrorBox("File: " + file.Name + "\r\nWrite error -> file access fail.");
+        break;
+    }
+}

@@ -1,0 +1,82 @@
+// ProcessReply: the one place where a completed reply takes effect.
+#include <cstring>
+#include <new>
+
+#include <QTimer>
+
+#include "protocol/Reply.h"
+#include "serial/CPDrv.h"
+#include "ui/Dialogs.h"
+#include "ui/Main.h"
+#include "ui/Unit_Log.h"
+#include "ui/Unit_Progress.h"
+
+void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
+{
+    const TReplyClass cls = ReplyClass;
+
+    // A private copy with a NUL behind it.
+    std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(count) + 1]);
+    if (!copy) {
+        Dialogs::ErrorBox("Memory Allocate Error.");
+        return;
+    }
+    if (count > 0)
+        std::memcpy(copy.get(), reply, static_cast<std::size_t>(count));
+    copy[static_cast<std::size_t>(count)] = 0;
+    const std::uint8_t* bytes = copy.get();
+
+    if (Form_Log && Form_Log->Showing())
+        Form_Log->AppendRaw(std::string(reinterpret_cast<const char*>(bytes)));
+
+    switch (cls) {
+    case rcFinal: {
+        CloseProgressIfShowing();
+        ReplyDone = true;
+        WDTimer->stop();
+        const TPhoneCommand kind = CurrentCommand;
+        CurrentCommand = pcNone;
+        switch (kind) {
+        case pcATZ:
+        case pcCGMM:
+        case pcFSIF:
+            StartupReply(kind, bytes, count);
+            break;
+        case pcFSDL:
+            EndListing();
+            break;
+        case pcFSFR:
+            EndRead();
+            break;
+        case pcFSFW:
+            EndWrite();
+            break;
+        case pcFSFE:
+        case pcFSCD:
+        case pcNone:
+            break;
+        }
+        break;
+    }
+    case rcBlock:
+        WDTimer->stop();
+        if (CurrentCommand == pcFSDL)
+            ListingBlock(bytes, count);
+        else if (CurrentCommand == pcFSFR)
+            ReadBlock(bytes, count);
+        if (!Closing && !CommPortDriver1->SendString(std::string(kBlockAck)))
+            Dialogs::ErrorBox("Send Error.");
+        WDTimer->setInterval(WatchdogInterval);
+        WDTimer->start();
+        break;
+    case rcPrompt:
+        if (CurrentCommand == pcFSFW)
+            WritePrompt();
+        WDTimer->stop();
+        WDTimer->setInterval(WatchdogInterval);
+        WDTimer->start();
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,678 @@
+// The main window's layout, actions and menus, the four views and the rules that enable the
+// actions as the user moves between the panes and selects files.
+#include <algorithm>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "serial/CPDrv.h"
+#include "ui/Dialogs.h"
+#include "ui/Main.h"
+
+TForm_Main* Form_Main = nullptr;
+
+namespace {
+
+// The handset's fixed folder tree: depth, caption, image, selected image.
+struct PhoneNode {
+    int depth;
+    const char* caption;
+    int image;
+    int selectedImage;
+};
+constexpr PhoneNode kPhoneTree[] = {
+    {0, "Phone", 0, 0},
+    {1, "user", 1, 6},
+    {2, "sounds", 2, 2},
+    {1, "images", 3, 3},
+    {2, "idle", 3, 3},
+    {1, "wap", 1, 6},
+    {2, "images", 3, 3},
+    {2, "sound", 2, 2},
+    {1, "sms", 1, 6},
+    {1, "test", 1, 6},
+    {1, "mms", 1, 6},
+    {2, "inbox", 1, 6},
+    {2, "outbox", 1, 6},
+    {2, "draft", 1, 6},
+    {2, "myfolder", 1, 6},
+    {2, "template", 1, 6},
+    {2, "voice", 2, 2},
+    {2, "mmsimage", 3, 3},
+    {2, "temp", 1, 6},
+    {2, "mmssound", 2, 2},
+    {2, "camera", 4, 4},
+    {3, "image", 3, 3},
+    {3, "thumb", 3, 3},
+    {3, "myalbum1", 1, 6},
+    {4, "image", 3, 3},
+    {4, "thumb", 3, 3},
+    {3, "myalbum2", 1, 6},
+    {4, "image", 3, 3},
+    {4, "thumb", 3, 3},
+    {2, "owttest", 1, 6},
+    {2, "updwload", 1, 6},
+    {1, "java", 1, 6},
+};
+
+// ImageList1: 0 handset, 1 closed folder, 2 sound folder, 3 picture folder, 4 camera folder,
+// 5 unused, 6 open folder.
+const char* const kTreeImages[] = {"handset", "folder", "sound", "picture", "camera", nullptr, "folder_open"};
+
+QPixmap TreeImage(int index)
+{
+    if (index < 0 || index > 6 || !kTreeImages[index])
+        return {};
+    return QPixmap(QStringLiteral(":/images/tree_%1.png").arg(QLatin1String(kTreeImages[index])));
+}
+
+// A tree node shows its image normally and its selected image when selected.
+QIcon NodeIcon(int image, int selectedImage)
+{
+    QIcon icon;
+    icon.addPixmap(TreeImage(image), QIcon::Normal);
+    icon.addPixmap(TreeImage(selectedImage), QIcon::Selected);
+    return icon;
+}
+
+// The tool bar pictures (ImageList_Normal, ImageList_Hot, ImageList_Disable) by image index.
+const char* const kToolImages[] = {"upload", "download", "reload", "gohome", "melody",
+                                   "delete", "play", "stop", "midlet"};
+
+QIcon ToolIcon(int index)
+{
+    QIcon icon;
+    const QString name = QLatin1String(kToolImages[index]);
+    icon.addPixmap(QPixmap(QStringLiteral(":/images/tool_%1.png").arg(name)), QIcon::Normal);
+    icon.addPixmap(QPixmap(QStringLiteral(":/images/tool_%1_hot.png").arg(name)), QIcon::Active);
+    icon.addPixmap(QPixmap(QStringLiteral(":/images/tool_%1_disabled.png").arg(name)), QIcon::Disabled);
+    return icon;
+}
+
+std::string UpperExtension(const std::string& name)
+{
+    const std::size_t dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return ext;
+}
+
+QLabel* PathLabel(const char* name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setFixedHeight(17);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setStyleSheet(QStringLiteral("color: blue;"));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+void SetupReportView(QTreeWidget* list)
+{
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSortingEnabled(false);
+    list->header()->setSectionsClickable(false);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+}
+
+} // namespace
+
+TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent)
+{
+    Form_Main = this;
+    setObjectName(QStringLiteral("Form_Main"));
+    setWindowTitle(QStringLiteral("Tarvel R15"));
+    resize(774, 607);
+
+    CommPortDriver1 = new TCommPortDriver(this);
+    CommPortDriver1->setObjectName(QStringLiteral("CommPortDriver1"));
+    // The configuration stored with the window, in effect until the first reconnect.
+    CommPortDriver1->SetPort(pnCustom);
+    CommPortDriver1->SetPortName("\\\\.\\COM1");
+    CommPortDriver1->SetBaudRate(brCustom);
+    CommPortDriver1->SetBaudRateValue(115200);
+    CommPortDriver1->SetCheckLineStatus(true);
+    CommPortDriver1->OnReceiveData = [this](TCommPortDriver*, const std::uint8_t* data, std::uint32_t size) {
+        CommPortDriver1ReceiveData(data, size);
+    };
+
+    WDTimer = new QTimer(this);
+    WDTimer->setObjectName(QStringLiteral("WDTimer"));
+    WDTimer->setInterval(15000);
+    connect(WDTimer, &QTimer::timeout, this, [this] { WDTimerTimer(); });
+
+    createActions();
+    createPanes();
+    createMenus();
+    createStatusBar();
+    createPhoneTree();
+    FormCreate();
+}
+
+TForm_Main::~TForm_Main()
+{
+    if (Form_Main == this)
+        Form_Main = nullptr;
+}
+
+void TForm_Main::createActions()
+{
+    auto make = [this](const char* name, const char* caption, const char* hint, int image) {
+        auto* action = new QAction(QString::fromUtf8(caption), this);
+        action->setObjectName(QLatin1String(name));
+        if (hint) {
+            action->setToolTip(QString::fromUtf8(hint));
+            action->setStatusTip(QString::fromUtf8(hint));
+        }
+        if (image >= 0)
+            action->setIcon(ToolIcon(image));
+        return action;
+    };
+    EditSelectAll1 = make("EditSelectAll1", "Select &All", nullptr, -1);
+    EditSelectAll1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    EditSelectAll1->setToolTip(QStringLiteral("Select All"));
+    EditSelectAll1->setStatusTip(QStringLiteral("Selects the entire document"));
+    EditSelectAll1->setWhatsThis(QStringLiteral("Select All|Selects the entire document"));
+    Action_GoHome = make("Action_GoHome", "GoHome", "Go to home page", 3);
+    Action_Download = make("Action_Download", "Download", "Copy to computer", 1);
+    Action_Delete = make("Action_Delete", "Action_Delete", "Delete file", 5);
+    Action_Reload = make("Action_Reload", "Reload", "Reload", 2);
+    Action_Reload->setShortcut(QKeySequence(Qt::Key_F5));
+    Action_Upload = make("Action_Upload", "Upload", "Copy to phone", 0);
+    Action_UplodAsMelody = make("Action_UplodAsMelody", "Uplod As Melody", "Copy to phone as melody (only for MMF files)", 4);
+    Action_PlayMMF = make("Action_PlayMMF", "Play MMF", nullptr, 6);
+    Action_PlayMMF->setEnabled(false);
+    Action_StopMMF = make("Action_StopMMF", "Stop MMF", nullptr, 7);
+    Action_StopMMF->setEnabled(false);
+    Action_Reconnect = make("Action_Reconnect", "Reconnect", nullptr, -1);
+    Action_CopyAsMIDlet = make("Action_CopyAsMIDlet", "Copy As MIDlet", "Copy to phone as MIDlet (only for JAD files)", 8);
+
+    // Shortcuts work wherever the focus is in the main window.
+    for (QAction* a : {EditSelectAll1, Action_Reload})
+        a->setShortcutContext(Qt::WindowShortcut);
+    addAction(EditSelectAll1);
+    addAction(Action_Reload);
+
+    connect(EditSelectAll1, &QAction::triggered, this, [this] { EditSelectAll1Execute(); });
+    connect(Action_GoHome, &QAction::triggered, this, [this] { Action_GoHomeExecute(); });
+    connect(Action_Download, &QAction::triggered, this, [this] { Action_DownloadExecute(); });
+    connect(Action_Delete, &QAction::triggered, this, [this] { Action_DeleteExecute(); });
+    connect(Action_Reload, &QAction::triggered, this, [this] { Action_ReloadExecute(); });
+    connect(Action_Upload, &QAction::triggered, this, [this] { Action_UploadExecute(); });
+    connect(Action_UplodAsMelody, &QAction::triggered, this, [this] { Action_UplodAsMelodyExecute(); });
+    connect(Action_PlayMMF, &QAction::triggered, this, [this] { Action_PlayMMFExecute(); });
+    connect(Action_StopMMF, &QAction::triggered, this, [this] { Action_StopMMFExecute(); });
+    connect(Action_Reconnect, &QAction::triggered, this, [this] { Action_ReconnectExecute(); });
+    connect(Action_CopyAsMIDlet, &QAction::triggered, this, [this] { Action_CopyAsMIDletExecute(); });
+}
+
+void TForm_Main::createMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    MenuSetup = bar->addMenu(QStringLiteral("Setup"));
+    MenuSetup->setObjectName(QStringLiteral("MenuSetup"));
+    miComPortSetup = MenuSetup->addAction(QStringLiteral("COM Port..."));
+    miComPortSetup->setObjectName(QStringLiteral("miComPortSetup"));
+    miHomeDir = MenuSetup->addAction(QStringLiteral("Home Dir..."));
+    miHomeDir->setObjectName(QStringLiteral("miHomeDir"));
+
+    MenuAction = bar->addMenu(QStringLiteral("Action"));
+    MenuAction->setObjectName(QStringLiteral("MenuAction"));
+    MenuAction->addAction(Action_Reconnect);
+    MenuAction->addAction(Action_Reload);
+    MenuAction->addAction(EditSelectAll1);
+    miLog = MenuAction->addAction(QStringLiteral("Log"));
+    miLog->setObjectName(QStringLiteral("miLog"));
+    miLog->setCheckable(true);
+
+    MenuHelp = bar->addMenu(QStringLiteral("Help"));
+    MenuHelp->setObjectName(QStringLiteral("MenuHelp"));
+    miAbout = MenuHelp->addAction(QStringLiteral("About"));
+    miAbout->setObjectName(QStringLiteral("miAbout"));
+
+    connect(miComPortSetup, &QAction::triggered, this, [this] { miComPortSetupClick(); });
+    connect(miHomeDir, &QAction::triggered, this, [this] { miHomeDirClick(); });
+    connect(miLog, &QAction::triggered, this, [this] { miLogClick(); });
+    connect(miAbout, &QAction::triggered, this, [this] { miAboutClick(); });
+}
+
+void TForm_Main::createPanes()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Central"));
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    Splitter1 = new QSplitter(Qt::Vertical, central);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(4);
+    Splitter1->setOpaqueResize(true);
+    Splitter1->setChildrenCollapsible(false);
+    outer->addWidget(Splitter1);
+
+    // ---- the phone pane
+    Panel_Phone = new QWidget(Splitter1);
+    Panel_Phone->setObjectName(QStringLiteral("Panel_Phone"));
+    auto* phoneLayout = new QVBoxLayout(Panel_Phone);
+    phoneLayout->setContentsMargins(0, 0, 0, 0);
+    Splitter_Phone = new QSplitter(Qt::Horizontal, Panel_Phone);
+    Splitter_Phone->setObjectName(QStringLiteral("Splitter_Phone"));
+    Splitter_Phone->setHandleWidth(4);
+    Splitter_Phone->setOpaqueResize(true);
+    Splitter_Phone->setChildrenCollapsible(false);
+    phoneLayout->addWidget(Splitter_Phone);
+
+    auto* dirColumn = new QWidget(Splitter_Phone);
+    dirColumn->setObjectName(QStringLiteral("Panel_Dir_Phone"));
+    auto* dirLayout = new QVBoxLayout(dirColumn);
+    dirLayout->setContentsMargins(0, 0, 0, 0);
+    dirLayout->setSpacing(0);
+    PN_FullDirName = PathLabel("PN_FullDirName", dirColumn);
+    PN_FullDirName->setAccessibleName(QStringLiteral("Phone folder"));
+    TreeView_PNDir = new QTreeWidget(dirColumn);
+    TreeView_PNDir->setObjectName(QStringLiteral("TreeView_PNDir"));
+    TreeView_PNDir->setAccessibleName(QStringLiteral("Phone folders"));
+    TreeView_PNDir->setHeaderHidden(true);
+    TreeView_PNDir->setIndentation(19);
+    TreeView_PNDir->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView_PNDir->setSelectionMode(QAbstractItemView::SingleSelection);
+    dirLayout->addWidget(PN_FullDirName);
+    dirLayout->addWidget(TreeView_PNDir);
+
+    Panel_File_Phone = new QWidget(Splitter_Phone);
+    Panel_File_Phone->setObjectName(QStringLiteral("Panel_File_Phone"));
+    auto* fileLayout = new QVBoxLayout(Panel_File_Phone);
+    fileLayout->setContentsMargins(0, 0, 0, 0);
+    fileLayout->setSpacing(0);
+    PN_FullFileName = PathLabel("PN_FullFileName", Panel_File_Phone);
+    PN_FullFileName->setAccessibleName(QStringLiteral("Phone file"));
+    ListView_PNFiles = new QTreeWidget(Panel_File_Phone);
+    ListView_PNFiles->setObjectName(QStringLiteral("ListView_PNFiles"));
+    ListView_PNFiles->setAccessibleName(QStringLiteral("Phone files"));
+    ListView_PNFiles->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Size"), QStringLiteral("Date")});
+    SetupReportView(ListView_PNFiles);
+    ListView_PNFiles->header()->resizeSection(1, 40);
+    ListView_PNFiles->header()->resizeSection(2, 60);
+    ListView_PNFiles->header()->resizeSection(3, 120);
+    for (int c = 1; c <= 3; ++c)
+        ListView_PNFiles->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    fileLayout->addWidget(PN_FullFileName);
+    fileLayout->addWidget(ListView_PNFiles);
+    Splitter_Phone->setSizes({246, 524});
+    Splitter_Phone->setStretchFactor(0, 0);
+    Splitter_Phone->setStretchFactor(1, 1);
+
+    // ---- the PC pane
+    Panel_PC = new QWidget(Splitter1);
+    Panel_PC->setObjectName(QStringLiteral("Panel_PC"));
+    auto* pcLayout = new QVBoxLayout(Panel_PC);
+    pcLayout->setContentsMargins(0, 0, 0, 0);
+    pcLayout->setSpacing(0);
+
+    ToolBar1 = new QToolBar(Panel_PC);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setAccessibleName(QStringLiteral("Tool bar"));
+    ToolBar1->setIconSize(QSize(36, 33));
+    ToolBar1->setMovable(false);
+    ToolBar1->setStyleSheet(QStringLiteral(
+        "QToolBar#ToolBar1 { border-bottom: 1px solid palette(mid); spacing: 0px; }"
+        "QToolBar#ToolBar1 QToolButton { min-width: 39px; max-width: 39px; min-height: 35px; max-height: 35px; }"
+        "QToolBar#ToolBar1::separator { width: 8px; }"));
+    ToolBar1->addAction(Action_GoHome);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(Action_Download);
+    ToolBar1->addAction(Action_Delete);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(Action_Reload);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(Action_Upload);
+    ToolBar1->addAction(Action_UplodAsMelody);
+    ToolBar1->addAction(Action_CopyAsMIDlet);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(Action_PlayMMF);
+    ToolBar1->addAction(Action_StopMMF);
+    pcLayout->addWidget(ToolBar1);
+
+    Splitter2 = new QSplitter(Qt::Horizontal, Panel_PC);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2->setHandleWidth(4);
+    Splitter2->setOpaqueResize(true);
+    Splitter2->setChildrenCollapsible(false);
+    pcLayout->addWidget(Splitter2);
+
+    ShellModel = new QFileSystemModel(this);
+    ShellModel->setObjectName(QStringLiteral("ShellModel"));
+    ShellModel->setOption(QFileSystemModel::DontWatchForChanges, true);
+    ShellModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot | QDir::Hidden);
+    ShellModel->setRootPath(QDir::rootPath());
+    ShellTreeView1 = new QTreeView(Splitter2);
+    ShellTreeView1->setObjectName(QStringLiteral("ShellTreeView1"));
+    ShellTreeView1->setAccessibleName(QStringLiteral("Computer folders"));
+    ShellTreeView1->setModel(ShellModel);
+    ShellTreeView1->setHeaderHidden(true);
+    for (int c = 1; c < ShellModel->columnCount(); ++c)
+        ShellTreeView1->hideColumn(c);
+    ShellTreeView1->setIndentation(19);
+    ShellTreeView1->setRootIsDecorated(true);
+    ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ShellTreeView1->setRootIndex(ShellModel->index(QDir::rootPath()).parent());
+
+    ListView_PCFiles = new QTreeWidget(Splitter2);
+    ListView_PCFiles->setObjectName(QStringLiteral("ListView_PCFiles"));
+    ListView_PCFiles->setAccessibleName(QStringLiteral("Computer files"));
+    ListView_PCFiles->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size (bytes)")});
+    SetupReportView(ListView_PCFiles);
+    ListView_PCFiles->header()->resizeSection(1, 80);
+    ListView_PCFiles->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    Splitter2->setSizes({248, 522});
+    Splitter2->setStretchFactor(0, 0);
+    Splitter2->setStretchFactor(1, 1);
+
+    Splitter1->setSizes({289, 260});
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    setCentralWidget(central);
+
+    connect(TreeView_PNDir, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeView_PNDirChange(current); });
+    connect(ListView_PNFiles, &QTreeWidget::itemSelectionChanged, this, [this] { ListView_PNFilesSelectItem(); });
+    connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex&, const QModelIndex&) { ShellTreeView1Change(); });
+    connect(ListView_PCFiles, &QTreeWidget::itemSelectionChanged, this, [this] { UpdatePCActions(); });
+    connect(ListView_PCFiles, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem*, int) { ListView_PCFilesDblClick(); });
+    TreeView_PNDir->installEventFilter(this);
+    ListView_PNFiles->installEventFilter(this);
+    ListView_PCFiles->installEventFilter(this);
+}
+
+void TForm_Main::createStatusBar()
+{
+    StatusBar1 = statusBar();
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(true);
+    const int widths[4] = {80, 45, 50, 50};
+    const char* const initial[4] = {"", "COM1", "Offline", ""};
+    const char* const roles[4] = {"Handset model", "Port", "Link", "Line status"};
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(QString::fromUtf8(initial[i]), StatusBar1);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setAccessibleName(QString::fromUtf8(roles[i]));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setMinimumWidth(widths[i]);
+        if (i < 3)
+            panel->setFixedWidth(std::max(widths[i], panel->fontMetrics().horizontalAdvance(QStringLiteral("Offline")) + 12));
+        StatusBar1->addWidget(panel, i == 3 ? 1 : 0);
+        StatusPanels[static_cast<std::size_t>(i)] = panel;
+    }
+    StatusPanels[0]->setMinimumWidth(80);
+    StatusPanels[0]->setMaximumWidth(200);
+}
+
+void TForm_Main::createPhoneTree()
+{
+    std::vector<QTreeWidgetItem*> parents;
+    for (const PhoneNode& node : kPhoneTree) {
+        QTreeWidgetItem* item = node.depth == 0
+            ? new QTreeWidgetItem(TreeView_PNDir)
+            : new QTreeWidgetItem(parents[static_cast<std::size_t>(node.depth - 1)]);
+        item->setText(0, QLatin1String(node.caption));
+        item->setIcon(0, NodeIcon(node.image, node.selectedImage));
+        item->setData(0, Qt::UserRole, node.image);
+        item->setData(0, Qt::UserRole + 1, node.selectedImage);
+        parents.resize(static_cast<std::size_t>(node.depth));
+        parents.push_back(item);
+    }
+}
+
+QString TForm_Main::PanelText(int panel) const { return StatusPanels.at(static_cast<std::size_t>(panel))->text(); }
+
+void TForm_Main::SetPanelText(int panel, const QString& text)
+{
+    StatusPanels.at(static_cast<std::size_t>(panel))->setText(text);
+    StatusPanels.at(static_cast<std::size_t>(panel))->setToolTip(text);
+}
+
+bool TForm_Main::ActionEnabled(const QAction* action) { return action && action->isEnabled(); }
+
+QTreeWidgetItem* TForm_Main::PhoneRootNode() const { return TreeView_PNDir->topLevelItem(0); }
+
+std::string TForm_Main::PhoneNodePath(QTreeWidgetItem* node)
+{
+    if (!node)
+        return {};
+    std::string path;
+    for (QTreeWidgetItem* n = node; n && n->parent(); n = n->parent())
+        path = "/" + n->text(0).toStdString() + path;
+    return path.empty() ? std::string("/") : path;
+}
+
+void TForm_Main::ShowPhoneDir(const std::string& path)
+{
+    if (!PhoneOnline)
+        return;
+    WaitCursor::Hourglass();
+    ListView_PNFiles->clear();
+    Action_Delete->setEnabled(false);
+    Action_Download->setEnabled(false);
+    PN_FullFileName->setText(QStringLiteral("No file(s) selected."));
+    PN_FullDirName->setText(QString::fromStdString(path));
+    TreeView_PNDir->setEnabled(false);
+    SendFSDL();
+}
+
+void TForm_Main::TreeView_PNDirChange(QTreeWidgetItem* node)
+{
+    if (!node)
+        return;
+    ShowPhoneDir(PhoneNodePath(node));
+}
+
+std::vector<TFileInfo> TForm_Main::SelectedPhoneRecords() const
+{
+    std::vector<TFileInfo> records;
+    for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListView_PNFiles->topLevelItem(i);
+        if (item->isSelected())
+            if (const TFileInfo* r = PhoneItemRecord(item))
+                records.push_back(*r);
+    }
+    return records;
+}
+
+std::vector<std::string> TForm_Main::SelectedPCNames() const
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < ListView_PCFiles->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListView_PCFiles->topLevelItem(i);
+        if (item->isSelected())
+            names.push_back(item->text(0).toStdString());
+    }
+    return names;
+}
+
+namespace {
+
+// The first selected phone item in list order has a size above 0.
+bool FirstSelectedHasData(const QTreeWidget* list)
+{
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        if (item->isSelected()) {
+            const TFileInfo* r = PhoneItemRecord(item);
+            return r && r->Size > 0;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+void TForm_Main::ListView_PNFilesSelectItem()
+{
+    CurrentFile.Clear();
+    const bool enable = FirstSelectedHasData(ListView_PNFiles);
+    Action_Delete->setEnabled(enable);
+    Action_Download->setEnabled(enable);
+    const QList<QTreeWidgetItem*> selected = ListView_PNFiles->selectedItems();
+    if (selected.isEmpty()) {
+        PN_FullFileName->setText(QStringLiteral("No file(s) selected."));
+    } else if (selected.size() == 1) {
+        if (const TFileInfo* r = PhoneItemRecord(selected.front()))
+            CurrentFile = *r;
+        PN_FullFileName->setText(PN_FullDirName->text() + QStringLiteral("/") + selected.front()->text(0));
+    } else {
+        PN_FullFileName->setText(QString::number(selected.size()) + QStringLiteral(" files selected."));
+    }
+}
+
+void TForm_Main::ListView_PNFilesEnter()
+{
+    Action_Upload->setEnabled(false);
+    Action_UplodAsMelody->setEnabled(false);
+    Action_CopyAsMIDlet->setEnabled(false);
+    const bool enable = FirstSelectedHasData(ListView_PNFiles);
+    Action_Download->setEnabled(enable);
+    Action_Delete->setEnabled(enable);
+}
+
+std::string TForm_Main::ShellSelectedPath() const
+{
+    const QModelIndex index = ShellTreeView1->currentIndex();
+    if (!index.isValid())
+        return {};
+    return ShellModel->filePath(index).toStdString();
+}
+
+bool TForm_Main::SetShellPath(const std::string& path)
+{
+    if (path.empty()) {
+        ShellTreeView1->setCurrentIndex(QModelIndex());
+        ShellTreeView1->clearSelection();
+        return true;
+    }
+    const QFileInfo info(QString::fromStdString(path));
+    if (!info.exists() || !info.isDir())
+        return false;
+    const QModelIndex index = ShellModel->index(info.absoluteFilePath());
+    if (!index.isValid())
+        return false;
+    ShellTreeView1->setCurrentIndex(index);
+    ShellTreeView1->scrollTo(index);
+    return true;
+}
+
+void TForm_Main::ShellTreeView1Change()
+{
+    ListView_PCFiles->clear();
+    const std::string path = ShellSelectedPath();
+    if (path.empty())
+        return;
+    if (!QDir::setCurrent(QString::fromStdString(path)))
+        return;
+    PCDir = path;
+
+    const QFileInfoList entries = QDir(QString::fromStdString(path))
+                                      .entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    if (entries.isEmpty())
+        return;
+    QList<QTreeWidgetItem*> items;
+    for (const QFileInfo& entry : entries) {
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, entry.fileName());
+        const auto low32 = static_cast<quint32>(static_cast<quint64>(entry.size()) & 0xFFFFFFFFu);
+        item->setText(1, QLocale().toString(static_cast<qulonglong>(low32)));
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        items.push_back(item);
+    }
+    ListView_PCFiles->addTopLevelItems(items);
+    ListView_PCFiles->sortItems(0, Qt::AscendingOrder);
+    const bool selected = !ListView_PCFiles->selectedItems().isEmpty();
+    Action_Upload->setEnabled(selected);
+    Action_UplodAsMelody->setEnabled(selected);
+}
+
+void TForm_Main::UpdatePlayActions()
+{
+    const QList<QTreeWidgetItem*> selected = ListView_PCFiles->selectedItems();
+    bool play = false;
+    if (ListView_PCFiles->hasFocus() && selected.size() == 1) {
+        const std::string ext = UpperExtension(selected.front()->text(0).toStdString());
+        play = ext == ".MMF" || ext == ".MEL";
+    }
+    Action_PlayMMF->setEnabled(play);
+    Action_StopMMF->setEnabled(MMFPlaying);
+}
+
+void TForm_Main::UpdatePCActions()
+{
+    UpdatePlayActions();
+    const std::vector<std::string> names = SelectedPCNames();
+    const bool allMmf = std::all_of(names.begin(), names.end(),
+                                    [](const std::string& n) { return UpperExtension(n) == ".MMF"; });
+    Action_UplodAsMelody->setEnabled(PhoneOnline && allMmf);
+    Action_CopyAsMIDlet->setEnabled(names.size() == 1 && UpperExtension(names.front()) == ".JAD");
+    Action_Upload->setEnabled(PhoneOnline);
+}
+
+void TForm_Main::ListView_PCFilesEnter()
+{
+    UpdatePCActions();
+    Action_Download->setEnabled(false);
+    Action_Delete->setEnabled(false);
+}
+
+void TForm_Main::ListView_PCFilesExit() { Action_PlayMMF->setEnabled(false); }
+
+void TForm_Main::ListView_PCFilesDblClick()
+{
+    if (ActionEnabled(Action_PlayMMF))
+        Action_PlayMMFExecute();
+}
+
+void TForm_Main::EditSelectAll1Execute()
+{
+    QWidget* active = focusWidget();
+    if (active == ListView_PNFiles)
+        ListView_PNFiles->selectAll();
+    else if (active == ListView_PCFiles)
+        ListView_PCFiles->selectAll();
+}
+
+bool TForm_Main::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (watched == TreeView_PNDir || watched == ListView_PNFiles)
+            ListView_PNFilesEnter();
+        else if (watched == ListView_PCFiles)
+            ListView_PCFilesEnter();
+    } else if (event->type() == QEvent::FocusOut && watched == ListView_PCFiles) {
+        ListView_PCFilesExit();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
