@@ -66,6 +66,7 @@ void TForm_Main::SendFSFR()
     // A new read: its first block is the header.
     ReadHeaderSeen = false;
     ReadFailed = false;
+    LastReadSaved = false;
     SendCommand(pcFSFR, CommandFSFR(CurrentFile.Name));
 }
 

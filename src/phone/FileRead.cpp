@@ -128,6 +128,7 @@ void TForm_Main::EndRead()
     path += file.Name;
     switch (SaveFileReplacing(path, bytes, bytes ? static_cast<std::size_t>(received) : 0)) {
     case SaveResult::Ok:
+        LastReadSaved = true;
         break;
     case SaveResult::SizeDifferent:
         Dialogs::ErrorBox("File: " + file.Name + "\r\nWrite error -> size different.");

@@ -36,6 +36,7 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
         WDTimer->stop();
         const TPhoneCommand kind = CurrentCommand;
         CurrentCommand = pcNone;
+        LastFinished = kind;
         switch (kind) {
         case pcATZ:
         case pcCGMM:

@@ -1,6 +1,8 @@
 #include "ui/Dialogs.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
@@ -73,6 +75,25 @@ Answer ShowQt(Kind kind, const std::string& text)
 } // namespace
 
 void SetHandler(Handler handler) { CurrentHandler() = std::move(handler); }
+
+namespace {
+FolderHandler& CurrentFolderHandler()
+{
+    static FolderHandler handler;
+    return handler;
+}
+} // namespace
+
+void SetFolderHandler(FolderHandler handler) { CurrentFolderHandler() = std::move(handler); }
+
+std::string ChooseFolder(const std::string& title)
+{
+    if (CurrentFolderHandler())
+        return CurrentFolderHandler()(title);
+    const QString dir = QFileDialog::getExistingDirectory(Parent(), QString::fromStdString(title), QDir::rootPath(),
+                                                          QFileDialog::ShowDirsOnly);
+    return dir.toStdString();
+}
 
 Answer Show(Kind kind, const std::string& text)
 {

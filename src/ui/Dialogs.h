@@ -23,6 +23,11 @@ inline void PlainBox(const std::string& text) { Show(Kind::Plain, text); }
 inline Answer YesNo(const std::string& text) { return Show(Kind::YesNo, text); }
 inline Answer YesNoYesToAll(const std::string& text) { return Show(Kind::YesNoYesToAll, text); }
 
+// The folder chooser: the chosen folder's path, or empty when the user cancelled.
+using FolderHandler = std::function<std::string(const std::string& title)>;
+void SetFolderHandler(FolderHandler handler);
+std::string ChooseFolder(const std::string& title);
+
 // A recorder for tests: answers from a script (Ok/Yes when the script is used up) and keeps
 // every box shown, in order. Installs itself on construction, restores the real boxes after.
 class Recorder {

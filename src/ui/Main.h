@@ -191,13 +191,23 @@ public:
     void Action_ReloadExecute();
     void Action_GoHomeExecute();
     void miHomeDirClick();
-    // Returns false when the queue could not be run to its end.
-    bool DownloadFiles(const std::vector<TFileInfo>& queue);
-    bool UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask);
+    // What became of each queued file of a download.
+    enum class FetchOutcome { Saved, Skipped, Failed };
+    // Runs the reads one after another; `outcomes` (optional) gets one entry per queued file.
+    bool DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<FetchOutcome>* outcomes = nullptr);
+    enum class UploadResult { Done, OpenFailed, ReadFailed };
+    // OpenFailed: a PC file could not be opened (the caller words the message); ReadFailed: one
+    // opened but could not be read (no message). Either ends the list.
+    UploadResult UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask);
+    // The kind of the command whose final reply was handled last, and whether the last read
+    // saved its file.
+    TPhoneCommand LastFinished = pcNone;
+    bool LastReadSaved = false;
 
     // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
     bool DropTargetRegistered = false;
     bool DragOver(const QPoint& globalPos) const;   // true: over ListView_PNFiles and online
+    bool DragOverResult = false;                    // the last answer, a hint for the user
     void DropDataObject(const QMimeData* data);
     void DropFileList(const QMimeData* data);
 

@@ -1,0 +1,325 @@
+// The commands that move files: Download, Upload, Uplod As Melody, Delete, Reload, and the home
+// folder. Each turns the selection into a queue and hands one file at a time to the protocol,
+// waiting for each command to end before the next.
+#include <algorithm>
+#include <climits>
+#include <fstream>
+#include <filesystem>
+
+#include <QAction>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "protocol/CRC.h"
+#include "protocol/Upload.h"
+#include "ui/Dialogs.h"
+#include "ui/Main.h"
+#include "ui/Unit_Init.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMaxDownloadQueue = 200;
+
+std::string JoinPath(const std::string& dir, const std::string& name)
+{
+    if (dir.empty() || dir.back() == '/')
+        return dir + name;
+    return dir + "/" + name;
+}
+
+std::string OverwriteQuestion(const std::string& name) { return "File: " + name + "\r\nexists. Owerwrite?"; }
+
+// What the user answered to an overwrite or delete question. A box closed without a button is
+// no consent: it counts as No.
+enum class Consent { Yes, No, YesToAll };
+Consent AskYesNoAll(const std::string& text)
+{
+    switch (Dialogs::YesNoYesToAll(text)) {
+    case Dialogs::Answer::Yes: return Consent::Yes;
+    case Dialogs::Answer::YesToAll: return Consent::YesToAll;
+    default: return Consent::No;
+    }
+}
+
+enum class ReadOutcome { Ok, OpenFailed, ReadFailed, TooLarge };
+
+// Reads a whole PC file into `data` starting at `offset` (the room before it stays for a header).
+ReadOutcome ReadWholeFile(const std::string& path, std::size_t offset, std::vector<std::uint8_t>& data)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open() || fs::is_directory(path))
+        return ReadOutcome::OpenFailed;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0)
+        return ReadOutcome::ReadFailed;
+    if (static_cast<std::uint64_t>(size) + offset > static_cast<std::uint64_t>(INT32_MAX))
+        return ReadOutcome::TooLarge;
+    in.seekg(0, std::ios::beg);
+    data.assign(static_cast<std::size_t>(size) + offset, 0);
+    if (size > 0 && !in.read(reinterpret_cast<char*>(data.data() + offset), size))
+        return ReadOutcome::ReadFailed;
+    return ReadOutcome::Ok;
+}
+
+} // namespace
+
+// ---- Download --------------------------------------------------------------------------------
+
+void TForm_Main::Action_DownloadExecute()
+{
+    try {
+        std::vector<TFileInfo> queue = SelectedPhoneRecords();
+        if (queue.size() > kMaxDownloadQueue)
+            queue.resize(kMaxDownloadQueue);
+        if (!DownloadFiles(queue))
+            Dialogs::ErrorBox("Phone files list creating error.");
+    } catch (...) {
+        Dialogs::ErrorBox("Phone files list creating error.");
+    }
+}
+
+bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<FetchOutcome>* outcomes)
+{
+    if (outcomes)
+        outcomes->assign(queue.size(), FetchOutcome::Skipped);
+    if (queue.empty())
+        return true;
+    bool yesToAll = false;
+    for (std::size_t i = 0; i < queue.size() && !Closing; ++i) {
+        const TFileInfo& entry = queue[i];
+        if (!yesToAll && fs::exists(JoinPath(PCDir, entry.Name))) {
+            const Consent answer = AskYesNoAll(OverwriteQuestion(entry.Name));
+            if (answer == Consent::No)
+                continue;
+            yesToAll = answer == Consent::YesToAll;
+        }
+        Panel_PC->setEnabled(false);
+        Panel_Phone->setEnabled(false);
+        CurrentFile = entry;
+        BufPos = 0;
+        LastReadSaved = false;
+        SendFSFR();
+        WaitReplyDone();
+        if (outcomes)
+            (*outcomes)[i] = LastReadSaved ? FetchOutcome::Saved : FetchOutcome::Failed;
+    }
+    Panel_PC->setEnabled(true);
+    Panel_Phone->setEnabled(true);
+    ShellTreeView1Change();
+    return true;
+}
+
+// ---- Upload ----------------------------------------------------------------------------------
+
+void TForm_Main::Action_UploadExecute()
+{
+    std::vector<std::string> paths;
+    for (const std::string& name : SelectedPCNames())
+        paths.push_back(JoinPath(PCDir, name));
+    try {
+        if (UploadFiles(paths, false, true) == UploadResult::OpenFailed)
+            Dialogs::ErrorBox("PC files list creating error.");
+    } catch (...) {
+        Dialogs::ErrorBox("PC files list creating error.");
+    }
+}
+
+void TForm_Main::Action_UplodAsMelodyExecute()
+{
+    std::vector<std::string> paths;
+    for (const std::string& name : SelectedPCNames())
+        paths.push_back(JoinPath(PCDir, name));
+    try {
+        if (UploadFiles(paths, true, true) == UploadResult::OpenFailed)
+            Dialogs::ErrorBox("PC files list creating error.");
+    } catch (...) {
+        Dialogs::ErrorBox("PC files list creating error.");
+    }
+}
+
+TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask)
+{
+    for (const std::string& path : paths) {
+        if (Closing)
+            break;
+        const std::string pcName = fs::path(path).filename().string();
+        const std::string name = HandsetName(pcName, asMelody);
+        // The name travels inside quotes on the serial line with nothing escaped: a quote or a
+        // control byte in it would inject bytes into the command stream.
+        if (!IsSafeWireName(name)) {
+            Dialogs::ErrorBox("File: " + pcName
+                              + "\r\nThe name holds a double quote or a control character and cannot be sent to the phone.");
+            continue;
+        }
+        std::string base, ext;
+        SplitExtension(name, base, ext);
+        const std::int32_t type = asMelody ? 0 : TypeCodeFor(ext);
+
+        bool erase = false;
+        for (int i = 0; i < ListView_PNFiles->topLevelItemCount() && !erase; ++i)
+            erase = ListView_PNFiles->topLevelItem(i)->text(0).toStdString() == name;
+        if (erase && ask) {
+            const Consent answer = AskYesNoAll(OverwriteQuestion(name));
+            if (answer == Consent::No)
+                continue;
+            if (answer == Consent::YesToAll)
+                ask = false;
+        }
+
+        Panel_PC->setEnabled(false);
+        Panel_Phone->setEnabled(false);
+
+        // The PC file is read before anything happens on the handset, so a file that cannot be
+        // read never costs the handset its copy.
+        auto buffer = std::make_unique<std::vector<std::uint8_t>>();
+        const ReadOutcome read = ReadWholeFile(path, asMelody ? kMelodyHeaderSize : 0, *buffer);
+        if (read == ReadOutcome::TooLarge) {
+            Dialogs::ErrorBox("File: " + pcName + "\r\nThe file is too large to be sent to the phone.");
+            continue;
+        }
+        if (read != ReadOutcome::Ok) {
+            TransferBuffer.reset();
+            Panel_PC->setEnabled(true);
+            Panel_Phone->setEnabled(true);
+            return read == ReadOutcome::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
+        }
+        if (asMelody) {
+            const auto header = MelodyHeader(pcName);
+            std::copy(header.begin(), header.end(), buffer->begin());
+        }
+
+        if (erase) {
+            // The write goes out only once the erase has ended with its final reply; an erase
+            // that failed (its message is already shown) skips this file.
+            CurrentFile.Clear();
+            CurrentFile.Name = name;
+            LastFinished = pcNone;
+            SendFSFE();
+            WaitReplyDone();
+            if (LastFinished != pcFSFE)
+                continue;
+        }
+
+        UploadFile.Clear();
+        UploadFile.Name = name;
+        UploadFile.FileType = type;
+        UploadFile.Size = static_cast<std::int32_t>(buffer->size());
+        UploadFile.Crc = CalcCRC(buffer->data(), buffer->size());
+        UploadFile.Kind = 1;
+        TransferBuffer = std::move(buffer);
+        BufPos = 0;
+        SendFSFW();
+        WaitReplyDone();
+        // The write has ended (or never went out while the port is closed).
+        TransferBuffer.reset();
+    }
+    ListView_PNFiles->clear();
+    SendFSDL();
+    Panel_PC->setEnabled(true);
+    Panel_Phone->setEnabled(true);
+    return UploadResult::Done;
+}
+
+// ---- Delete ----------------------------------------------------------------------------------
+
+void TForm_Main::Action_DeleteExecute()
+{
+    // The selection is taken first, and the panes stay disabled while the erases run: a folder
+    // change meanwhile would make an erase act on another folder's file of the same name.
+    std::vector<QTreeWidgetItem*> items;
+    for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i)
+        if (ListView_PNFiles->topLevelItem(i)->isSelected() && PhoneItemRecord(ListView_PNFiles->topLevelItem(i)))
+            items.push_back(ListView_PNFiles->topLevelItem(i));
+    std::vector<TFileInfo> records;
+    for (QTreeWidgetItem* item : items)
+        records.push_back(*PhoneItemRecord(item));
+    const QString folder = PN_FullDirName->text();
+
+    Panel_PC->setEnabled(false);
+    Panel_Phone->setEnabled(false);
+    bool yesToAll = false;
+    for (std::size_t i = 0; i < records.size() && !Closing; ++i) {
+        // Another command (Reconnect from the menu) may have emptied or changed the list.
+        if (PN_FullDirName->text() != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
+            break;
+        if (!yesToAll) {
+            const Consent answer = AskYesNoAll("Deleting file: " + records[i].Name + "\r\nA you sure?");
+            if (answer == Consent::No)
+                continue;
+            yesToAll = answer == Consent::YesToAll;
+        }
+        if (PN_FullDirName->text() != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
+            break;
+        CurrentFile = records[i];
+        SendFSFE();
+        WaitReplyDone();
+        if (ListView_PNFiles->indexOfTopLevelItem(items[i]) >= 0)
+            items[i]->setSelected(false);
+    }
+    Panel_PC->setEnabled(true);
+    Panel_Phone->setEnabled(true);
+    if (PN_FullDirName->text() == folder) {
+        ListView_PNFiles->clear();
+        SendFSDL();
+    }
+}
+
+// ---- Reload and the home folder --------------------------------------------------------------
+
+void TForm_Main::Action_ReloadExecute()
+{
+    ShowPhoneDir(PN_FullDirName->text().toStdString());
+    ShellTreeView1Change();
+    if (ShellModel->rowCount(ShellTreeView1->rootIndex()) == 0)
+        return;
+    // The folder tree does not watch the disk: read it again, keeping the selected folder.
+    const std::string selected = ShellSelectedPath();
+    auto* fresh = new QFileSystemModel(this);
+    fresh->setObjectName(QStringLiteral("ShellModel"));
+    fresh->setOption(QFileSystemModel::DontWatchForChanges, true);
+    fresh->setFilter(ShellModel->filter());
+    fresh->setRootPath(QDir::rootPath());
+    QFileSystemModel* old = ShellModel;
+    ShellModel = fresh;
+    ShellTreeView1->blockSignals(true);
+    ShellTreeView1->setModel(fresh);
+    ShellTreeView1->setRootIndex(fresh->index(QDir::rootPath()).parent());
+    for (int c = 1; c < fresh->columnCount(); ++c)
+        ShellTreeView1->hideColumn(c);
+    ShellTreeView1->blockSignals(false);
+    connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex&, const QModelIndex&) { ShellTreeView1Change(); });
+    old->deleteLater();
+    if (!selected.empty()) {
+        const QModelIndex index = fresh->index(QString::fromStdString(selected));
+        if (index.isValid()) {
+            ShellTreeView1->selectionModel()->blockSignals(true);
+            ShellTreeView1->setCurrentIndex(index);
+            ShellTreeView1->selectionModel()->blockSignals(false);
+            ShellTreeView1->scrollTo(index);
+        }
+    }
+}
+
+void TForm_Main::Action_GoHomeExecute()
+{
+    if (HomeDir.empty())
+        return;
+    if (!SetShellPath(HomeDir)) {
+        HomeDir.clear();
+        SetShellPath(std::string());
+    }
+}
+
+void TForm_Main::miHomeDirClick()
+{
+    const std::string chosen = Dialogs::ChooseFolder("Please select a folder");
+    if (!chosen.empty())
+        HomeDir = chosen;
+}
