@@ -1,0 +1,69 @@
+#include "protocol/Listing.h"
+
+#include "protocol/Text.h"
+
+namespace {
+
+constexpr std::string_view kFsdl = "+FSDL:";
+
+// The text between the first and the last character (the quotes around a name or a date).
+std::string_view Unquote(std::string_view field)
+{
+    return field.size() >= 2 ? field.substr(1, field.size() - 2) : std::string_view();
+}
+
+} // namespace
+
+std::string TakeField(std::string& text)
+{
+    const auto comma = text.find(',');
+    if (comma == std::string::npos)
+        return {};
+    std::string field = text.substr(0, comma);
+    text.erase(0, comma + 1);
+    return field;
+}
+
+std::optional<TFileInfo> ParseDirEntry(std::string_view entry)
+{
+    std::string rest(entry);
+    TFileInfo info;
+    TakeField(rest);                                   // 1
+    const std::string name = TakeField(rest);          // 2
+    const std::string type = TakeField(rest);          // 3
+    TakeField(rest);                                   // 4
+    TakeField(rest);                                   // 5
+    TakeField(rest);                                   // 6
+    const std::string size = TakeField(rest);          // 7
+    TakeField(rest);                                   // 8
+    const std::string date = TakeField(rest);          // 9
+
+    if (!ParseInt32(TrimCtl(type), info.FileType) || !ParseInt32(TrimCtl(size), info.Size))
+        return std::nullopt;
+    info.Name = NameFromWire(Unquote(name));
+    info.Date = std::string(Unquote(date));
+    info.Kind = info.Size != 0 ? 1 : 2;
+    return info;
+}
+
+std::vector<TFileInfo> ParseListingBlock(const std::uint8_t* b, std::int32_t n)
+{
+    std::vector<TFileInfo> entries;
+    if (b == nullptr || n <= 0)
+        return entries;
+    const std::string_view block(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+    std::size_t start = 0;
+    for (auto cr = block.find('\r'); cr != std::string_view::npos; cr = block.find('\r', start)) {
+        const std::string_view line = TrimCtl(block.substr(start, cr + 1 - start));
+        start = cr + 1;
+        if (!line.starts_with(kFsdl))
+            continue;
+        // Drop "+FSDL:" with the blank after it, and the line's last character.
+        const std::string_view entry =
+            line.size() > kFsdl.size() + 1 ? line.substr(kFsdl.size() + 1, line.size() - kFsdl.size() - 2)
+                                           : std::string_view();
+        if (auto info = ParseDirEntry(entry))
+            entries.push_back(std::move(*info));
+    }
+    return entries;
+}

@@ -1,0 +1,167 @@
+#include "protocol/Text.h"
+
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+constexpr std::size_t kMaxWireNameChars = 56;
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Parses an unsigned run of decimal digits into `out`, refusing anything above `limit`.
+bool ParseDigits(std::string_view s, std::uint64_t limit, std::uint64_t& out)
+{
+    if (s.empty())
+        return false;
+    std::uint64_t value = 0;
+    for (char ch : s) {
+        if (ch < '0' || ch > '9')
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(ch - '0');
+        if (value > limit)
+            return false;
+    }
+    out = value;
+    return true;
+}
+
+} // namespace
+
+bool IsValidBmpUtf8(std::string_view s)
+{
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {   // two bytes; C0 and C1 would be overlong
+            if (i + 1 >= n || !IsContinuation(static_cast<unsigned char>(s[i + 1])))
+                return false;
+            i += 2;
+            continue;
+        }
+        if (c >= 0xE0 && c <= 0xEF) {   // three bytes
+            if (i + 2 >= n)
+                return false;
+            const auto c1 = static_cast<unsigned char>(s[i + 1]);
+            const auto c2 = static_cast<unsigned char>(s[i + 2]);
+            if (!IsContinuation(c1) || !IsContinuation(c2))
+                return false;
+            if (c == 0xE0 && c1 < 0xA0)   // overlong
+                return false;
+            if (c == 0xED && c1 >= 0xA0)  // UTF-16 surrogates
+                return false;
+            i += 3;
+            continue;
+        }
+        return false;   // stray continuation byte, four-byte lead or invalid lead
+    }
+    return true;
+}
+
+std::string CutToChars(std::string_view s, std::size_t maxChars)
+{
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (IsContinuation(static_cast<unsigned char>(s[i])))
+            continue;
+        if (chars == maxChars)
+            return std::string(s.substr(0, i));
+        ++chars;
+    }
+    return std::string(s);
+}
+
+std::string NameFromWire(std::string_view s)
+{
+    if (!IsValidBmpUtf8(s))
+        return {};
+    return CutToChars(s, kMaxWireNameChars);
+}
+
+std::string_view TrimCtl(std::string_view s)
+{
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32)
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32)
+        s.remove_suffix(1);
+    return s;
+}
+
+bool ParseInt32(std::string_view s, std::int32_t& out)
+{
+    bool negative = false;
+    if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    const std::uint64_t limit = negative ? 2147483648ull : 2147483647ull;
+    std::uint64_t magnitude = 0;
+    if (!ParseDigits(s, limit, magnitude))
+        return false;
+    out = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
+                   : static_cast<std::int32_t>(magnitude);
+    return true;
+}
+
+bool ParseUInt32(std::string_view s, std::uint32_t& out)
+{
+    if (!s.empty() && s.front() == '+')
+        s.remove_prefix(1);
+    std::uint64_t value = 0;
+    if (!ParseDigits(s, std::numeric_limits<std::uint32_t>::max(), value))
+        return false;
+    out = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+std::string ExtractModel(std::string_view reply)
+{
+    const std::string_view text = TrimCtl(reply);
+    const auto cr = text.find('\r');
+    if (cr == std::string_view::npos)
+        return "Extract Err";
+    const std::string_view model = TrimCtl(text.substr(0, cr));
+    if (model.empty())
+        return "Extract Err";
+    return std::string(model);
+}
+
+std::string FormatGrouped(std::int64_t value, std::string_view separator)
+{
+    // The magnitude as unsigned, so that the most negative value has one as well.
+    std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                        : static_cast<std::uint64_t>(value);
+    const std::string digits = std::to_string(magnitude);
+    std::string result;
+    if (value < 0)
+        result += '-';
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            result += separator;
+        result += digits[i];
+    }
+    return result;
+}
+
+int ProgressPercent(std::int64_t done, std::int64_t total)
+{
+    // A total of 0 has nothing left to move; the result stays within the bars' 0..100.
+    if (total <= 0 || done >= total)
+        return 100;
+    if (done <= 0)
+        return 0;
+    __extension__ typedef __int128 Wide;   // done * 100 without overflow for any int64
+    const Wide scaled = static_cast<Wide>(done) * 100;
+    auto q = static_cast<std::int64_t>(scaled / total);
+    const auto r = static_cast<std::int64_t>(scaled % total);
+    // Round to nearest, a half to the even neighbour: compare 2r with total.
+    const Wide twice = static_cast<Wide>(r) * 2;
+    if (twice > total || (twice == total && (q % 2) != 0))
+        ++q;
+    return static_cast<int>(q);
+}
