@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 SaveResult SaveFileReplacing(const std::string& path, const std::uint8_t* data, std::size_t size)
