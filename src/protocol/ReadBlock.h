@@ -47,5 +47,6 @@ ReadData ExtractReadData(const std::uint8_t* b, std::int32_t n);
 
 // Parses the data length of a data block whose header has arrived: the lead-in is skipped, then
 // "+FSFR:" and the length field must be valid. Returns the total byte count up to and including
-// the "#OK#" behind the data (lead-in included), or -1 when b does not start a data block.
+// the "#OK#" behind the data (lead-in included), or -1 when b does not start a data block (also
+// while fewer than lead-in + 19 bytes are in, and for a negative length).
 std::int32_t DataBlockExtent(const std::uint8_t* b, std::int32_t n);

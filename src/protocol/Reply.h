@@ -19,6 +19,10 @@ struct ReplyContext {
     // A read's header has arrived, so the blocks now due are data blocks: "+FSFR:", a 19-byte
     // data header announcing the length, raw data, "#OK#". Such a block is complete only when all
     // its announced data and the "#OK#" behind them are in, whatever the data hold.
+    // Bytes without a valid data header (the final "OK", an error) are classified as usual; a
+    // block whose "#OK#" is not where its length puts it is judged by its ending, with
+    // "+CME ERROR" looked for only behind the announced data; a length whose block could not
+    // fit maxTempBuf is not waited for.
     bool ReadDataExpected = false;
 };
 
@@ -48,7 +52,8 @@ std::string_view WatchdogName(TPhoneCommand kind);
 // record has no name.
 std::string BuildWriteArgs(const TFileInfo& r);
 
-// Command texts, exactly as they go out on the line.
+// Command texts, exactly as they go out on the line. They are built whatever the argument; the
+// senders decide whether an empty path or name is sent at all.
 std::string CommandATZ();                            // "ATZ\r"
 std::string CommandCGMM();                           // "AT+CGMM\r"
 std::string CommandFSIF();                           // "AT+FSIF\r"

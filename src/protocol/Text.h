@@ -29,5 +29,5 @@ std::string ExtractModel(std::string_view reply);
 std::string FormatGrouped(std::int64_t value, std::string_view separator);
 
 // done * 100 / total rounded to the nearest integer, a half to the even neighbour. A total of 0
-// counts as complete (100).
+// counts as complete (100); the result is kept within 0..100 (more than announced shows 100).
 int ProgressPercent(std::int64_t done, std::int64_t total);

@@ -1,0 +1,204 @@
+// Reply framing: classification, the echo check, command texts and write arguments.
+#include <gtest/gtest.h>
+
+#include "ProtocolTestUtil.h"
+#include "protocol/CRC.h"
+#include "protocol/Reply.h"
+
+namespace {
+
+TReplyClass Classify(std::string_view s, bool readData = false)
+{
+    ReplyContext ctx;
+    ctx.ReadDataExpected = readData;
+    return ClassifyReply(Bytes(s), Count(s), ctx);
+}
+
+struct ClassCase {
+    const char* what;
+    std::string bytes;
+    TReplyClass expected;
+};
+
+TEST(ClassifyReply, EndingsAndEdgeCases)
+{
+    const ClassCase cases[] = {
+        {"nothing", "", rcEmpty},
+        {"one byte", "K", rcIncomplete},
+        {"one line feed", "\n", rcIncomplete},
+        {"OK without CR LF", "OK", rcIncomplete},
+        {"OK with LF only", "OK\n", rcIncomplete},
+        {"OK with CR only", "OK\r", rcIncomplete},
+        {"final", "OK\r\n", rcFinal},
+        {"final after lines", "\r\nModel\r\n\r\nOK\r\n", rcFinal},
+        {"trailing control bytes", "OK\r\n\r\n\r\n", rcFinal},
+        {"trailing bytes not ending CR LF", "OK\r\n\r", rcIncomplete},
+        {"blank is no control byte", "OK \r\n", rcIncomplete},
+        {"prompt", "\r\n##>\r\n", rcPrompt},
+        {"prompt, several line ends", "##>\r\n\r\n", rcPrompt},
+        {"block", "+FSDL: x\r\n#OK#\r\n", rcBlock},
+        {"block is not final", "#OK#\r\n", rcBlock},
+        {"block with trailing bytes", "#OK#\r\n\n\r\n", rcBlock},
+        {"error", "+CME ERROR: 4\r\n", rcError},
+        {"error after line break", "\r\n+CME ERROR: 4\r\n", rcError},
+        {"error after LF only", "x\n+CME ERROR\r\n", rcError},
+        {"error outranks OK", "\r\n+CME ERROR: 3\r\nOK\r\n", rcError},
+        {"error outranks block", "+CME ERROR: 3\r\n#OK#\r\n", rcError},
+        {"error waits for CR LF", "\r\n+CME ERROR: 3", rcIncomplete},
+        {"error inside a file name",
+         "\r\n+FSDL: 0,\"x+CME ERROR.txt\",0,0,0,0,5,0,\"d\",0\r\n#OK#\r\n", rcBlock},
+        {"error after a blank", "\r\n +CME ERROR\r\nOK\r\n", rcFinal},
+        {"plain ERROR", "\r\nERROR\r\n", rcIncomplete},
+        {"only line ends", "\r\n\r\n", rcIncomplete},
+    };
+    for (const ClassCase& c : cases)
+        EXPECT_EQ(Classify(c.bytes), c.expected) << c.what;
+}
+
+TEST(ClassifyReply, RepliesOutsideDataBlocksAreClassifiedNormallyDuringARead)
+{
+    EXPECT_EQ(Classify("\r\nOK\r\n", true), rcFinal);
+    EXPECT_EQ(Classify("\r\n+CME ERROR: 20\r\n", true), rcError);
+    EXPECT_EQ(Classify("\r\nO", true), rcIncomplete);
+    EXPECT_EQ(Classify("", true), rcEmpty);
+}
+
+// A data block whose data hold reply endings, delivered in two pieces split at every position:
+// only the whole block is complete, and it is a block.
+TEST(ClassifyReply, DataBlockIsCompleteOnlyWhenAllAnnouncedBytesAreIn)
+{
+    const std::string contents[] = {
+        "OK\r\n",
+        "#OK#\r\n",
+        "##>\r\n",
+        "+CME ERROR\r\n",
+        "line\r\n+CME ERROR: 3\r\nOK\r\n",
+        "\r\nOK\r\n#OK#\r\n##>\r\n",
+    };
+    for (const std::string& data : contents) {
+        for (const std::string& where : {data, "abc" + data, data + "tail", data + data}) {
+            const std::string block = DataBlock(where);
+            for (std::size_t p = 1; p < block.size(); ++p)
+                ASSERT_EQ(Classify(block.substr(0, p), true), rcIncomplete)
+                    << "data " << where << " cut at " << p;
+            EXPECT_EQ(Classify(block, true), rcBlock) << where;
+        }
+    }
+}
+
+TEST(ClassifyReply, DataBlockFramingCases)
+{
+    // The longest lead-in still counts as a data block; its data stay data.
+    const std::string lead41(41, '\n');
+    const std::string tricky = DataBlock("OK\r\n", lead41);
+    EXPECT_EQ(Classify(tricky.substr(0, tricky.size() - 6), true), rcIncomplete);
+    EXPECT_EQ(Classify(tricky, true), rcBlock);
+
+    // Control bytes after "#OK#" must end in CR LF.
+    EXPECT_EQ(Classify(DataBlock("abc", "\r\n", "\r\n\r"), true), rcIncomplete);
+    EXPECT_EQ(Classify(DataBlock("abc", "\r\n", "\r\n\r\n"), true), rcBlock);
+    EXPECT_EQ(Classify(DataBlock("abc", "", "\r\n"), true), rcBlock);
+    EXPECT_EQ(Classify(DataBlock("", "\r\n", "\r\n"), true), rcBlock);
+
+    // An error behind the block still counts.
+    EXPECT_EQ(Classify(DataBlock("abc", "\r\n", "\r\n+CME ERROR: 1\r\n"), true), rcError);
+
+    // More data than announced: the frame is broken, the ending decides (the extraction then
+    // reports the wrong count).
+    std::string surplus = DataBlock("abcd");
+    surplus.replace(2 + 6, 7, "      3");
+    EXPECT_EQ(Classify(surplus, true), rcBlock);
+
+    // A length that cannot fit the receive buffer is no data block to wait for.
+    std::string huge = DataBlock("abc");
+    huge.replace(2 + 6, 7, "   5000");
+    EXPECT_EQ(Classify(huge, true), rcBlock);
+}
+
+struct EchoCase {
+    const char* what;
+    std::string bytes;
+    std::string echo;
+    bool match;
+    std::int32_t strip;
+};
+
+TEST(CheckEcho, Cases)
+{
+    const std::string fsfr = CommandFSFR("a.jpg");
+    const EchoCase cases[] = {
+        {"model reply", "AT+CGMM\r\r\nModel\r\n\r\nOK\r\n", "AT+CGMM\r", true, 10},
+        {"leading control bytes", "\r\n\r\nATZ\r\r\nOK\r\n", "ATZ\r", true, 10},
+        {"nothing after the echo", "ATZ\r", "ATZ\r", true, 4},
+        {"CR LF command echoed whole", fsfr + "+FSFR: x\r\n", fsfr, true,
+         static_cast<std::int32_t>(fsfr.size())},
+        {"CR LF command echoed with CR only", "AT+FSFR= -1,\"a.jpg\"\r\r\n+FSFR: x\r\n", fsfr,
+         false, 0},
+        {"echo switched off", "\r\nOK\r\n", "ATZ\r", false, 0},
+        {"buffer shorter than the echo", "ATZ", "ATZ\r", false, 0},
+        {"only control bytes", "\r\n\r\n", "ATZ\r", false, 0},
+        {"one byte differs", "ATY\r\r\nOK\r\n", "ATZ\r", false, 0},
+    };
+    for (const EchoCase& c : cases) {
+        const EchoCheck e = CheckEcho(Bytes(c.bytes), Count(c.bytes), c.echo);
+        EXPECT_EQ(e.Match, c.match) << c.what;
+        if (c.match) {
+            EXPECT_EQ(e.Strip, c.strip) << c.what;
+        }
+    }
+}
+
+TEST(CommandTexts, AreExactWireBytes)
+{
+    EXPECT_EQ(CommandATZ(), "ATZ\r");
+    EXPECT_EQ(CommandCGMM(), "AT+CGMM\r");
+    EXPECT_EQ(CommandFSIF(), "AT+FSIF\r");
+    EXPECT_EQ(CommandFSDL("/user/sounds"), "AT+FSDL=\"/user/sounds\"\r\n");
+    EXPECT_EQ(CommandFSFE("tune.mmf"), "AT+FSFE= -1,\"tune.mmf\"\r\n");
+    EXPECT_EQ(CommandFSFR("Фото.jpg"), "AT+FSFR= -1,\"Фото.jpg\"\r\n");
+
+    TFileInfo r;
+    r.Name = "a.jpg";
+    r.FileType = 106;
+    r.Size = 1000;
+    r.Crc = 7;
+    EXPECT_EQ(CommandFSFW(r), "AT+FSFW=-1,\"a.jpg\",106,\" \",1000,7\r\n");
+    EXPECT_EQ(CommandFSFW(TFileInfo{}), "AT+FSFW=\r\n");
+}
+
+TEST(BuildWriteArgs, Fields)
+{
+    TFileInfo r;
+    r.Name = "ring.mel";
+    r.FileType = -5;
+    r.Size = 2048;
+    r.Crc = CalcCRC("123456789");   // 0xCBF43926, above 2^31
+    EXPECT_EQ(BuildWriteArgs(r), "-1,\"ring.mel\",-5,\" \",2048,3421780262");
+    r.Crc = 0xFFFFFFFFu;
+    r.FileType = 0;
+    r.Size = 0;
+    EXPECT_EQ(BuildWriteArgs(r), "-1,\"ring.mel\",0,\" \",0,4294967295");
+    r.Name.clear();
+    EXPECT_EQ(BuildWriteArgs(r), "");
+}
+
+TEST(WatchdogName, Table)
+{
+    const std::pair<TPhoneCommand, std::string_view> cases[] = {
+        {pcNone, ""},     {pcATZ, "ATZ"},    {pcCGMM, "+CGMM"}, {pcFSIF, "+FSIF"},
+        {pcFSDL, "+FSDL"}, {pcFSCD, ""},      {pcFSFE, "+FSFE"}, {pcFSFR, "+FSFR"},
+        {pcFSFW, "+FSFW"},
+    };
+    for (const auto& [kind, name] : cases)
+        EXPECT_EQ(WatchdogName(kind), name) << int(kind);
+}
+
+TEST(CalcCRC, CheckValues)
+{
+    EXPECT_EQ(CalcCRC("123456789"), 0xCBF43926u);
+    EXPECT_EQ(CalcCRC("abc"), 0x352441C2u);
+    EXPECT_EQ(CalcCRC(""), 0u);
+    EXPECT_EQ(CalcCRC(nullptr, 0), 0u);
+}
+
+} // namespace
