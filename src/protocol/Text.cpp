@@ -1,6 +1,5 @@
 #include "protocol/Text.h"
 
-#include <cstdlib>
 #include <limits>
 
 namespace {
