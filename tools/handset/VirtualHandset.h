@@ -19,20 +19,26 @@ struct HandsetOptions {
     int SilentAfter = -1;              // answer this many commands, then nothing (-1: never)
     std::string SilentOn;              // answer nothing to commands starting with this text
     std::string CmeErrorOn;            // "+CME ERROR: 4" to commands starting with this text
-    int CmeErrorAfterBlocks = -1;      // ... after this many blocks of the reply (-1: at once)
+    int CmeErrorAfterBlocks = -1;      // ... after this many blocks (or write prompts) of the
+                                       // reply (-1 or 0: at once, right after the echo)
     bool CorruptReadByte = false;      // flip one data byte of a read (the CRC stays)
     int AnnouncedSizeDelta = 0;        // added to the size a read header announces
     bool ShortBlock = false;           // the first data block of a read lacks its last byte
-    int LeadInBreaks = 2;              // line breaks before "+FSFR:" of a data block
+    int LeadInBreaks = 2;              // line-break bytes (CR, LF, CR, ...) before "+FSFR:" of a
+                                       // data block
     bool BlanksInLength = true;        // the data length field is padded with leading blanks
     int SplitWrites = 0;               // write every reply in pieces of this many bytes
-    int SplitPauseMs = 0;              // pause between pieces
+    int SplitPauseMs = 0;              // pause between pieces (each piece waits until the PC
+                                       // has read the one before, so it arrives on its own)
     int LineRate = 0;                  // pace output to this many bytes/s (0: as fast as it goes)
-    bool UnsolicitedBlock = false;     // after the next final reply, send a stray "#OK#" block
-    bool UnsolicitedPrompt = false;    // after the next final reply, send a stray "##>" prompt
+    bool UnsolicitedBlock = false;     // after the next final reply, once the PC has read it,
+                                       // send a stray "\r\n#OK#\r\n" block (then cleared)
+    bool UnsolicitedPrompt = false;    // likewise a stray "\r\n##>\r\n" prompt (then cleared)
     int ReadBlockSize = 2048;          // data bytes per read block (at most 4073)
     int EntriesPerBlock = 8;           // listing entries per block
     bool Trace = false;                // every byte received and sent to standard error
+    // SilentOn and CmeErrorOn match the start of the command line without regard to case,
+    // with or without its leading "AT" ("+FSDL" matches AT+FSDL=...).
 };
 
 class VirtualHandset {
