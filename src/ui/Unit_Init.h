@@ -42,3 +42,9 @@ void IniWriteString(IniText& ini, std::string_view section, std::string_view key
 // The private-profile integer rule: blanks skipped, optional sign, decimal or "$"/"0x" hex;
 // anything else gives the default.
 std::int32_t IniParseInt(std::string_view text, std::int32_t defaultValue);
+
+// The five settings from an INI text (each missing or unreadable key takes its default), and
+// into one (in the order PORT, COMPortBaudRate, HOMEDIR, COMCheckLineStatus, COMHwFlow for keys
+// that are new; other sections and keys stay as they are).
+void LoadSettingsFrom(const IniText& ini);
+void SaveSettingsTo(IniText& ini);
