@@ -1,0 +1,58 @@
+#pragma once
+// A small SMAF writer: enough to compose our own ringtones and to build test files.
+// It writes MMMD with CNTI and score tracks (MTR + Mtsq) and a correct CRC-16.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SmafReader.h"
+
+namespace smaf {
+
+std::vector<std::uint8_t> EncodeHpsTime(std::uint32_t ticks);     // 0..16511
+std::vector<std::uint8_t> EncodeVarLen(std::uint32_t value);      // MIDI-style
+
+// HPS sequence: keys 36..83 without octave shift; channel 0..3 within the track.
+class HpsSequence {
+public:
+    void note(std::uint32_t wait, int channel, int key, std::uint32_t gate);
+    void control(std::uint32_t wait, int channel, int number, std::uint8_t value); // 00 (ch<<6|0x30|n) v
+    void end(std::uint32_t wait);
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+// Mobile Standard sequence.
+class MobileSequence {
+public:
+    void note(std::uint32_t wait, int channel, int key, int velocity, std::uint32_t gate);
+    void control(std::uint32_t wait, int channel, int number, int value);
+    void program(std::uint32_t wait, int channel, int program);
+    void pitchBend(std::uint32_t wait, int channel, int value); // -8192..8191
+    void end(std::uint32_t wait);
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+// 4-byte length, Huffman tree and coded bits, as HuffmanDecode reads them.
+std::vector<std::uint8_t> HuffmanEncode(const std::vector<std::uint8_t>& data);
+
+struct ScoreTrack {
+    std::uint8_t number = 0;
+    SequenceFormat format = SequenceFormat::Hps;
+    std::uint8_t timeBaseD = 0x02; // codes as the file holds them (0x02: 4 ms)
+    std::uint8_t timeBaseG = 0x02;
+    std::vector<std::uint8_t> channelStatus; // 2 bytes for HPS, 16 for Mobile Standard; zeros if empty
+    std::vector<std::uint8_t> sequence;      // uncompressed; compressed here for MobileCompressed
+};
+
+std::vector<std::uint8_t> MakeChunk(const char id[4], const std::vector<std::uint8_t>& body);
+
+// A whole file: CNTI (Latin-1, title tag) then the tracks, then the CRC.
+std::vector<std::uint8_t> BuildSmaf(const std::vector<ScoreTrack>& tracks, const std::string& title);
+
+} // namespace smaf
