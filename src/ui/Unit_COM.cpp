@@ -1,0 +1,221 @@
+#include "ui/Unit_COM.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+#include "platform/SerialPorts.h"
+#include "ui/Unit_Init.h"
+
+TForm_ComSetup* Form_ComSetup = nullptr;
+
+// ---- EComPort ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::array<const char*, 23> kComErrorTexts = {
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+};
+
+// The port list's error number.
+constexpr std::int32_t kPortListError = 23;
+
+} // namespace
+
+std::string ComErrorText(std::int32_t errorCode)
+{
+    if (errorCode < 1 || errorCode > static_cast<std::int32_t>(kComErrorTexts.size()))
+        return {};
+    return kComErrorTexts[static_cast<std::size_t>(errorCode - 1)];
+}
+
+std::string ComErrorMessage(std::int32_t errorCode, std::int32_t platformCode)
+{
+    return ComErrorText(errorCode) + " (win error code: " + std::to_string(platformCode) + ")";
+}
+
+EComPort::EComPort(std::int32_t errorCode, std::int32_t platformCode)
+    : std::runtime_error(ComErrorMessage(errorCode, platformCode)), PlatformCode(platformCode), ErrorCode(errorCode)
+{
+}
+
+// ---- the port list -------------------------------------------------------------------------
+
+void SortPortNames(std::vector<std::string>& names)
+{
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+        });
+    });
+}
+
+void ListSerialPorts(std::vector<std::string>& list, const std::string& classDir, const std::string& linkDir)
+{
+    std::vector<std::string> names;
+    if (const int error = SerialPorts::ListSerialDevices(names, classDir, linkDir))
+        throw EComPort(kPortListError, error);
+    SortPortNames(names);
+    list = std::move(names);
+}
+
+void ListSerialPorts(std::vector<std::string>& list)
+{
+    ListSerialPorts(list, SerialPorts::kTtyClassDir, SettingsDir);
+}
+
+// ---- the dialog ----------------------------------------------------------------------------
+
+namespace {
+
+// The left column: a caption above each list, 81 pixels wide.
+constexpr int kColumnX = 8;
+constexpr int kColumnWidth = 81;
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& caption, int y)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAccessibleName(caption);
+    label->setGeometry(kColumnX, y, kColumnWidth, 13);
+    return label;
+}
+
+QComboBox* AddList(QWidget* parent, QLabel* label, const char* name, const QStringList& items, bool editable, int y)
+{
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setAccessibleName(label->text());
+    box->setEditable(editable);
+    if (editable)
+        box->setInsertPolicy(QComboBox::NoInsert);   // typed text never becomes an entry
+    box->addItems(items);
+    box->setGeometry(kColumnX, y, kColumnWidth, 21);
+    label->setBuddy(box);
+    return box;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const QString& caption, int y)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAccessibleName(caption);
+    button->setGeometry(120, y, 75, 25);
+    return button;
+}
+
+} // namespace
+
+TForm_ComSetup::TForm_ComSetup(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("Form_ComSetup"));
+    setWindowTitle(QStringLiteral("COM Port Setup"));
+    setAccessibleName(windowTitle());
+    setFixedSize(207, 198);
+    setModal(true);
+
+    Label_Port = AddLabel(this, "Label_Port", QStringLiteral("Port"), 8);
+    ComboBox_Port = AddList(this, Label_Port, "ComboBox_Port", {}, false, 24);
+    Label_BRate = AddLabel(this, "Label_BRate", QStringLiteral("Baud Rate"), 56);
+    ComboBox_BRate = AddList(this, Label_BRate, "ComboBox_BRate",
+                             {QStringLiteral("57600"), QStringLiteral("115200"), QStringLiteral("230400")}, false, 72);
+    ComboBox_BRate->setCurrentIndex(1);
+    Label_CheckLine = AddLabel(this, "Label_CheckLine", QStringLiteral("Check Line Status"), 104);
+    ComboBox_CheckLine = AddList(this, Label_CheckLine, "ComboBox_CheckLine",
+                                 {QStringLiteral("False"), QStringLiteral("True")}, false, 120);
+    ComboBox_CheckLine->setCurrentIndex(0);
+    Label_HWFlow = AddLabel(this, "Label_HWFlow", QStringLiteral("Flow Control"), 152);
+    ComboBox_HWFlow = AddList(this, Label_HWFlow, "ComboBox_HWFlow",
+                              {QStringLiteral("None"), QStringLiteral("RTS On"), QStringLiteral("Handshake")}, true, 168);
+    ComboBox_HWFlow->setCurrentIndex(1);
+
+    Bevel_Divider = new QFrame(this);
+    Bevel_Divider->setObjectName(QStringLiteral("Bevel_Divider"));
+    Bevel_Divider->setAccessibleName(QStringLiteral("Divider"));
+    Bevel_Divider->setFrameShape(QFrame::VLine);
+    Bevel_Divider->setFrameShadow(QFrame::Sunken);
+    Bevel_Divider->setGeometry(104, 8, 2, 89);
+
+    Button_Ok = AddButton(this, "Button_Ok", QStringLiteral("Ok"), 8);
+    Button_Ok->setDefault(true);
+    Button_Ok->setAutoDefault(true);
+    Button_Cancel = AddButton(this, "Button_Cancel", QStringLiteral("Cancel"), 40);
+    Button_Cancel->setAutoDefault(false);
+    connect(Button_Ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    setTabOrder(ComboBox_Port, ComboBox_BRate);
+    setTabOrder(ComboBox_BRate, Button_Ok);
+    setTabOrder(Button_Ok, Button_Cancel);
+    setTabOrder(Button_Cancel, ComboBox_CheckLine);
+    setTabOrder(ComboBox_CheckLine, ComboBox_HWFlow);
+}
+
+int TForm_ComSetup::HWFlowIndex() const
+{
+    // Qt::MatchFixedString compares whole texts with letter case ignored.
+    return ComboBox_HWFlow->findText(ComboBox_HWFlow->currentText(), Qt::MatchFixedString);
+}
+
+int ExecuteComSetup(TForm_ComSetup& dialog)
+{
+    // 1. The port list; an error leaves before anything changes or shows.
+    std::vector<std::string> ports;
+    ListSerialPorts(ports, dialog.PortClassDir.empty() ? std::string(SerialPorts::kTtyClassDir) : dialog.PortClassDir,
+                    dialog.PortLinkDir.empty() ? SettingsDir : dialog.PortLinkDir);
+    dialog.ComboBox_Port->clear();
+    for (const auto& port : ports)
+        dialog.ComboBox_Port->addItem(QString::fromStdString(port));
+
+    // 2.-4. The selections from the settings; a value that is not in a list selects nothing.
+    dialog.ComboBox_Port->setCurrentIndex(
+        dialog.ComboBox_Port->findText(QString::fromStdString(ComPort), Qt::MatchFixedString));
+    dialog.ComboBox_BRate->setCurrentIndex(
+        dialog.ComboBox_BRate->findText(QString::number(ComBaudRate), Qt::MatchExactly));
+    dialog.ComboBox_CheckLine->setCurrentIndex(ComCheckLineStatus ? 1 : 0);
+    dialog.ComboBox_HWFlow->setCurrentIndex(ComHwFlow >= 0 && ComHwFlow < dialog.ComboBox_HWFlow->count() ? ComHwFlow : -1);
+    if (dialog.ComboBox_HWFlow->currentIndex() < 0)
+        dialog.ComboBox_HWFlow->setEditText(QString());
+
+    // 5. Modally, over the main window.
+    dialog.ComboBox_Port->setFocus();
+    const int result = dialog.exec();
+
+    // 6. "Ok" takes the values; "Cancel" and the close button leave the settings alone.
+    if (result == QDialog::Accepted) {
+        ComPort = dialog.ComboBox_Port->currentIndex() < 0 ? std::string()
+                                                           : dialog.ComboBox_Port->currentText().toStdString();
+        ComBaudRate = dialog.ComboBox_BRate->currentIndex() < 0 ? 115200 : dialog.ComboBox_BRate->currentText().toInt();
+        ComCheckLineStatus = dialog.ComboBox_CheckLine->currentIndex() == 1;
+        ComHwFlow = dialog.HWFlowIndex();
+    }
+    return result;
+}
