@@ -170,8 +170,11 @@ IniText ParseIni(std::string_view text)
         if (nl == std::string_view::npos)
             nl = text.size();
         std::string_view line = text.substr(start, nl - start);
-        if (!line.empty() && line.back() == '\r')
+        if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
+            if (ini.Lines.empty())
+                ini.CrLf = true;
+        }
         ini.Lines.emplace_back(line);
         start = nl + 1;
     }
@@ -183,7 +186,7 @@ std::string FormatIni(const IniText& ini)
     std::string out;
     for (const auto& line : ini.Lines) {
         out += line;
-        out += '\n';
+        out += ini.CrLf ? "\r\n" : "\n";
     }
     return out;
 }

@@ -32,6 +32,7 @@ void ResetSettingsToDefaults();
 // An INI text as lines; keys and sections compared without regard to case, as the platform does.
 struct IniText {
     std::vector<std::string> Lines;
+    bool CrLf = false;   // lines end with CR LF (kept from the file read)
 };
 IniText ParseIni(std::string_view text);
 std::string FormatIni(const IniText& ini);

@@ -184,8 +184,9 @@ TEST_F(SettingsFile, ValuesRoundTripAndTrueIsWrittenAsOne)
     EXPECT_TRUE(ComCheckLineStatus);
     EXPECT_EQ(ComHwFlow, 0);
     SaveSettings();
-    EXPECT_EQ(ReadAll(file_), "[COMMON]\nPORT=/dev/ttyUSB0\nCOMPortBaudRate=230400\nHOMEDIR=/home/me/ring tones\n"
-                              "COMCheckLineStatus=1\nCOMHwFlow=0\n");
+    // CR LF line ends stay CR LF.
+    EXPECT_EQ(ReadAll(file_), "[COMMON]\r\nPORT=/dev/ttyUSB0\r\nCOMPortBaudRate=230400\r\nHOMEDIR=/home/me/ring tones\r\n"
+                              "COMCheckLineStatus=1\r\nCOMHwFlow=0\r\n");
 }
 
 TEST_F(SettingsFile, ForeignSectionsAndKeysSurviveASave)
