@@ -253,3 +253,16 @@ TEST_F(SettingsFile, TheFolderIsCapturedOnceAtStart)
     SaveSettings();
     EXPECT_TRUE(fs::exists(dir_ / "tarvel.ini"));
 }
+
+TEST_F(SettingsFile, ALinkedSettingsFileStaysALink)
+{
+    const fs::path real = dir_ / "shared.ini";
+    WriteAll(real, "[COMMON]\nPORT=COM2\n");
+    fs::create_symlink(real, file_);
+    LoadSettings();
+    EXPECT_EQ(ComPort, "COM2");
+    ComPort = "COM4";
+    SaveSettings();
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_EQ(ReadAll(real), "[COMMON]\nPORT=COM4\nCOMPortBaudRate=115200\nHOMEDIR=\nCOMCheckLineStatus=0\nCOMHwFlow=1\n");
+}
