@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -98,13 +99,18 @@ namespace {
 // The left column: a caption above each list, 81 pixels wide.
 constexpr int kColumnX = 8;
 constexpr int kColumnWidth = 81;
+constexpr int kClientWidth = 207;
+constexpr int kDividerX = 104;
+constexpr int kDividerBottom = 8 + 89;
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& caption, int y)
 {
     auto* label = new QLabel(caption, parent);
     label->setObjectName(QLatin1String(name));
     label->setAccessibleName(caption);
-    label->setGeometry(kColumnX, y, kColumnWidth, 13);
+    // A caption wider than its list may reach up to the divider, or below it to the margin.
+    const int maxWidth = y < kDividerBottom ? kDividerX - 2 - kColumnX : kClientWidth - 2 * kColumnX;
+    label->setGeometry(kColumnX, y, std::clamp(label->sizeHint().width(), kColumnWidth, maxWidth), 13);
     return label;
 }
 
@@ -139,7 +145,7 @@ TForm_ComSetup::TForm_ComSetup(QWidget* parent)
     setObjectName(QStringLiteral("Form_ComSetup"));
     setWindowTitle(QStringLiteral("COM Port Setup"));
     setAccessibleName(windowTitle());
-    setFixedSize(207, 198);
+    setFixedSize(kClientWidth, 198);
     setModal(true);
 
     Label_Port = AddLabel(this, "Label_Port", QStringLiteral("Port"), 8);
@@ -162,7 +168,7 @@ TForm_ComSetup::TForm_ComSetup(QWidget* parent)
     Bevel_Divider->setAccessibleName(QStringLiteral("Divider"));
     Bevel_Divider->setFrameShape(QFrame::VLine);
     Bevel_Divider->setFrameShadow(QFrame::Sunken);
-    Bevel_Divider->setGeometry(104, 8, 2, 89);
+    Bevel_Divider->setGeometry(kDividerX, 8, 2, kDividerBottom - 8);
 
     Button_Ok = AddButton(this, "Button_Ok", QStringLiteral("Ok"), 8);
     Button_Ok->setDefault(true);
@@ -194,6 +200,8 @@ int ExecuteComSetup(TForm_ComSetup& dialog)
     dialog.ComboBox_Port->clear();
     for (const auto& port : ports)
         dialog.ComboBox_Port->addItem(QString::fromStdString(port));
+    // Long names (the handset link's path) are readable in the open list.
+    dialog.ComboBox_Port->view()->setMinimumWidth(dialog.ComboBox_Port->view()->sizeHintForColumn(0) + 8);
 
     // 2.-4. The selections from the settings; a value that is not in a list selects nothing.
     dialog.ComboBox_Port->setCurrentIndex(

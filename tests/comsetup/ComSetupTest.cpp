@@ -185,7 +185,8 @@ TEST_F(ComSetup, Layout)
         EXPECT_FALSE(l.box->accessibleName().isEmpty());
     }
     EXPECT_EQ(dialog.Label_Port->text(), "Port");
-    EXPECT_EQ(dialog.Label_HWFlow->geometry(), QRect(8, 152, 81, 13));
+    EXPECT_EQ(dialog.Label_HWFlow->geometry().topLeft(), QPoint(8, 152));
+    EXPECT_EQ(dialog.Label_HWFlow->buddy(), dialog.ComboBox_HWFlow);
     EXPECT_EQ(dialog.ComboBox_HWFlow->geometry().topLeft(), QPoint(8, 168));
     EXPECT_EQ(dialog.Button_Ok->text(), "Ok");
     EXPECT_TRUE(dialog.Button_Ok->isDefault());
