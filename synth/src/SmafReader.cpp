@@ -127,6 +127,7 @@ public:
     {
         now_ += std::uint64_t(ticks) * setup_.timeBaseD;
         if (now_ > kMaxSongMs) {
+            now_ = kMaxSongMs;
             out_.warnings.push_back("sequence longer than " + std::to_string(kMaxSongMs / 60000) + " minutes cut short");
             return false;
         }
