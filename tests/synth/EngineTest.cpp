@@ -276,6 +276,34 @@ TEST_F(SynthEngine, StatesMustComeInOrder)
     EXPECT_EQ(api.Open(1, other, 0, nullptr), -1);
 }
 
+// A caller that stops and unloads right inside the callback, on the library's thread.
+std::atomic<int32_t> gPlayingId{0};
+std::atomic<bool> gStoppedInside{false};
+
+void StopInsideCallback(std::uint8_t event)
+{
+    const Api& api = Library();
+    const int32_t id = gPlayingId;
+    api.Stop(1, id, nullptr);
+    api.Seek(1, id, 0, 0, nullptr);
+    api.Close(1, id, nullptr);
+    gStoppedInside = api.Unload(1, id, nullptr) == 0;
+    OnSoundEvent(event);
+}
+
+TEST_F(SynthEngine, CallbackMayStopAndUnloadAtOnce)
+{
+    std::vector<std::uint8_t> data = SongBytes(100);
+    api.Initialize();
+    gPlayingId = api.Load(1, data.data(), int32_t(data.size()), 1, StopInsideCallback, nullptr);
+    api.Open(1, gPlayingId, 0, nullptr);
+    api.Standby(1, gPlayingId, nullptr);
+    api.Start(1, gPlayingId, 1, nullptr);
+    ASSERT_TRUE(WaitForEvent(5s));
+    EXPECT_TRUE(gStoppedInside);
+    EXPECT_EQ(Events(), std::vector<std::uint8_t>{127});
+}
+
 TEST_F(SynthEngine, EndWhilePlayingStopsWithoutCallback)
 {
     std::vector<std::uint8_t> data = SongBytes(300);
