@@ -190,7 +190,40 @@ int HpsBendStep(int step) { return std::clamp((step - 8) * 1024, -8192, 8191); }
 
 bool Song::playable() const
 {
-    return std::any_of(events.begin(), events.end(), [](const Event& e) { return e.kind == EventKind::Note; });
+    return !recordings.empty() ||
+           std::any_of(events.begin(), events.end(), [](const Event& e) { return e.kind == EventKind::Note; });
+}
+
+std::vector<std::int16_t> DecodeAdpcm(Bytes data, std::size_t maxSamples)
+{
+    // Step multipliers (/256) and signed differences (/8 of the step) by nibble.
+    static const int kScale[8] = {230, 230, 230, 230, 307, 409, 512, 614};
+    std::vector<std::int16_t> out;
+    out.reserve(std::min(maxSamples, data.size() * 2));
+    int value = 0;
+    int step = 127;
+    auto expand = [&](int nibble) {
+        const int magnitude = nibble & 7;
+        const int diff = step * (2 * magnitude + 1) / 8;
+        value = std::clamp(nibble & 8 ? value - diff : value + diff, -32768, 32767);
+        step = std::clamp(step * kScale[magnitude] >> 8, 127, 24576);
+        out.push_back(std::int16_t(value));
+    };
+    for (std::uint8_t b : data) {
+        if (out.size() + 2 > maxSamples)
+            break;
+        expand(b & 0x0F);
+        expand(b >> 4);
+    }
+    return out;
+}
+
+std::optional<std::uint32_t> AudioRate(std::uint8_t code)
+{
+    static const std::uint32_t kRates[] = {4000, 8000, 11025, 22050, 44100};
+    if (code >= std::size(kRates))
+        return std::nullopt;
+    return kRates[code];
 }
 
 std::uint16_t Crc16(Bytes data)
@@ -615,6 +648,43 @@ void ReadScoreTrack(const Chunk& track, Song& song, std::vector<SequenceResult>&
     sequences.push_back(std::move(result));
 }
 
+// An audio track: its first wave chunk plays from the start of the song. (The track's own
+// sequence, which could place waves later, is not read.)
+void ReadAudioTrack(const Chunk& track, Song& song)
+{
+    const std::string name = "ATR" + Hex2(std::uint8_t(track.id[3]));
+    auto warn = [&](const std::string& text) { song.warnings.push_back(name + ": " + text); };
+    Bytes body = track.body;
+    if (body.size() < 6) {
+        warn("header truncated");
+        return;
+    }
+    const std::uint8_t waveType = body[2];
+    const auto rate = AudioRate(waveType & 0x0F);
+    if (!rate || ((waveType >> 4) & 7) != 1) {
+        warn("wave type " + Hex2(waveType) + " is not 4-bit ADPCM at a known rate");
+        return;
+    }
+    if (waveType & 0x80)
+        warn("stereo audio played as mono");
+    ChunkWalk walk = WalkChunks(body.subspan(6));
+    if (walk.damaged)
+        warn("sub-chunk runs past the end of the track; the rest is skipped");
+    for (const Chunk& c : walk.chunks) {
+        if (!IdIs(c, "Awa", 3))
+            continue;
+        Recording r;
+        r.sampleRate = *rate;
+        r.pcm = DecodeAdpcm(c.body, std::size_t(kMaxSongMs / 1000) * *rate);
+        if (r.pcm.empty())
+            continue;
+        ++song.audioTracks;
+        song.recordings.push_back(std::move(r));
+        return;
+    }
+    warn("no wave data");
+}
+
 } // namespace
 
 std::optional<Song> ReadSmaf(Bytes data)
@@ -645,6 +715,11 @@ std::optional<Song> ReadSmaf(Bytes data)
     for (const Chunk& c : walk.chunks)
         if (IdIs(c, "MTR", 3))
             ReadScoreTrack(c, song, sequences);
+        else if (IdIs(c, "ATR", 3))
+            ReadAudioTrack(c, song);
+    for (const Recording& r : song.recordings)
+        song.lengthMs = std::max(song.lengthMs,
+                                 std::uint32_t(r.timeMs + std::uint64_t(r.pcm.size()) * 1000 / r.sampleRate));
 
     for (SequenceResult& r : sequences) {
         song.lengthMs = std::max(song.lengthMs, r.endMs);

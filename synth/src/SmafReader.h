@@ -54,14 +54,23 @@ constexpr std::size_t kMaxUnpackedSequence = 1u << 20;
 // Score track format types.
 enum class SequenceFormat : std::uint8_t { Hps = 0, MobileCompressed = 1, MobileUncompressed = 2 };
 
+// A recorded sound from an audio track, decoded to 16-bit mono PCM.
+struct Recording {
+    std::uint32_t timeMs = 0;
+    std::uint32_t sampleRate = 8000;
+    std::vector<std::int16_t> pcm;
+};
+
 struct Song {
     std::vector<Event> events;  // sorted by time; events of the same time keep file order
-    std::uint32_t lengthMs = 0; // end of the last note or end-of-sequence, whichever is later
+    std::vector<Recording> recordings;
+    std::uint32_t lengthMs = 0; // end of the last note, recording or end-of-sequence
     std::array<bool, kChannels> drumChannels{};
     int scoreTracks = 0;
+    int audioTracks = 0;
     std::vector<std::string> warnings;
 
-    bool playable() const;      // holds at least one note
+    bool playable() const;      // holds at least one note or recording
 };
 
 // What decoding one sequence gives.
@@ -96,6 +105,15 @@ SequenceResult DecodeMobile(Bytes sequence, const TrackSetup& setup);
 // (depth first: 1 = inner node, 0 = leaf followed by its 8-bit byte; bit 0 takes the first
 // child) and the coded bits, most significant bit first. nullopt when the tree is damaged.
 std::optional<std::vector<std::uint8_t>> HuffmanDecode(Bytes packed, std::string* warning = nullptr);
+
+// 4-bit ADPCM as audio tracks hold it: two samples a byte, the low nibble first; the step
+// adapts by the nibble's magnitude. At most `maxSamples` samples.
+std::vector<std::int16_t> DecodeAdpcm(Bytes data, std::size_t maxSamples);
+
+// Audio track header: format, sequence type, wave type (stereo << 7 | coding << 4 | rate code),
+// base bit, TimeBase_D, TimeBase_G; then "Atsq" and "Awa" + n. Rate codes 0..4 stand for
+// 4000, 8000, 11025, 22050 and 44100 Hz; coding 1 is the 4-bit ADPCM above.
+std::optional<std::uint32_t> AudioRate(std::uint8_t code);
 
 // The whole file. nullopt when the data is not SMAF or its outer chunk is damaged; a Song that
 // is not playable() when it is SMAF without anything we can play.

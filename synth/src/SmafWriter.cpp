@@ -1,6 +1,7 @@
 #include "SmafWriter.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <queue>
@@ -174,7 +175,32 @@ std::vector<std::uint8_t> MakeChunk(const char id[4], const std::vector<std::uin
     return out;
 }
 
-std::vector<std::uint8_t> BuildSmaf(const std::vector<ScoreTrack>& tracks, const std::string& title)
+std::vector<std::uint8_t> EncodeAdpcm(const std::vector<std::int16_t>& pcm)
+{
+    static const int kScale[8] = {230, 230, 230, 230, 307, 409, 512, 614};
+    int value = 0, step = 127;
+    std::vector<std::uint8_t> out((pcm.size() + 1) / 2, 0);
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        int best = 0, bestValue = 0, bestError = 1 << 30;
+        for (int nibble = 0; nibble < 16; ++nibble) {
+            const int diff = step * (2 * (nibble & 7) + 1) / 8;
+            const int v = std::clamp(nibble & 8 ? value - diff : value + diff, -32768, 32767);
+            const int error = std::abs(v - pcm[i]);
+            if (error < bestError) {
+                best = nibble;
+                bestValue = v;
+                bestError = error;
+            }
+        }
+        value = bestValue;
+        step = std::clamp(step * kScale[best & 7] >> 8, 127, 24576);
+        out[i / 2] |= std::uint8_t(i % 2 ? best << 4 : best);
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> BuildSmaf(const std::vector<ScoreTrack>& tracks, const std::string& title,
+                                    const std::vector<AudioTrack>& audio)
 {
     // CNTI: class, type, character set (Latin-1), copy status, copy count, then the tags.
     std::vector<std::uint8_t> cnti{0x00, 0x00, 0x01, 0x00, 0x00};
@@ -191,6 +217,14 @@ std::vector<std::uint8_t> BuildSmaf(const std::vector<ScoreTrack>& tracks, const
         const auto seq = t.format == SequenceFormat::MobileCompressed ? HuffmanEncode(t.sequence) : t.sequence;
         Append(tb, MakeChunk("Mtsq", seq));
         const char id[4] = {'M', 'T', 'R', char(t.number)};
+        Append(body, MakeChunk(id, tb));
+    }
+    for (const AudioTrack& a : audio) {
+        // format, sequence type, wave type (mono, ADPCM, rate), base bit, both time bases
+        std::vector<std::uint8_t> tb{0x00, 0x00, std::uint8_t(0x10 | a.rateCode), 0x00, 0x02, 0x02};
+        Append(tb, MakeChunk("Atsq", {}));
+        Append(tb, MakeChunk("Awa\x01", a.adpcm));
+        const char id[4] = {'A', 'T', 'R', char(a.number)};
         Append(body, MakeChunk(id, tb));
     }
     std::vector<std::uint8_t> file{'M', 'M', 'M', 'D'};

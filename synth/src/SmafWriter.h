@@ -50,9 +50,19 @@ struct ScoreTrack {
     std::vector<std::uint8_t> sequence;      // uncompressed; compressed here for MobileCompressed
 };
 
+// 4-bit ADPCM as DecodeAdpcm reads it (each nibble the one that lands nearest).
+std::vector<std::uint8_t> EncodeAdpcm(const std::vector<std::int16_t>& pcm);
+
+struct AudioTrack {
+    std::uint8_t number = 0;
+    std::uint8_t rateCode = 1;          // 8000 Hz
+    std::vector<std::uint8_t> adpcm;    // the one wave, played from the start
+};
+
 std::vector<std::uint8_t> MakeChunk(const char id[4], const std::vector<std::uint8_t>& body);
 
 // A whole file: CNTI (Latin-1, title tag) then the tracks, then the CRC.
-std::vector<std::uint8_t> BuildSmaf(const std::vector<ScoreTrack>& tracks, const std::string& title);
+std::vector<std::uint8_t> BuildSmaf(const std::vector<ScoreTrack>& tracks, const std::string& title,
+                                    const std::vector<AudioTrack>& audio = {});
 
 } // namespace smaf

@@ -11,6 +11,9 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr int kVoices = 24;
 constexpr float kVoiceGain = 0.45f;
 constexpr float kSilent = 1e-4f;
+constexpr float kRecordingGain = 0.7f;
+constexpr double kVibratoHz = 5.5;
+constexpr double kVibratoDepth = 0.0293; // half a semitone as a frequency ratio
 
 // One timbre per General MIDI family (program / 8). Times in milliseconds; decay and release
 // are the times to fall by 60 dB.
@@ -95,6 +98,7 @@ struct Player::Voice {
     // FM
     double carrier = 0.0, modulator = 0.0, step = 0.0;
     float ratio = 1.f, index = 0.f, indexMul = 1.f;
+    double vibrato = 0.0;
     // drum
     double tonePhase = 0.0;
     float toneHz = 0.f, toneTo = 0.f, toneGlide = 1.f, toneLevel = 0.f, noiseLevel = 0.f, bright = 0.f;
@@ -149,7 +153,7 @@ void Player::apply(const Event& e, bool sound)
         c.bend = std::clamp(e.value, -8192, 8191);
         updatePitch(e.channel);
         break;
-    case EventKind::Modulation:
+    case EventKind::Modulation: c.modulation = std::clamp(e.value, 0, 127); break;
     case EventKind::End: break;
     }
 }
@@ -276,9 +280,16 @@ std::size_t Player::render(std::int16_t* out, std::size_t frames)
                 }
                 s = v.toneLevel * tone + v.noiseLevel * n;
             } else {
-                v.modulator += v.step * v.ratio;
+                double step = v.step;
+                if (const int depth = channels_[v.channel].modulation) {
+                    // Vibrato: up to half a semitone either way, 5.5 times a second.
+                    v.vibrato += kVibratoHz / rate_;
+                    v.vibrato -= std::floor(v.vibrato);
+                    step *= 1.0 + depth / 127.0 * kVibratoDepth * std::sin(kTwoPi * v.vibrato);
+                }
+                v.modulator += step * v.ratio;
                 v.modulator -= std::floor(v.modulator);
-                v.carrier += v.step;
+                v.carrier += step;
                 v.carrier -= std::floor(v.carrier);
                 s = float(std::sin(kTwoPi * v.carrier + v.index * std::sin(kTwoPi * v.modulator)));
                 v.index *= v.indexMul;
@@ -286,6 +297,19 @@ std::size_t Player::render(std::int16_t* out, std::size_t frames)
             s *= v.env * v.gain;
             l += s * v.left;
             r += s * v.right;
+        }
+        for (const Recording& rec : song_->recordings) {
+            const std::uint64_t start = frameAt(rec.timeMs);
+            if (frame_ < start)
+                continue;
+            const double at = double(frame_ - start) * rec.sampleRate / rate_;
+            const std::size_t i = std::size_t(at);
+            if (i >= rec.pcm.size())
+                continue;
+            const double next = i + 1 < rec.pcm.size() ? rec.pcm[i + 1] : 0.0;
+            const float s = float((rec.pcm[i] + (next - rec.pcm[i]) * (at - double(i))) / 32768.0) * kRecordingGain;
+            l += s;
+            r += s;
         }
         out[2 * done] = std::int16_t(std::lround(std::clamp(l * master, -1.f, 1.f) * 32767.f));
         out[2 * done + 1] = std::int16_t(std::lround(std::clamp(r * master, -1.f, 1.f) * 32767.f));

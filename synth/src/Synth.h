@@ -43,6 +43,7 @@ private:
         int expression = 127;
         int pan = 64;
         int bend = 0;
+        int modulation = 0;
     };
     struct Voice;
 

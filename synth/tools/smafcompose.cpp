@@ -109,7 +109,11 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> Seeds()
     smaf::ScoreTrack h{0, smaf::SequenceFormat::Hps, 0x02, 0x02, {0x00, 0x03}, hps.bytes()};
     smaf::ScoreTrack u{5, smaf::SequenceFormat::MobileUncompressed, 0x02, 0x02, {}, ms.bytes()};
     smaf::ScoreTrack c{5, smaf::SequenceFormat::MobileCompressed, 0x02, 0x02, {}, ms.bytes()};
+    std::vector<std::int16_t> voice(400);
+    for (std::size_t i = 0; i < voice.size(); ++i)
+        voice[i] = std::int16_t((i % 40) * 800 - 16000);
     return {{"hps.mmf", smaf::BuildSmaf({h}, "hps")},
+            {"audio.mmf", smaf::BuildSmaf({}, "audio", {{0, 1, smaf::EncodeAdpcm(voice)}})},
             {"mobile.mmf", smaf::BuildSmaf({u}, "mobile")},
             {"compressed.mmf", smaf::BuildSmaf({c}, "compressed")}};
 }

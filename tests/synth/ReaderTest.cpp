@@ -456,3 +456,45 @@ TEST(SmafFile, EndlessSongsAreCut)
     EXPECT_LE(song->lengthMs, smaf::kMaxSongMs);
     EXPECT_TRUE(HasWarning(*song, "cut short"));
 }
+
+TEST(SmafAudio, AdpcmByHand)
+{
+    // 0x07: +15/8 of step 127 = 238 (step 304), then +1/8 of 304 = 38 -> 276 (step 273);
+    // 0x8F: -15/8 of 273 = -511 -> -235 (step 654), then -1/8 of 654 = -81 -> -316.
+    EXPECT_EQ(smaf::DecodeAdpcm(ByteVec{0x07, 0x8F}, 100), (std::vector<std::int16_t>{238, 276, -235, -316}));
+    // The step never falls below 127.
+    EXPECT_EQ(smaf::DecodeAdpcm(ByteVec{0x00}, 100), (std::vector<std::int16_t>{15, 30}));
+    EXPECT_EQ(smaf::DecodeAdpcm(ByteVec{0x07, 0x8F}, 3).size(), 2u);
+    // Full scale stays within 16 bits.
+    const auto loud = smaf::DecodeAdpcm(ByteVec(64, 0x77), 1000);
+    EXPECT_EQ(loud.back(), 32767);
+}
+
+TEST(SmafAudio, RateCodes)
+{
+    const std::uint32_t rates[] = {4000, 8000, 11025, 22050, 44100};
+    for (std::uint8_t code = 0; code < 5; ++code)
+        EXPECT_EQ(smaf::AudioRate(code), rates[code]);
+    EXPECT_FALSE(smaf::AudioRate(5));
+}
+
+TEST(SmafAudio, AudioTrackPlaysFromTheStart)
+{
+    // Wave type 0x11: mono, ADPCM, 8000 Hz; 8 bytes hold 16 samples (2 ms).
+    const ByteVec track = Chunk(std::string("ATR") + char(0), Cat({{0x00, 0x00, 0x11, 0x00, 0x02, 0x02}, Chunk("Atsq", {}),
+                                                 Chunk("Awa\x01", ByteVec(8, 0x07))}));
+    const auto song = smaf::ReadSmaf(File(Cat({kCnti, track})));
+    ASSERT_TRUE(song);
+    EXPECT_TRUE(song->warnings.empty());
+    EXPECT_TRUE(song->playable());
+    ASSERT_EQ(song->recordings.size(), 1u);
+    EXPECT_EQ(song->recordings[0].sampleRate, 8000u);
+    EXPECT_EQ(song->recordings[0].pcm.size(), 16u);
+    EXPECT_EQ(song->lengthMs, 2u);
+
+    const ByteVec other = Chunk(std::string("ATR") + char(0), Cat({{0x00, 0x00, 0x21, 0x00, 0x02, 0x02}, Chunk("Awa\x01", ByteVec(8, 0x07))}));
+    const auto unknown = smaf::ReadSmaf(File(Cat({kCnti, other})));
+    ASSERT_TRUE(unknown);
+    EXPECT_FALSE(unknown->playable());
+    EXPECT_TRUE(HasWarning(*unknown, "not 4-bit ADPCM"));
+}

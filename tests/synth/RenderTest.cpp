@@ -142,3 +142,18 @@ TEST(SynthRender, SeekStartsLater)
     EXPECT_TRUE(player.finished());
     EXPECT_EQ(player.render(pcm.data(), 10), 0u);
 }
+
+TEST(SynthRender, AudioTrackIsHeard)
+{
+    std::vector<std::int16_t> tone(8000 * 3 / 10); // 300 ms of A4 at 8 kHz
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = std::int16_t(12000 * std::sin(2 * M_PI * kA4 * double(i) / 8000));
+    auto song = smaf::ReadSmaf(smaf::BuildSmaf({}, "voice", {{0, 1, smaf::EncodeAdpcm(tone)}}));
+    ASSERT_TRUE(song && song->playable());
+    EXPECT_EQ(song->lengthMs, 300u);
+    const auto pcm = smaf::RenderSong(std::make_shared<const smaf::Song>(std::move(*song)));
+    EXPECT_EQ(pcm.size(), std::size_t(300 * 441 / 10 * 2));
+    const auto w = Window(pcm, 50, 250);
+    EXPECT_GT(Rms(w), 1000.0);
+    EXPECT_GT(Power(w, kA4), 20 * Power(w, kE5));
+}
