@@ -18,8 +18,9 @@ public:
     virtual void finish(const std::function<bool()>& abort) = 0;
 };
 
-// The default sound device, or nullptr when there is none (no message is printed).
-std::unique_ptr<AudioOut> OpenDeviceOutput(int sampleRate);
+// An ALSA playback device ("default" for the user's sound), or nullptr when there is none
+// (no message is printed).
+std::unique_ptr<AudioOut> OpenDeviceOutput(int sampleRate, const char* device = "default");
 std::unique_ptr<AudioOut> OpenClockOutput(int sampleRate);
 
 } // namespace smaf
