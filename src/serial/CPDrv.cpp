@@ -1,0 +1,403 @@
+#include "serial/CPDrv.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <QTimer>
+
+#include "platform/Serial.h"
+
+namespace {
+
+constexpr std::uint32_t kMinBufSize = 128;
+constexpr std::uint32_t kMaxBufSize = 8192;
+
+// Milliseconds from `since` to now, modulo 2^32 (a wrap of the counter changes nothing).
+std::uint32_t Elapsed(std::uint32_t since) { return SerialPlatform::TickMs() - since; }
+
+} // namespace
+
+std::uint32_t BaudRateOf(TBaudRate rate)
+{
+    static constexpr std::uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                               14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    return rate <= br256000 ? kRates[rate] : 0;
+}
+
+TDeviceControlBlock BuildDeviceControlBlock(const TDcbInput& in)
+{
+    TDeviceControlBlock dcb;
+    dcb.BaudRate = in.BaudRateValue;
+    dcb.Flags = DCB_fBinary;
+    if (in.EnableDTROnOpen)
+        dcb.Flags |= DCB_fDtrControlEnable;
+    switch (in.HwFlow) {
+    case hfNONERTSON:
+        dcb.Flags |= DCB_fRtsControlEnable;
+        break;
+    case hfRTSCTS:
+        dcb.Flags |= DCB_fOutxCtsFlow | DCB_fRtsControlHandshake;
+        break;
+    default:   // hfNONE, and any value outside the enumeration, act as none
+        break;
+    }
+    if (in.SwFlow == sfXONXOFF)
+        dcb.Flags |= DCB_fOutX | DCB_fInX;
+    std::uint32_t xonLim = in.InBufSize / 4;
+    if (in.CapXonLim)
+        xonLim = std::min<std::uint32_t>(xonLim, 4096);
+    dcb.XonLim = static_cast<std::uint16_t>(xonLim);
+    dcb.XoffLim = dcb.XonLim;
+    dcb.ByteSize = static_cast<std::uint8_t>(5 + in.DataBits);
+    dcb.Parity = in.Parity;
+    dcb.StopBits = in.StopBits;
+    return dcb;
+}
+
+TCommPortDriver::TCommPortDriver(QObject* owner) : QObject(owner)
+{
+    InputBuffer = new std::uint8_t[FInBufSize]();
+    NotifyTimer = new QTimer(this);
+    NotifyTimer->setObjectName(QStringLiteral("PollTimer"));
+    connect(NotifyTimer, &QTimer::timeout, this, [this] { PollTimerProc(); });
+}
+
+TCommPortDriver::~TCommPortDriver()
+{
+    Disconnect();
+    delete[] InputBuffer;
+}
+
+void TCommPortDriver::SetPort(TPortNumber v)
+{
+    if (Connected())
+        return;
+    FPort = v;
+    if (v != pnCustom)
+        FPortName = "\\\\.\\COM" + std::to_string(static_cast<int>(v));
+}
+
+void TCommPortDriver::SetPortName(const std::string& v)
+{
+    if (Connected())
+        return;
+    FPortName = v;
+    FPort = pnCustom;
+}
+
+void TCommPortDriver::SetBaudRate(TBaudRate v)
+{
+    FBaudRate = v;
+    if (v != brCustom)
+        FBaudRateValue = BaudRateOf(v);
+    if (Connected())
+        ApplySettings();
+}
+
+void TCommPortDriver::SetBaudRateValue(std::uint32_t v)
+{
+    FBaudRate = brCustom;
+    FBaudRateValue = v;
+    if (Connected())
+        ApplySettings();
+}
+
+void TCommPortDriver::SetDataBits(TDataBits v)
+{
+    FDataBits = v;
+    if (Connected())
+        ApplySettings();
+}
+
+void TCommPortDriver::SetStopBits(TStopBits v)
+{
+    FStopBits = v;
+    if (Connected())
+        ApplySettings();
+}
+
+void TCommPortDriver::SetParity(TParity v)
+{
+    FParity = v;
+    if (Connected())
+        ApplySettings();
+}
+
+void TCommPortDriver::SetHwFlow(THwFlowControl v)
+{
+    FHwFlow = v;
+    if (Connected())
+        ApplySettings();
+}
+
+void TCommPortDriver::SetSwFlow(TSwFlowControl v)
+{
+    FSwFlow = v;
+    if (Connected())
+        ApplySettings();
+}
+
+void TCommPortDriver::SetInBufSize(std::uint32_t v)
+{
+    if (Connected())
+        return;
+    FInBufSize = std::clamp(v, kMinBufSize, kMaxBufSize);
+    delete[] InputBuffer;
+    InputBuffer = new std::uint8_t[FInBufSize]();
+    SetPacketSize(FPacketSize);
+}
+
+void TCommPortDriver::SetOutBufSize(std::uint32_t v)
+{
+    if (Connected())
+        return;
+    FOutBufSize = std::clamp(v, kMinBufSize, kMaxBufSize);
+}
+
+void TCommPortDriver::SetPacketSize(std::int16_t v)
+{
+    if (v <= 0) {
+        FPacketSize = -1;
+        return;
+    }
+    // A packet never exceeds the largest input buffer.
+    FPacketSize = static_cast<std::int16_t>(std::min<int>(v, static_cast<int>(kMaxBufSize)));
+    if (static_cast<std::uint32_t>(FPacketSize) > FInBufSize && !Connected()) {
+        FInBufSize = static_cast<std::uint32_t>(FPacketSize);
+        delete[] InputBuffer;
+        InputBuffer = new std::uint8_t[FInBufSize]();
+    }
+}
+
+void TCommPortDriver::SetPacketTimeout(std::int32_t v)
+{
+    if (v < 1)
+        FPacketTimeout = -1;
+    else if (v < FPollingDelay)
+        FPacketTimeout = FPollingDelay + FPollingDelay * 40 / 100;
+    else
+        FPacketTimeout = v;
+}
+
+void TCommPortDriver::SetPollingDelay(std::uint16_t v)
+{
+    if (v < 5)
+        v = 5;
+    if (v == FPollingDelay)
+        return;
+    FPollingDelay = v;
+    if (Connected()) {
+        NotifyTimer->stop();
+        NotifyTimer->start(FPollingDelay);
+    }
+    SetPacketTimeout(FPacketTimeout);
+}
+
+std::string TCommPortDriver::DevicePathFor(const std::string& portName)
+{
+    std::string name = portName;
+    if (name.rfind("\\\\.\\", 0) == 0)
+        name = name.substr(4);
+    if (!name.empty() && name.front() == '/')
+        return name;
+    if (name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0)) {
+        const std::string digits = name.substr(3);
+        if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })
+            && digits.size() < 6) {
+            const int n = std::stoi(digits);
+            if (n >= 1)
+                return "/dev/ttyS" + std::to_string(n - 1);
+        }
+    }
+    return "/dev/" + name;
+}
+
+bool TCommPortDriver::Connect()
+{
+    if (Connected())
+        return true;
+    PortHandle = SerialPlatform::Open(DevicePathFor(FPortName));
+    if (PortHandle == SerialPlatform::kInvalidHandle)
+        return false;
+    if (!ApplySettings()) {
+        Disconnect();
+        return false;
+    }
+    NotifyTimer->start(FPollingDelay);
+    return true;
+}
+
+void TCommPortDriver::Disconnect()
+{
+    if (!Connected())
+        return;
+    NotifyTimer->stop();
+    SerialPlatform::Close(PortHandle);
+    PortHandle = SerialPlatform::kInvalidHandle;
+}
+
+bool TCommPortDriver::Connected() const { return PortHandle != SerialPlatform::kInvalidHandle; }
+
+bool TCommPortDriver::ApplySettings()
+{
+    if (!Connected())
+        return false;
+    TDcbInput in;
+    in.BaudRateValue = FBaudRateValue;
+    in.EnableDTROnOpen = FEnableDTROnOpen;
+    in.HwFlow = FHwFlow;
+    in.SwFlow = FSwFlow;
+    in.InBufSize = FInBufSize;
+    in.DataBits = FDataBits;
+    in.Parity = FParity;
+    in.StopBits = FStopBits;
+    in.CapXonLim = SerialPlatform::WinPlatform() == "WNT" && SerialPlatform::WinVersion() >= 0x40000;
+    const TDeviceControlBlock dcb = BuildDeviceControlBlock(in);
+
+    // The control block, mapped onto the platform's line settings.
+    SerialPlatform::LineSettings s;
+    s.BaudRate = dcb.BaudRate;
+    s.DataBits = dcb.ByteSize;
+    s.Parity = dcb.Parity;
+    s.StopBits = dcb.StopBits;
+    s.RtsCtsFlow = (dcb.Flags & DCB_fOutxCtsFlow) != 0;
+    s.XonXoff = (dcb.Flags & (DCB_fOutX | DCB_fInX)) != 0;
+    s.XonChar = dcb.XonChar;
+    s.XoffChar = dcb.XoffChar;
+    s.Dtr = (dcb.Flags & DCB_fDtrControlEnable) != 0;
+    s.Rts = (dcb.Flags & (DCB_fRtsControlEnable | DCB_fRtsControlHandshake)) != 0;
+    if (!SerialPlatform::Apply(PortHandle, s))
+        return false;
+    if (!FlushBuffers(true, true))
+        return false;
+    // The queue sizes of the original's driver are this component's own bookkeeping here.
+    return true;
+}
+
+bool TCommPortDriver::FlushBuffers(bool inBuf, bool outBuf)
+{
+    if (!Connected())
+        return false;
+    if (!SerialPlatform::Flush(PortHandle, inBuf, outBuf))
+        return false;
+    PacketStartTick = -1;
+    return true;
+}
+
+std::uint16_t TCommPortDriver::OutputFreeSpace()
+{
+    if (!Connected())
+        return 65535;
+    std::uint32_t queued = 0;
+    if (!SerialPlatform::OutputQueued(PortHandle, queued) || queued > FOutBufSize)
+        return 0;
+    return static_cast<std::uint16_t>(FOutBufSize - queued);
+}
+
+TLineStatusSet TCommPortDriver::LineStatus()
+{
+    TLineStatusSet set;
+    std::uint32_t bits = 0;
+    if (!Connected() || !SerialPlatform::ModemStatus(PortHandle, bits))
+        return set;
+    if (bits & 0x10)
+        set.Add(lsCTS);
+    if (bits & 0x20)
+        set.Add(lsDSR);
+    if (bits & 0x40)
+        set.Add(lsRING);
+    if (bits & 0x80)
+        set.Add(lsRLSD);
+    return set;
+}
+
+std::uint32_t TCommPortDriver::SendDataTimed(const void* DataPtr, std::uint32_t DataSize, std::uint32_t Timeout)
+{
+    std::uint32_t written = 0;
+    if (!Connected())
+        return 0;
+    const auto* p = static_cast<const std::uint8_t*>(DataPtr);
+    std::uint32_t remaining = DataSize;
+    std::uint32_t start = SerialPlatform::TickMs();
+    while (remaining > 0) {
+        const std::uint16_t free = OutputFreeSpace();
+        if (free > 0) {
+            if (FCheckLineStatus && LineStatus().Empty())
+                return written;
+            const int n = SerialPlatform::Write(PortHandle, p + written, std::min<std::uint32_t>(free, remaining));
+            if (n > 0) {
+                written += static_cast<std::uint32_t>(n);
+                remaining -= static_cast<std::uint32_t>(n);
+                start = SerialPlatform::TickMs();
+                continue;
+            }
+        }
+        const std::uint32_t waited = Elapsed(start);
+        if (waited > Timeout)
+            return written;
+        // No room: wait for the line to drain instead of spinning.
+        SerialPlatform::WaitWritable(PortHandle, static_cast<int>(std::min<std::uint32_t>(Timeout - waited + 1, 20)));
+    }
+    return written;
+}
+
+std::uint32_t TCommPortDriver::SendData(const void* DataPtr, std::uint32_t DataSize)
+{
+    return SendDataTimed(DataPtr, DataSize, FOutputTimeout);
+}
+
+bool TCommPortDriver::SendString(const std::string& s)
+{
+    const auto n = static_cast<std::uint32_t>(s.size());
+    return SendData(s.data(), n) == n;
+}
+
+std::uint32_t TCommPortDriver::PacketTime(std::uint32_t byteCount) const
+{
+    if (FBaudRateValue == 0)
+        return 0;
+    const double ms = static_cast<double>(byteCount) / (static_cast<double>(FBaudRateValue) / 10.0) * 1000.0;
+    return static_cast<std::uint32_t>(std::nearbyint(ms));   // the default rounding: half to even
+}
+
+void TCommPortDriver::PollTimerProc()
+{
+    if (!Connected())
+        return;
+    std::uint32_t count = 0;
+    if (!SerialPlatform::InputCount(PortHandle, count))
+        return;
+    if (FPacketSize <= 0) {
+        if (count == 0)
+            return;
+        const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
+        if (n > 0 && OnReceiveData)
+            OnReceiveData(this, InputBuffer, static_cast<std::uint32_t>(n));
+        return;
+    }
+    const auto packet = static_cast<std::uint32_t>(FPacketSize);
+    if (count >= packet) {
+        while (count >= packet && Connected()) {
+            const int n = SerialPlatform::Read(PortHandle, InputBuffer, packet);
+            if (n > 0 && OnReceivePacket)
+                OnReceivePacket(this, InputBuffer, static_cast<std::uint32_t>(n));
+            if (PacketStartTick != -1)
+                PacketStartTick = static_cast<std::uint32_t>(PacketStartTick) + PacketTime(packet);
+            count -= packet;
+            if (count == 0)
+                PacketStartTick = -1;
+        }
+        return;
+    }
+    if (FPacketTimeout > 0 && PacketStartTick != -1
+        && Elapsed(static_cast<std::uint32_t>(PacketStartTick)) > static_cast<std::uint32_t>(FPacketTimeout)) {
+        const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
+        if (n > 0 && FPacketMode == pmPass && OnReceivePacket)
+            OnReceivePacket(this, InputBuffer, static_cast<std::uint32_t>(n));
+        PacketStartTick = -1;
+        return;
+    }
+    if (count > 0 && PacketStartTick == -1)
+        PacketStartTick = SerialPlatform::TickMs();
+}
