@@ -183,6 +183,8 @@ private:
     std::uint64_t now_ = 0;
 };
 
+constexpr int kMaxDrumChannels = 2;
+
 // One HPS short-form step (1..15, centre 8) as a pitch-bend value.
 int HpsBendStep(int step) { return std::clamp((step - 8) * 1024, -8192, 8191); }
 
@@ -327,8 +329,10 @@ SequenceResult DecodeHps(Bytes sequence, const TrackSetup& setup)
         const int form = (x >> 4) & 3;
         const int n = x & 0x0F;
         if (form != 3) { // one-byte steps
-            if (form == 0)
-                sink.value(EventKind::Expression, ch, n * 127 / 15);
+            if (form == 0) {
+                if (n > 0) // step 0 is not a level
+                    sink.value(EventKind::Expression, ch, n * 127 / 15);
+            }
             else if (form == 1)
                 sink.value(EventKind::PitchBend, ch, HpsBendStep(n));
             else
@@ -608,9 +612,18 @@ void ReadScoreTrack(const Chunk& track, Song& song, std::vector<SequenceResult>&
         }
     } else {
         // One byte per channel; key control status in the top two bits, 01 meaning "off",
-        // which marks a drum channel.
-        for (int c = 0; c < kChannels; ++c)
-            setup.drum[std::size_t(c)] = (body[4 + std::size_t(c)] >> 6) == 1;
+        // which marks a drum channel. A song has a drum channel or two: a status that marks
+        // more is not taken as drums (a writer's other use of the bits must not turn a whole
+        // melody into percussion).
+        int marked = 0;
+        for (std::size_t c = 0; c < kChannels; ++c) {
+            setup.drum[c] = (body[4 + c] >> 6) == 1;
+            marked += setup.drum[c] ? 1 : 0;
+        }
+        if (marked > kMaxDrumChannels) {
+            setup.drum.fill(false);
+            warn("channel status marks " + std::to_string(marked) + " drum channels; none taken");
+        }
     }
 
     ChunkWalk walk = WalkChunks(body.subspan(4 + statusSize));

@@ -360,6 +360,12 @@ TEST(SmafFile, ChannelStatusMarksDrums)
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_TRUE(notes[0].drum);
     EXPECT_FALSE(notes[1].drum);
+    // A status that would make every channel a drum channel is not believed.
+    const auto all = smaf::ReadSmaf(File(Cat({kCnti, ScoreTrack(5, 2, 0x00, ByteVec(16, 0x40), {0x00, 0x90, 0x45, 0x40, 0x01})})));
+    ASSERT_TRUE(all);
+    ASSERT_EQ(Notes(all->events).size(), 1u);
+    EXPECT_FALSE(Notes(all->events)[0].drum);
+    EXPECT_TRUE(HasWarning(*all, "marks 16 drum channels"));
 }
 
 TEST(SmafFile, BadOrMissingCrcIsAWarningOnly)
