@@ -39,6 +39,8 @@ constexpr std::int64_t kCapacity = 64 << 20; // the largest file the handset tak
 constexpr int kLineFeedWaitMs = 200;         // for the LF behind the CR of a command with arguments
 constexpr int kWriteIdleMs = 3000;           // a write whose data stop coming is given up
 constexpr std::size_t kMaxLine = 64 * 1024;  // a line longer than this is noise
+constexpr std::size_t kMaxLog = 8 << 20;     // bytes of Received() kept (the latest)
+constexpr std::size_t kMaxCommands = 100000; // lines of Commands() kept (the latest)
 
 // CME error codes.
 constexpr int kNotFound = 4;
@@ -212,6 +214,8 @@ struct VirtualHandset::Impl {
         {
             std::lock_guard<std::mutex> lock(mu);
             received.append(got);
+            if (received.size() > kMaxLog)
+                received.erase(0, received.size() - kMaxLog / 2);
             trace = opt.Trace;
         }
         if (trace)
@@ -428,6 +432,8 @@ struct VirtualHandset::Impl {
             return; // blank lines and acknowledgements of stray blocks are not commands
         {
             std::lock_guard<std::mutex> lock(mu);
+            if (commands.size() >= kMaxCommands)
+                commands.erase(commands.begin(), commands.begin() + kMaxCommands / 2);
             commands.push_back(line);
             cur = opt;
         }

@@ -67,6 +67,7 @@ public:
     HandsetOptions Options() const;
 
     // Everything received so far, and the command lines received (each with its terminator).
+    // A long session keeps only the latest megabytes and lines.
     std::string Received() const;
     std::vector<std::string> Commands() const;
     void ClearLog();
