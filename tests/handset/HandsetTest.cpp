@@ -176,6 +176,8 @@ TEST_F(HandsetTest, StartUpCommandsAreEchoedAndAnswered)
                                  std::regex("AT\\+FSIF\r\r\n\\+FSIF: [0-9]+,[0-9]+\r\n\r\nOK\r\n")));
     EXPECT_EQ(handset->Commands(),
               (std::vector<std::string>{"ATZ\r", "AT+CGMM\r", "AT+NOPE\r", "AT+FSIF\r"}));
+    handset->Update([](HandsetOptions& o) { o.Model.clear(); });
+    Expect("AT+CGMM\r", "AT+CGMM\r\r\nOK\r\n");
 }
 
 TEST_F(HandsetTest, ListingComesInBlocksEachWaitingForItsAcknowledgement)

@@ -469,9 +469,11 @@ struct VirtualHandset::Impl {
         }
     }
 
+    // An empty model name gives a bare "OK" (a handset that does not tell its model).
     void DoModel()
     {
-        out += "\r\n" + cur.Model + "\r\n";
+        if (!cur.Model.empty())
+            out += "\r\n" + cur.Model + "\r\n";
         SendFinal();
     }
 

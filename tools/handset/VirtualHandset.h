@@ -12,7 +12,7 @@
 
 struct HandsetOptions {
     std::string Root;                  // the folder served as the handset's "/"
-    std::string Model = "TV-1 Virtual";// the AT+CGMM answer
+    std::string Model = "TV-1 Virtual";// the AT+CGMM answer (empty: a bare OK)
     bool Echo = true;                  // echo every command first
     bool EchoCrOnly = false;           // echo a CR LF command with its CR only
     bool WrongEcho = false;            // echo something else than the command
