@@ -32,6 +32,7 @@ public:
         out = data_[pos_];
         return true;
     }
+    std::uint8_t previous() const { return pos_ > 0 ? data_[pos_ - 1] : 0; }
     bool skip(std::size_t n)
     {
         if (n > left())
@@ -437,8 +438,12 @@ SequenceResult DecodeMobile(Bytes sequence, const TrackSetup& setup)
         }
         case 0xF0:
             if (status == 0xF0) {
+                // The length normally counts the closing F7; some writers leave it out.
                 std::uint32_t len;
                 ok = in.varLen(len) && in.skip(len);
+                std::uint8_t next;
+                if (ok && (len == 0 || in.previous() != 0xF7) && in.peek(next) && next == 0xF7)
+                    in.skip(1);
             } else if (status == 0xFF) {
                 std::uint8_t kind, zero;
                 ok = in.byte(kind);
@@ -746,6 +751,8 @@ std::optional<Song> ReadSmaf(Bytes data)
                 song.events.push_back(e);
         }
     }
+    if (song.events.size() == kMaxEvents)
+        song.warnings.push_back("too many events; the rest is skipped");
     std::stable_sort(song.events.begin(), song.events.end(),
                      [](const Event& a, const Event& b) { return a.timeMs < b.timeMs; });
     return song;
