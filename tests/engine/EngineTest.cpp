@@ -1,0 +1,197 @@
+// The command engine against the virtual handset on a pseudo-terminal.
+#include <algorithm>
+
+#include <QTimer>
+
+#include "serial/CPDrv.h"
+#include "support/WindowFixture.h"
+
+using namespace testsupport;
+
+namespace {
+
+class EngineTest : public WindowTest {};
+
+int Count(const std::string& haystack, const std::string& needle)
+{
+    int n = 0;
+    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
+        ++n;
+    return n;
+}
+
+TEST_F(EngineTest, StartUpSendsTheFourCommandsAndGoesOnline)
+{
+    for (int i = 0; i < 3; ++i)
+        WriteFile(phone / ("f" + std::to_string(i) + ".txt"), "abc");
+    StartOnline();
+    const std::vector<std::string> expected = {"ATZ\r", "AT+CGMM\r", "AT+FSIF\r", "AT+FSDL=\"/\"\r\n"};
+    std::vector<std::string> commands = handset->Commands();
+    ASSERT_GE(commands.size(), expected.size());
+    commands.resize(expected.size());
+    EXPECT_EQ(commands, expected);
+    EXPECT_EQ(win->PanelText(0).toStdString(), options.Model);
+    EXPECT_EQ(win->PanelText(1).toStdString(), handset->SlavePath());
+    EXPECT_EQ(win->PanelText(3).toStdString(), "CTS: Off, DSR: Off");
+    EXPECT_EQ(PhoneCaptions().size(), 3u);
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(EngineTest, RepliesInPiecesAreHandledOnceAndBlocksAcknowledged)
+{
+    for (int i = 0; i < 6; ++i)
+        WriteFile(phone / ("n" + std::to_string(i) + ".bin"), "x");
+    // Every reply arrives in pieces of 7 bytes, each seen by its own receive event.
+    options.SplitWrites = 7;
+    options.EntriesPerBlock = 2;
+    watchdogMs = 4000;
+    StartOnline();
+    EXPECT_EQ(PhoneCaptions().size(), 6u);
+    // Three blocks, each acknowledged with exactly "##>\r\n".
+    EXPECT_EQ(Count(handset->Received(), "##>\r\n"), 3);
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandset)
+{
+    options.CmeErrorOn = "AT+FSDL";
+    StartHandset();
+    WriteSettings();
+    CreateWindow();
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->ReplyDone; }));
+    EXPECT_EQ(Texts().front(), "Command error.\r\nCommand: AT+FSDL=\"/\"\r\n");
+    ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone && handset->Commands().size() >= 5; }));
+    EXPECT_EQ(handset->Commands().back(), "ATZ\r");
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
+}
+
+TEST_F(EngineTest, WrongEchoIsRefused)
+{
+    options.WrongEcho = true;
+    StartHandset();
+    WriteSettings();
+    CreateWindow();
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->ReplyDone; }));
+    EXPECT_EQ(Texts().front(), "Respond incorrect.\r\nCommand: ATZ\r");
+    EXPECT_EQ(win->CurrentCommand, pcNone);
+}
+
+TEST_F(EngineTest, EchoOffFailsEveryFirstReply)
+{
+    options.Echo = false;
+    StartHandset();
+    WriteSettings();
+    CreateWindow();
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3 && win->ReplyDone; }));
+    EXPECT_EQ(Texts()[0], "Respond incorrect.\r\nCommand: ATZ\r");
+    EXPECT_EQ(Texts()[1], "Respond incorrect.\r\nCommand: AT+CGMM\r");
+    EXPECT_EQ(Texts()[2], "Respond incorrect.\r\nCommand: AT+FSIF\r");
+}
+
+TEST_F(EngineTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
+{
+    options.SilentOn = "AT+FSDL";
+    watchdogMs = 4000;
+    StartHandset();
+    WriteSettings();
+    CreateWindow();
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }, 9000));
+    EXPECT_EQ(Texts().front(), "Phone not respond.\r\nCommand: +FSDL");
+    EXPECT_FALSE(win->CommPortDriver1->Connected());
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    EXPECT_FALSE(win->PhoneOnline);
+    EXPECT_TRUE(win->ReplyDone);
+    EXPECT_EQ(win->TempBufPos, 0);
+    // Later senders do nothing.
+    const std::size_t before = handset->Commands().size();
+    win->SendATZ();
+    Pump(100);
+    EXPECT_EQ(handset->Commands().size(), before);
+    EXPECT_TRUE(win->ReplyDone);
+}
+
+TEST_F(EngineTest, SilenceAtTheResetNamesATZ)
+{
+    options.SilentAfter = 0;
+    StartHandset();
+    WriteSettings();
+    CreateWindow();
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: ATZ"});
+    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
+}
+
+TEST_F(EngineTest, ReceiveBufferTakesExactly4096Bytes)
+{
+    StartOnline();
+    const std::string chunk(2048, 'x');
+    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
+    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
+    EXPECT_EQ(win->TempBufPos, 4096);
+    EXPECT_TRUE(Texts().empty());
+    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 1);
+    EXPECT_EQ(win->TempBufPos, 4096);
+    ASSERT_EQ(Texts().size(), 1u);
+    EXPECT_EQ(Texts()[0], "Error: (TempBufPos+DataSize) > maxTempBuf.");
+    const std::string big(4097, 'y');
+    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(big.data()), 4097);
+    EXPECT_EQ(Texts().back(), "Error: DataSize > maxTempBuf.");
+    EXPECT_EQ(win->TempBufPos, 4096);
+}
+
+TEST_F(EngineTest, WatchdogEmptiesAFullBuffer)
+{
+    StartOnline();
+    const std::string chunk(4096, 'x');
+    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 4096);
+    handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
+    win->ShowPhoneDir("/java");
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->ReplyDone; }));
+    EXPECT_EQ(Texts().back(), "Phone not respond.\r\nCommand: +FSDL");
+    EXPECT_EQ(win->TempBufPos, 0);
+    EXPECT_EQ(win->ReplyClass, rcEmpty);
+}
+
+TEST_F(EngineTest, LineStatusCheckWithoutModemLinesFailsEverySend)
+{
+    StartHandset();
+    WriteSettings({}, true);
+    CreateWindow();
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3; }));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Send Error.", "Send Error.", "Send Error."}));
+    EXPECT_TRUE(win->ReplyDone);
+    EXPECT_EQ(win->CurrentCommand, pcNone);
+    EXPECT_TRUE(win->LastCommand.empty());
+    EXPECT_TRUE(handset->Commands().empty());
+}
+
+TEST_F(EngineTest, SendersWithoutANameSendNothingAndDoNotWait)
+{
+    StartOnline();
+    const std::size_t before = handset->Commands().size();
+    win->CurrentFile.Clear();
+    win->SendFSFR();
+    win->SendFSFE();
+    win->PN_FullDirName->clear();
+    win->SendFSDL();
+    EXPECT_TRUE(win->ReplyDone);
+    Pump(50);
+    EXPECT_EQ(handset->Commands().size(), before);
+    // An unnamed write still goes out as the bare command.
+    win->UploadFile.Clear();
+    win->SendFSFW();
+    ASSERT_TRUE(WaitUntil([this, before] { return handset->Commands().size() > before; }));
+    EXPECT_EQ(handset->Commands().back(), "AT+FSFW=\r\n");
+}
+
+TEST_F(EngineTest, StrayBlockWhileIdleIsAcknowledgedAndEndsInTheWatchdog)
+{
+    StartOnline();
+    handset->Update([](HandsetOptions& o) { o.UnsolicitedBlock = true; });
+    win->ShowPhoneDir("/java");
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
+    EXPECT_EQ(Texts().back(), "Phone not respond.\r\nCommand: ");
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+}
+
+} // namespace

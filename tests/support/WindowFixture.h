@@ -1,0 +1,246 @@
+#pragma once
+// A fixture for window-level tests: real files in a temporary folder, the virtual handset on a
+// pseudo-terminal serving a phone folder, TForm_Main offscreen connected through the real
+// serial driver, and every message box recorded.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "handset/VirtualHandset.h"
+#include "ui/Dialogs.h"
+#include "ui/Main.h"
+#include "ui/Unit_Init.h"
+#include "ui/Unit_Log.h"
+#include "ui/Unit_Progress.h"
+
+namespace testsupport {
+
+// Pumps the event loop until pred holds or the time is up.
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 8000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Keeps the event loop running for a while.
+inline void Pump(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes 0..n-1 of a repeatable pattern that is not text.
+inline std::string PatternBytes(std::size_t n, unsigned seed = 1)
+{
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 12345u;
+    for (std::size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    std::filesystem::path root;        // the whole test's folder
+    std::filesystem::path phone;       // the handset's "/"
+    std::filesystem::path pc;          // the PC folder on display
+    std::filesystem::path settings;    // where tarvel.ini lives
+    HandsetOptions options;            // set before StartHandset()
+    std::unique_ptr<VirtualHandset> handset;
+    std::unique_ptr<Dialogs::Recorder> dialogs;
+    TForm_Main* win = nullptr;
+    int watchdogMs = 600;              // shortened for speed; a few tests use the real 4000 ms
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        root = tmp.path().toStdString();
+        phone = root / "phone";
+        pc = root / "pc";
+        settings = root / "settings";
+        for (const char* dir : {"user/sounds", "images", "java", "mms/camera/myalbum2/thumb"})
+            std::filesystem::create_directories(phone / dir);
+        std::filesystem::create_directories(pc);
+        std::filesystem::create_directories(settings);
+        options.Root = phone.string();
+        dialogs = std::make_unique<Dialogs::Recorder>();
+    }
+
+    void TearDown() override
+    {
+        CloseWindow();
+        if (handset)
+            handset->Stop();
+        handset.reset();
+        dialogs.reset();
+    }
+
+    void StartHandset()
+    {
+        handset = std::make_unique<VirtualHandset>(options);
+        std::string error;
+        ASSERT_TRUE(handset->Open(&error)) << error;
+        handset->Start();
+    }
+
+    // Writes tarvel.ini naming the port (the handset's by default).
+    void WriteSettings(const std::string& port = {}, bool checkLineStatus = false)
+    {
+        std::ofstream ini(settings / "tarvel.ini");
+        ini << "[COMMON]\nPORT=" << (port.empty() ? handset->SlavePath() : port)
+            << "\nCOMPortBaudRate=115200\nHOMEDIR=" << pc.string()
+            << "\nCOMCheckLineStatus=" << (checkLineStatus ? 1 : 0) << "\nCOMHwFlow=1\n";
+    }
+
+    // Creates the windows; `show` runs the start-up (Reconnect) as the program does.
+    void CreateWindow(bool show = true)
+    {
+        SettingsDir = settings.string();
+        win = new TForm_Main;
+        win->SetWatchdogIntervalForTests(watchdogMs);
+        Form_Log = new TForm_Log;
+        Form_Progress = new TForm_Progress(win);
+        if (show) {
+            win->show();
+            WaitUntil([this] { return win->isVisible(); });
+        }
+    }
+
+    // Handset, settings and window, then waits for "/" to be listed.
+    void StartOnline()
+    {
+        StartHandset();
+        WriteSettings();
+        CreateWindow();
+        ASSERT_TRUE(WaitIdle()) << "the start-up did not finish";
+        ASSERT_EQ(win->PanelText(2).toStdString(), "Online");
+    }
+
+    // Waits until no command is outstanding and the phone tree is usable again.
+    bool WaitIdle(int timeoutMs = 8000)
+    {
+        return WaitUntil([this] { return win->ReplyDone && win->TreeView_PNDir->isEnabled() && win->Panel_Phone->isEnabled(); },
+                         timeoutMs);
+    }
+
+    void CloseWindow()
+    {
+        if (!win)
+            return;
+        win->close();
+        delete Form_Log;
+        Form_Log = nullptr;
+        delete win;
+        win = nullptr;
+        Form_Progress = nullptr;
+    }
+
+    // The captions of the phone list, in order.
+    std::vector<std::string> PhoneCaptions() const
+    {
+        std::vector<std::string> names;
+        for (int i = 0; i < win->ListView_PNFiles->topLevelItemCount(); ++i)
+            names.push_back(win->ListView_PNFiles->topLevelItem(i)->text(0).toStdString());
+        return names;
+    }
+
+    std::vector<std::string> PCCaptions() const
+    {
+        std::vector<std::string> names;
+        for (int i = 0; i < win->ListView_PCFiles->topLevelItemCount(); ++i)
+            names.push_back(win->ListView_PCFiles->topLevelItem(i)->text(0).toStdString());
+        return names;
+    }
+
+    QTreeWidgetItem* PhoneItem(const std::string& caption) const
+    {
+        for (int i = 0; i < win->ListView_PNFiles->topLevelItemCount(); ++i)
+            if (win->ListView_PNFiles->topLevelItem(i)->text(0).toStdString() == caption)
+                return win->ListView_PNFiles->topLevelItem(i);
+        return nullptr;
+    }
+
+    QTreeWidgetItem* PCItem(const std::string& caption) const
+    {
+        for (int i = 0; i < win->ListView_PCFiles->topLevelItemCount(); ++i)
+            if (win->ListView_PCFiles->topLevelItem(i)->text(0).toStdString() == caption)
+                return win->ListView_PCFiles->topLevelItem(i);
+        return nullptr;
+    }
+
+    // Selects exactly these phone files.
+    void SelectPhone(const std::vector<std::string>& captions)
+    {
+        win->ListView_PNFiles->clearSelection();
+        for (const std::string& c : captions) {
+            QTreeWidgetItem* item = PhoneItem(c);
+            ASSERT_NE(item, nullptr) << c;
+            item->setSelected(true);
+        }
+    }
+
+    void SelectPC(const std::vector<std::string>& captions)
+    {
+        win->ListView_PCFiles->clearSelection();
+        for (const std::string& c : captions) {
+            QTreeWidgetItem* item = PCItem(c);
+            ASSERT_NE(item, nullptr) << c;
+            item->setSelected(true);
+        }
+    }
+
+    // Opens a phone folder by its tree path and waits for the listing.
+    void OpenPhoneFolder(const std::string& path)
+    {
+        win->ShowPhoneDir(path);
+        ASSERT_TRUE(WaitIdle());
+    }
+
+    // Re-reads the PC folder on display.
+    void RefreshPC() { win->ShellTreeView1Change(); }
+
+    std::vector<std::string> Texts() const { return dialogs->Texts(); }
+};
+
+} // namespace testsupport

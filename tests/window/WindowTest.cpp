@@ -1,0 +1,314 @@
+// The main window offscreen: its controls and actions, the enabling rules, and the start-up
+// through the virtual handset.
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeView>
+
+#include "serial/CPDrv.h"
+#include "support/WindowFixture.h"
+
+using namespace testsupport;
+
+namespace {
+
+class MainWindowTest : public WindowTest {
+protected:
+    void Focus(QWidget* w)
+    {
+        QApplication::setActiveWindow(win);
+        w->setFocus(Qt::OtherFocusReason);
+        WaitUntil([w] { return w->hasFocus(); }, 2000);
+    }
+};
+
+struct ActionRow {
+    const char* name;
+    const char* caption;
+    const char* hint;
+    const char* shortcut;
+    bool enabled;
+};
+
+TEST_F(MainWindowTest, ActionsCarryTheirNamesCaptionsHintsAndShortcuts)
+{
+    CreateWindow(false);
+    const ActionRow rows[] = {
+        {"EditSelectAll1", "Select &All", "Select All", "Ctrl+A", true},
+        {"Action_GoHome", "GoHome", "Go to home page", "", true},
+        {"Action_Download", "Download", "Copy to computer", "", true},
+        {"Action_Delete", "Action_Delete", "Delete file", "", true},
+        {"Action_Reload", "Reload", "Reload", "F5", true},
+        {"Action_Upload", "Upload", "Copy to phone", "", true},
+        {"Action_UplodAsMelody", "Uplod As Melody", "Copy to phone as melody (only for MMF files)", "", true},
+        {"Action_PlayMMF", "Play MMF", "", "", false},
+        {"Action_StopMMF", "Stop MMF", "", "", false},
+        {"Action_Reconnect", "Reconnect", "", "", true},
+        {"Action_CopyAsMIDlet", "Copy As MIDlet", "Copy to phone as MIDlet (only for JAD files)", "", true},
+    };
+    for (const ActionRow& r : rows) {
+        auto* a = win->findChild<QAction*>(QLatin1String(r.name));
+        ASSERT_NE(a, nullptr) << r.name;
+        EXPECT_EQ(a->text().toStdString(), r.caption) << r.name;
+        if (*r.hint)
+            EXPECT_EQ(a->toolTip().toStdString(), r.hint) << r.name;
+        EXPECT_EQ(a->shortcut().toString().toStdString(), r.shortcut) << r.name;
+        EXPECT_EQ(a->isEnabled(), r.enabled) << r.name;
+    }
+    EXPECT_EQ(win->EditSelectAll1->statusTip().toStdString(), "Selects the entire document");
+    // Without the synthesizer library the preview actions are hidden.
+    EXPECT_FALSE(win->Action_PlayMMF->isVisible());
+    EXPECT_FALSE(win->Action_StopMMF->isVisible());
+}
+
+TEST_F(MainWindowTest, LayoutToolBarMenusAndStatusBar)
+{
+    CreateWindow(false);
+    EXPECT_EQ(win->windowTitle().toStdString(), "Tarvel R15");
+    EXPECT_EQ(win->size(), QSize(774, 607));
+    for (const char* name : {"Panel_Phone", "PN_FullDirName", "TreeView_PNDir", "Splitter_Phone", "Panel_File_Phone",
+                             "PN_FullFileName", "ListView_PNFiles", "Splitter1", "Panel_PC", "ToolBar1",
+                             "ShellTreeView1", "Splitter2", "ListView_PCFiles", "StatusBar1"})
+        EXPECT_NE(win->findChild<QWidget*>(QLatin1String(name)), nullptr) << name;
+    EXPECT_EQ(win->ListView_PNFiles->parentWidget(), win->Panel_File_Phone);
+    EXPECT_EQ(win->PN_FullFileName->parentWidget(), win->Panel_File_Phone);
+    EXPECT_EQ(win->ToolBar1->iconSize(), QSize(36, 33));
+
+    std::vector<std::string> bar;
+    for (QAction* a : win->ToolBar1->actions())
+        bar.push_back(a->isSeparator() ? "|" : a->objectName().toStdString());
+    EXPECT_EQ(bar, (std::vector<std::string>{"Action_GoHome", "|", "Action_Download", "Action_Delete", "|",
+                                             "Action_Reload", "|", "Action_Upload", "Action_UplodAsMelody",
+                                             "Action_CopyAsMIDlet", "|", "Action_PlayMMF", "Action_StopMMF"}));
+
+    std::vector<std::string> menus;
+    for (QAction* m : win->menuBar()->actions()) {
+        menus.push_back(m->text().toStdString() + ":");
+        for (QAction* item : m->menu()->actions())
+            menus.push_back(item->text().toStdString() + (item->isVisible() ? "" : "(hidden)"));
+    }
+    EXPECT_EQ(menus, (std::vector<std::string>{"Setup:", "COM Port...", "Home Dir...", "Action:", "Reconnect",
+                                               "Reload", "Select &All", "Log(hidden)", "Help:", "About"}));
+
+    EXPECT_EQ(win->PanelText(0).toStdString(), "");
+    EXPECT_EQ(win->PanelText(1).toStdString(), "COM1");
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    EXPECT_EQ(win->PanelText(3).toStdString(), "");
+
+    std::vector<std::string> phoneColumns, pcColumns;
+    for (int c = 0; c < win->ListView_PNFiles->columnCount(); ++c)
+        phoneColumns.push_back(win->ListView_PNFiles->headerItem()->text(c).toStdString());
+    for (int c = 0; c < win->ListView_PCFiles->columnCount(); ++c)
+        pcColumns.push_back(win->ListView_PCFiles->headerItem()->text(c).toStdString());
+    EXPECT_EQ(phoneColumns, (std::vector<std::string>{"Name", "Type", "Size", "Date"}));
+    EXPECT_EQ(pcColumns, (std::vector<std::string>{"Name", "Size (bytes)"}));
+    EXPECT_EQ(win->ListView_PNFiles->selectionMode(), QAbstractItemView::ExtendedSelection);
+}
+
+TEST_F(MainWindowTest, PhoneTreeNodesGiveTheirPaths)
+{
+    CreateWindow(false);
+    QTreeWidgetItem* rootNode = win->PhoneRootNode();
+    ASSERT_NE(rootNode, nullptr);
+    EXPECT_EQ(TForm_Main::PhoneNodePath(rootNode), "/");
+    int count = 0;
+    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* n) {
+        ++count;
+        for (int i = 0; i < n->childCount(); ++i)
+            walk(n->child(i));
+    };
+    walk(rootNode);
+    EXPECT_EQ(count, 32);
+    QTreeWidgetItem* sounds = rootNode->child(0)->child(0);
+    EXPECT_EQ(TForm_Main::PhoneNodePath(sounds), "/user/sounds");
+    QTreeWidgetItem* mms = rootNode->child(5);
+    ASSERT_EQ(mms->text(0).toStdString(), "mms");
+    QTreeWidgetItem* camera = mms->child(9);
+    ASSERT_EQ(camera->text(0).toStdString(), "camera");
+    QTreeWidgetItem* thumb = camera->child(3)->child(1);
+    EXPECT_EQ(TForm_Main::PhoneNodePath(thumb), "/mms/camera/myalbum2/thumb");
+    EXPECT_EQ(TForm_Main::PhoneNodePath(rootNode->child(6)), "/java");
+}
+
+TEST_F(MainWindowTest, PhoneSelectionRulesAndLabel)
+{
+    WriteFile(phone / "empty.txt", "");
+    WriteFile(phone / "a.txt", "aaaa");
+    WriteFile(phone / "b.txt", "bb");
+    StartOnline();
+    // The handset lists in its own order; find the items by name.
+    Focus(win->ListView_PNFiles);
+    SelectPhone({"empty.txt"});
+    EXPECT_FALSE(win->Action_Download->isEnabled());
+    EXPECT_FALSE(win->Action_Delete->isEnabled());
+    SelectPhone({"a.txt"});
+    EXPECT_TRUE(win->Action_Download->isEnabled());
+    EXPECT_TRUE(win->Action_Delete->isEnabled());
+    EXPECT_EQ(win->PN_FullFileName->text().toStdString(), "//a.txt");
+    EXPECT_EQ(win->CurrentFile.Name, "a.txt");
+    SelectPhone({"a.txt", "b.txt", "empty.txt"});
+    EXPECT_EQ(win->PN_FullFileName->text().toStdString(), "3 files selected.");
+    EXPECT_TRUE(win->CurrentFile.Name.empty());
+    // The first selected item in list order decides.
+    const bool firstIsEmpty = win->ListView_PNFiles->indexOfTopLevelItem(PhoneItem("empty.txt")) == 0;
+    EXPECT_EQ(win->Action_Download->isEnabled(), !firstIsEmpty);
+    win->ListView_PNFiles->clearSelection();
+    EXPECT_EQ(win->PN_FullFileName->text().toStdString(), "No file(s) selected.");
+}
+
+TEST_F(MainWindowTest, PCSelectionRules)
+{
+    for (const char* name : {"song.mmf", "song.MEL", "song.mid", "b.wav", "suite.jad", "suite.JAD", "two.mmf"})
+        WriteFile(pc / name, "data");
+    StartOnline();
+    ASSERT_EQ(PCCaptions().size(), 7u);
+    // As with the synthesizer library present (a hidden action is never enabled).
+    win->Action_PlayMMF->setVisible(true);
+    win->Action_StopMMF->setVisible(true);
+    Focus(win->ListView_PCFiles);
+    struct Row {
+        std::vector<std::string> selected;
+        bool play, melody, midlet;
+    } rows[] = {
+        {{"song.mmf"}, true, true, false},
+        {{"song.MEL"}, true, false, false},
+        {{"song.mid"}, false, false, false},
+        {{"song.mmf", "two.mmf"}, false, true, false},
+        {{"song.mmf", "b.wav"}, false, false, false},
+        {{"suite.jad"}, false, false, true},
+        {{"suite.JAD"}, false, false, true},
+        {{"suite.jad", "suite.JAD"}, false, false, false},
+    };
+    for (const Row& r : rows) {
+        SelectPC(r.selected);
+        EXPECT_EQ(win->Action_PlayMMF->isEnabled(), r.play) << r.selected[0];
+        EXPECT_EQ(win->Action_UplodAsMelody->isEnabled(), r.melody) << r.selected[0];
+        EXPECT_EQ(win->Action_CopyAsMIDlet->isEnabled(), r.midlet) << r.selected[0];
+        EXPECT_TRUE(win->Action_Upload->isEnabled());
+    }
+    // Copy As MIDlet does not depend on the link; the upload actions do.
+    win->PhoneOnline = false;
+    SelectPC({"suite.jad"});
+    EXPECT_TRUE(win->Action_CopyAsMIDlet->isEnabled());
+    EXPECT_FALSE(win->Action_Upload->isEnabled());
+    SelectPC({"song.mmf"});
+    EXPECT_FALSE(win->Action_UplodAsMelody->isEnabled());
+}
+
+TEST_F(MainWindowTest, FocusMovingBetweenPanes)
+{
+    WriteFile(phone / "a.txt", "aaaa");
+    WriteFile(pc / "x.jad", "j");
+    StartOnline();
+    SelectPhone({"a.txt"});
+    SelectPC({"x.jad"});
+    Focus(win->ListView_PCFiles);
+    EXPECT_TRUE(win->Action_Upload->isEnabled());
+    EXPECT_TRUE(win->Action_CopyAsMIDlet->isEnabled());
+    EXPECT_FALSE(win->Action_Download->isEnabled());
+    EXPECT_FALSE(win->Action_Delete->isEnabled());
+    Focus(win->TreeView_PNDir);
+    EXPECT_FALSE(win->Action_Upload->isEnabled());
+    EXPECT_FALSE(win->Action_UplodAsMelody->isEnabled());
+    EXPECT_FALSE(win->Action_CopyAsMIDlet->isEnabled());
+    EXPECT_TRUE(win->Action_Download->isEnabled());
+    EXPECT_TRUE(win->Action_Delete->isEnabled());
+    Focus(win->ListView_PCFiles);
+    EXPECT_FALSE(win->Action_Download->isEnabled());
+    EXPECT_TRUE(win->Action_Upload->isEnabled());
+}
+
+TEST_F(MainWindowTest, SelectAllActsOnTheFocusedList)
+{
+    for (const char* name : {"a", "b", "c"}) {
+        WriteFile(phone / name, "1");
+        WriteFile(pc / name, "1");
+    }
+    StartOnline();
+    Focus(win->TreeView_PNDir);
+    win->EditSelectAll1->trigger();
+    EXPECT_TRUE(win->ListView_PNFiles->selectedItems().isEmpty());
+    Focus(win->ListView_PNFiles);
+    win->EditSelectAll1->trigger();
+    EXPECT_EQ(win->ListView_PNFiles->selectedItems().size(), 3);
+    EXPECT_EQ(win->PN_FullFileName->text().toStdString(), "3 files selected.");
+    Focus(win->ListView_PCFiles);
+    win->EditSelectAll1->trigger();
+    EXPECT_EQ(win->ListView_PCFiles->selectedItems().size(), 3);
+}
+
+TEST_F(MainWindowTest, PCListShowsSortedFilesWithGroupedSizes)
+{
+    WriteFile(pc / "b.bin", std::string(2048, 'x'));
+    WriteFile(pc / "a.bin", "1");
+    std::filesystem::create_directories(pc / "sub");
+    StartOnline();
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"a.bin", "b.bin"}));
+    EXPECT_EQ(PCItem("b.bin")->text(1).toStdString(), "2,048");
+    EXPECT_EQ(win->PCDir, pc.string());
+    EXPECT_EQ(std::filesystem::current_path(), pc);
+}
+
+TEST_F(MainWindowTest, PortThatDoesNotExist)
+{
+    StartHandset();
+    WriteSettings((root / "no-such-port").string());
+    CreateWindow();
+    Pump(200);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Error open port."});
+    EXPECT_EQ(win->PanelText(3).toStdString(), "CTS: Off, DSR: Off");
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    EXPECT_FALSE(win->TreeView_PNDir->isEnabled());
+    Pump(watchdogMs + 200);
+    EXPECT_EQ(Texts().size(), 1u);
+}
+
+TEST_F(MainWindowTest, HandsetSilentAfterTheReset)
+{
+    options.SilentOn = "AT+CGMM";
+    StartHandset();
+    WriteSettings();
+    CreateWindow();
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +CGMM"});
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    Pump(100);
+    for (const std::string& c : handset->Commands())
+        EXPECT_NE(c, "AT+FSIF\r");
+}
+
+TEST_F(MainWindowTest, ModelReplyWithoutAModel)
+{
+    options.Model = "";
+    StartOnline();
+    EXPECT_EQ(win->PanelText(0).toStdString(), "Extract Err");
+}
+
+TEST_F(MainWindowTest, ReconnectEmptiesThePhonePane)
+{
+    WriteFile(phone / "user/sounds/a.mmf", "1234");
+    StartOnline();
+    QTreeWidgetItem* sounds = win->PhoneRootNode()->child(0)->child(0);
+    win->TreeView_PNDir->setCurrentItem(sounds);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(PhoneCaptions(), std::vector<std::string>{"a.mmf"});
+    EXPECT_EQ(win->PN_FullDirName->text().toStdString(), "/user/sounds");
+    win->Action_ReconnectExecute();
+    EXPECT_FALSE(win->PhoneRootNode()->isExpanded());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(win->PN_FullDirName->text().toStdString(), "/");
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(MainWindowTest, ChoosingAFolderWhileOfflineIsIgnored)
+{
+    CreateWindow(false);
+    win->TreeView_PNDir->setCurrentItem(win->PhoneRootNode()->child(6));
+    EXPECT_TRUE(win->PN_FullDirName->text().isEmpty());
+    EXPECT_TRUE(win->ReplyDone);
+}
+
+} // namespace
