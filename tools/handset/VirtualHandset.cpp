@@ -4,6 +4,7 @@
 #include "protocol/CRC.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -483,8 +484,10 @@ struct VirtualHandset::Impl {
     {
         std::int64_t used = 0;
         std::error_code ec;
+        int seen = 0; // a big folder tree is counted only in part
         for (auto it = fs::recursive_directory_iterator(cur.Root, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+             !ec && it != fs::recursive_directory_iterator() && ++seen <= 20000;
+             it.increment(ec)) {
             std::error_code e2;
             if (it->is_regular_file(e2))
                 used += static_cast<std::int64_t>(it->file_size(e2));
