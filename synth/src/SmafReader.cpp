@@ -330,13 +330,11 @@ SequenceResult DecodeHps(Bytes sequence, const TrackSetup& setup)
         const int form = (x >> 4) & 3;
         const int n = x & 0x0F;
         if (form != 3) { // one-byte steps
-            if (form == 0) {
-                if (n > 0) // step 0 is not a level
-                    sink.value(EventKind::Expression, ch, n * 127 / 15);
-            }
+            if (form == 0 && n > 0) // expression; step 0 is not a level
+                sink.value(EventKind::Expression, ch, n * 127 / 15);
             else if (form == 1)
                 sink.value(EventKind::PitchBend, ch, HpsBendStep(n));
-            else
+            else if (form == 2)
                 sink.value(EventKind::Modulation, ch, n * 127 / 15);
             continue;
         }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "SmafBytes.h"
 #include "SmafReader.h"
@@ -130,6 +131,21 @@ TEST(SmafHps, ChannelsAndControls)
     EXPECT_EQ(r.events[3].key, 36 + 24 + 3);
     EXPECT_EQ(r.events[4].channel, 5);
     EXPECT_FALSE(r.events[4].drum);
+}
+
+TEST(SmafHps, OneByteControlSteps)
+{
+    // 00 cc ff nnnn: form 0 expression, 1 pitch-bend step (8 is the centre), 2 modulation.
+    const ByteVec bytes{0x00, 0x00, 0x0F, 0x00, 0x00, 0x40, 0x00, 0x00, 0x58, 0x00, 0x00, 0x5C, 0x00, 0x00, 0xA5};
+    const auto r = smaf::DecodeHps(bytes, TimeBase());
+    ASSERT_EQ(r.events.size(), 4u); // 00 40 (expression step 0) is no level and gives nothing
+    const std::tuple<EventKind, int, int> expected[] = {{EventKind::Expression, 0, 127}, {EventKind::PitchBend, 1, 0},
+                                                        {EventKind::PitchBend, 1, 4096}, {EventKind::Modulation, 2, 42}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(r.events[i].kind, std::get<0>(expected[i])) << i;
+        EXPECT_EQ(r.events[i].channel, std::get<1>(expected[i])) << i;
+        EXPECT_EQ(r.events[i].value, std::get<2>(expected[i])) << i;
+    }
 }
 
 TEST(SmafHps, EndOfSequenceStopsTheTrack)
