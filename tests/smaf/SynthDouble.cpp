@@ -53,7 +53,6 @@ DOUBLE_EXPORT void Double_Reset(void)
     loadedData.clear();
     loadedSize = -1;
     loadResult = 7;
-    callback = nullptr;
 }
 
 DOUBLE_EXPORT void Double_SetLoadResult(int32_t fileId)

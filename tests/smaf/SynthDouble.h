@@ -4,7 +4,7 @@
 #include <stdint.h>
 
 extern "C" {
-// Forgets every call and the data seen; MaSound_Load returns 7 again.
+// Forgets every call and the data seen (not the callback); MaSound_Load returns 7 again.
 typedef void (*PFN_Double_Reset)(void);
 // What MaSound_Load returns from now on.
 typedef void (*PFN_Double_SetLoadResult)(int32_t fileId);
