@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QShowEvent>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "protocol/Text.h"
@@ -58,6 +59,8 @@ void TForm_Main::showEvent(QShowEvent* event)
     if (!FirstShowDone && !event->spontaneous()) {
         FirstShowDone = true;
         FormShow();
+        // The PC tree can only scroll its folder into view once it is laid out.
+        QTimer::singleShot(0, this, [this] { ScrollShellToCurrent(); });
     }
     QMainWindow::showEvent(event);
 }

@@ -162,6 +162,11 @@ public:
     // Points the PC tree at a folder; false when it cannot be shown.
     bool SetShellPath(const std::string& path);
     std::string ShellSelectedPath() const;
+    // The folder to bring into view once the tree has read its parent (the tree reads lazily).
+    QString ShellScrollTarget;
+    void ScrollShellToCurrent();
+    // Gives the PC tree a fresh model of the file system (the tree does not watch the disk).
+    void InstallShellModel();
     void UpdatePlayActions();
     void UpdatePCActions();
     void ListView_PCFilesEnter();

@@ -364,23 +364,15 @@ void TForm_Main::createPanes()
     Splitter2->setChildrenCollapsible(false);
     pcLayout->addWidget(Splitter2);
 
-    ShellModel = new QFileSystemModel(this);
-    ShellModel->setObjectName(QStringLiteral("ShellModel"));
-    ShellModel->setOption(QFileSystemModel::DontWatchForChanges, true);
-    ShellModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot | QDir::Hidden);
-    ShellModel->setRootPath(QDir::rootPath());
     ShellTreeView1 = new QTreeView(Splitter2);
     ShellTreeView1->setObjectName(QStringLiteral("ShellTreeView1"));
     ShellTreeView1->setAccessibleName(QStringLiteral("Computer folders"));
-    ShellTreeView1->setModel(ShellModel);
     ShellTreeView1->setHeaderHidden(true);
-    for (int c = 1; c < ShellModel->columnCount(); ++c)
-        ShellTreeView1->hideColumn(c);
     ShellTreeView1->setIndentation(19);
     ShellTreeView1->setRootIsDecorated(true);
     ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ShellTreeView1->setRootIndex(ShellModel->index(QDir::rootPath()).parent());
+    InstallShellModel();
 
     ListView_PCFiles = new QTreeWidget(Splitter2);
     ListView_PCFiles->setObjectName(QStringLiteral("ListView_PCFiles"));
@@ -401,14 +393,40 @@ void TForm_Main::createPanes()
     connect(TreeView_PNDir, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeView_PNDirChange(current); });
     connect(ListView_PNFiles, &QTreeWidget::itemSelectionChanged, this, [this] { ListView_PNFilesSelectItem(); });
-    connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex&, const QModelIndex&) { ShellTreeView1Change(); });
     connect(ListView_PCFiles, &QTreeWidget::itemSelectionChanged, this, [this] { UpdatePCActions(); });
     connect(ListView_PCFiles, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem*, int) { ListView_PCFilesDblClick(); });
     TreeView_PNDir->installEventFilter(this);
     ListView_PNFiles->installEventFilter(this);
     ListView_PCFiles->installEventFilter(this);
+    ShellTreeView1->installEventFilter(this);
+    ShellTreeView1->viewport()->installEventFilter(this);
+}
+
+void TForm_Main::InstallShellModel()
+{
+    auto* model = new QFileSystemModel(this);
+    model->setObjectName(QStringLiteral("ShellModel"));
+    model->setOption(QFileSystemModel::DontWatchForChanges, true);
+    model->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot | QDir::Hidden);
+    model->setRootPath(QDir::rootPath());
+    QFileSystemModel* old = ShellModel;
+    ShellModel = model;
+    ShellTreeView1->setModel(model);
+    ShellTreeView1->setRootIndex(model->index(QDir::rootPath()).parent());
+    for (int c = 1; c < model->columnCount(); ++c)
+        ShellTreeView1->hideColumn(c);
+    connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) {
+                if (ShellModel->filePath(current) != ShellScrollTarget)
+                    ShellScrollTarget.clear();
+                ShellTreeView1Change();
+            });
+    // Bring the chosen folder into view as soon as the folders above it have been read.
+    // (Until the user takes the tree in hand: see eventFilter.)
+    connect(model, &QFileSystemModel::directoryLoaded, this, [this](const QString&) { ScrollShellToCurrent(); });
+    if (old)
+        old->deleteLater();
 }
 
 void TForm_Main::createStatusBar()
@@ -425,13 +443,11 @@ void TForm_Main::createStatusBar()
         panel->setAccessibleName(QString::fromUtf8(roles[i]));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->setMinimumWidth(widths[i]);
-        if (i < 3)
-            panel->setFixedWidth(std::max(widths[i], panel->fontMetrics().horizontalAdvance(QStringLiteral("Offline")) + 12));
+        // Each panel is at least as wide as designed and grows with its text (a port may be a
+        // long device path here).
         StatusBar1->addWidget(panel, i == 3 ? 1 : 0);
         StatusPanels[static_cast<std::size_t>(i)] = panel;
     }
-    StatusPanels[0]->setMinimumWidth(80);
-    StatusPanels[0]->setMaximumWidth(200);
 }
 
 void TForm_Main::createPhoneTree()
@@ -583,8 +599,19 @@ bool TForm_Main::SetShellPath(const std::string& path)
     if (!index.isValid())
         return false;
     ShellTreeView1->setCurrentIndex(index);
-    ShellTreeView1->scrollTo(index);
+    ShellScrollTarget = info.absoluteFilePath();
+    ScrollShellToCurrent();
     return true;
+}
+
+void TForm_Main::ScrollShellToCurrent()
+{
+    if (ShellScrollTarget.isEmpty())
+        return;
+    const QModelIndex index = ShellModel->index(ShellScrollTarget);
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        ShellTreeView1->expand(p);
+    ShellTreeView1->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
 void TForm_Main::ShellTreeView1Change()
@@ -674,5 +701,10 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event)
     } else if (event->type() == QEvent::FocusOut && watched == ListView_PCFiles) {
         ListView_PCFilesExit();
     }
+    // Once the user works the PC tree, it stops bringing the chosen folder back into view.
+    if ((watched == ShellTreeView1 || watched == ShellTreeView1->viewport())
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress
+            || event->type() == QEvent::Wheel))
+        ShellScrollTarget.clear();
     return QMainWindow::eventFilter(watched, event);
 }

@@ -280,29 +280,17 @@ void TForm_Main::Action_ReloadExecute()
         return;
     // The folder tree does not watch the disk: read it again, keeping the selected folder.
     const std::string selected = ShellSelectedPath();
-    auto* fresh = new QFileSystemModel(this);
-    fresh->setObjectName(QStringLiteral("ShellModel"));
-    fresh->setOption(QFileSystemModel::DontWatchForChanges, true);
-    fresh->setFilter(ShellModel->filter());
-    fresh->setRootPath(QDir::rootPath());
-    QFileSystemModel* old = ShellModel;
-    ShellModel = fresh;
     ShellTreeView1->blockSignals(true);
-    ShellTreeView1->setModel(fresh);
-    ShellTreeView1->setRootIndex(fresh->index(QDir::rootPath()).parent());
-    for (int c = 1; c < fresh->columnCount(); ++c)
-        ShellTreeView1->hideColumn(c);
+    InstallShellModel();
     ShellTreeView1->blockSignals(false);
-    connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex&, const QModelIndex&) { ShellTreeView1Change(); });
-    old->deleteLater();
     if (!selected.empty()) {
-        const QModelIndex index = fresh->index(QString::fromStdString(selected));
+        const QModelIndex index = ShellModel->index(QString::fromStdString(selected));
         if (index.isValid()) {
             ShellTreeView1->selectionModel()->blockSignals(true);
             ShellTreeView1->setCurrentIndex(index);
             ShellTreeView1->selectionModel()->blockSignals(false);
-            ShellTreeView1->scrollTo(index);
+            ShellScrollTarget = QString::fromStdString(selected);
+            ScrollShellToCurrent();
         }
     }
 }
