@@ -533,6 +533,7 @@ struct VirtualHandset::Impl {
         folderDir = dir;
 
         const std::size_t perBlock = static_cast<std::size_t>(std::max(1, cur.EntriesPerBlock));
+        std::string finalEntries;
         for (std::size_t i = 0; i < names.size(); i += perBlock) {
             std::string block;
             for (std::size_t k = i; k < std::min(names.size(), i + perBlock); ++k) {
@@ -544,10 +545,15 @@ struct VirtualHandset::Impl {
                 block += handset::DirEntryLine(names[k], handset::TypeCodeFor(names[k]), size,
                                                handset::FormatDate(ModTime(file)));
             }
+            if (cur.EntriesInFinal && i + perBlock >= names.size()) {
+                finalEntries = block;
+                break;
+            }
             block += "#OK#\r\n";
             if (CmeDue() || !SendBlock(block))
                 return;
         }
+        out += finalEntries;
         SendFinal();
     }
 
@@ -576,8 +582,16 @@ struct VirtualHandset::Impl {
         }
         const std::uint32_t crc = CalcCRC(data);
         const auto announcedSize = static_cast<std::int64_t>(data.size()) + cur.AnnouncedSizeDelta;
-        if (!SendBlock(handset::ReadHeaderBlock(name, handset::TypeCodeFor(name), announcedSize,
-                                                handset::FormatDate(ModTime(file)), crc)))
+        std::string header = cur.ReadHeaderText;
+        if (header.empty())
+            header = handset::ReadHeaderBlock(name, handset::TypeCodeFor(name), announcedSize,
+                                              handset::FormatDate(ModTime(file)), crc);
+        else if (!std::string_view(header).ends_with("#OK#\r\n")) {
+            out += header;   // a reply that ends here (a final "OK", say): no data follow
+            Flush();
+            return;
+        }
+        if (!SendBlock(header))
             return;
         if (cur.CorruptReadByte && !data.empty())
             data[data.size() / 2] = static_cast<char>(data[data.size() / 2] ^ 0xFF);
@@ -622,6 +636,11 @@ struct VirtualHandset::Impl {
                            chunk))
                 return; // the PC went away in the middle of the file
             data += chunk;
+        }
+        for (int i = 0; i < cur.ExtraWritePrompts; ++i) {
+            out += kPrompt;
+            Flush();
+            WaitDrained(2000);   // each reaches the PC on its own
         }
         if (CalcCRC(data) != w.crc) {
             SendError(kBadCrc);

@@ -36,6 +36,12 @@ struct HandsetOptions {
     bool UnsolicitedPrompt = false;    // likewise a stray "\r\n##>\r\n" prompt (then cleared)
     int ReadBlockSize = 2048;          // data bytes per read block (at most 4073)
     int EntriesPerBlock = 8;           // listing entries per block
+    bool EntriesInFinal = false;       // a listing's last entries come in its final reply, in
+                                       // front of "OK", instead of in a block of their own
+    std::string ReadHeaderText;        // sent in place of a read's header block (empty: the real
+                                       // one); a text not ending in "#OK#\r\n" ends the reply
+    int ExtraWritePrompts = 0;         // prompts sent after a write's data are all in, before
+                                       // the final reply (each takes no data)
     bool Trace = false;                // every byte received and sent to standard error
     // SilentOn and CmeErrorOn match the start of the command line without regard to case,
     // with or without its leading "AT" ("+FSDL" matches AT+FSDL=...).
