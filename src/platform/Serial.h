@@ -33,8 +33,10 @@ bool ModemStatus(int handle, std::uint32_t& bits);
 // Bytes read or written, or -1 on an error (0 when nothing could be done right now).
 int Read(int handle, void* buffer, std::uint32_t count);
 int Write(int handle, const void* data, std::uint32_t count);
-// Waits at most `ms` milliseconds for room to write.
-void WaitWritable(int handle, int ms);
+// Rests while nothing can be written: at most `ms` milliseconds until the device takes bytes
+// again when `byDevice` (the write itself made no progress), else a millisecond (the queue is
+// fuller than the caller allows).
+void WaitWritable(int handle, bool byDevice, int ms);
 
 // A millisecond tick that wraps at 2^32.
 std::uint32_t TickMs();

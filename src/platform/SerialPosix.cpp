@@ -137,8 +137,15 @@ bool Apply(int handle, const LineSettings& s)
     }
     if (tcsetattr(handle, TCSANOW, &tio) != 0)
         return false;
-    if (speed == B0 && !SetCustomBaudRate(handle, s.BaudRate))
-        return false;
+    if (speed == B0) {
+        if (!SetCustomBaudRate(handle, s.BaudRate))
+            return false;
+    } else {
+        // A device that cannot run at the rate keeps or reports another one: refuse that.
+        termios check{};
+        if (tcgetattr(handle, &check) != 0 || cfgetospeed(&check) != speed)
+            return false;
+    }
 
     SetLine(handle, TIOCM_DTR, s.Dtr);
     if (!s.RtsCtsFlow)
@@ -213,10 +220,15 @@ int Write(int handle, const void* data, std::uint32_t count)
     }
 }
 
-void WaitWritable(int handle, int ms)
+void WaitWritable(int handle, bool byDevice, int ms)
 {
+    if (!byDevice) {
+        ::poll(nullptr, 0, 1);
+        return;
+    }
     pollfd p{handle, POLLOUT, 0};
-    ::poll(&p, 1, ms < 1 ? 1 : ms);
+    if (::poll(&p, 1, ms < 1 ? 1 : ms) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        ::poll(nullptr, 0, 1);   // a broken line: rest instead of returning at once each pass
 }
 
 std::uint32_t TickMs()

@@ -161,9 +161,11 @@ void TCommPortDriver::SetPacketSize(std::int16_t v)
         FPacketSize = -1;
         return;
     }
-    // A packet never exceeds the largest input buffer.
+    // A packet has to fit the input buffer, whose largest size is 8192 bytes: a larger packet
+    // size is limited to 8192.
     FPacketSize = static_cast<std::int16_t>(std::min<int>(v, static_cast<int>(kMaxBufSize)));
-    if (static_cast<std::uint32_t>(FPacketSize) > FInBufSize && !Connected()) {
+    if (static_cast<std::uint32_t>(FPacketSize) > FInBufSize) {
+        // The buffer grows with the packet even while connected: every packet is read into it.
         FInBufSize = static_cast<std::uint32_t>(FPacketSize);
         delete[] InputBuffer;
         InputBuffer = new std::uint8_t[FInBufSize]();
@@ -336,8 +338,10 @@ std::uint32_t TCommPortDriver::SendDataTimed(const void* DataPtr, std::uint32_t 
         const std::uint32_t waited = Elapsed(start);
         if (waited > Timeout)
             return written;
-        // No room: wait for the line to drain instead of spinning.
-        SerialPlatform::WaitWritable(PortHandle, static_cast<int>(std::min<std::uint32_t>(Timeout - waited + 1, 20)));
+        // No progress: rest until the line takes bytes again (at most a few ms at a time) rather
+        // than spinning; no messages are processed here.
+        SerialPlatform::WaitWritable(PortHandle, free > 0,
+                                     static_cast<int>(std::min<std::uint32_t>(Timeout - waited + 1, 20)));
     }
     return written;
 }
@@ -378,7 +382,8 @@ void TCommPortDriver::PollTimerProc()
     }
     const auto packet = static_cast<std::uint32_t>(FPacketSize);
     if (count >= packet) {
-        while (count >= packet && Connected()) {
+        // A handler may disconnect or change the packet size; the loop ends then.
+        while (count >= packet && Connected() && FPacketSize == static_cast<std::int16_t>(packet)) {
             const int n = SerialPlatform::Read(PortHandle, InputBuffer, packet);
             if (n > 0 && OnReceivePacket)
                 OnReceivePacket(this, InputBuffer, static_cast<std::uint32_t>(n));
