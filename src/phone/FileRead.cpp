@@ -1,5 +1,8 @@
 // File read: the header announces name, size and CRC; data blocks fill TransferBuffer; the
 // final "OK" checks size and CRC and saves the file into PCDir.
+#include <algorithm>
+#include <cstdint>
+
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLocale>
@@ -78,12 +81,15 @@ void TForm_Main::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
     const ReadData data = ExtractReadData(block, count);
     if (data.Code != 0) {
         Dialogs::ErrorBox("Extract data error code:" + std::to_string(data.Code));
-    } else if (TransferBuffer
-               && static_cast<std::int64_t>(BufPos) + data.Length <= static_cast<std::int64_t>(TransferBuffer->size())) {
-        std::copy(block + data.Offset, block + data.Offset + data.Length, TransferBuffer->begin() + BufPos);
-        BufPos += data.Length;
+    } else {
+        // Data past the announced size is never stored, but it is counted, so that the size
+        // check at the end reports it and nothing is saved.
+        if (TransferBuffer
+            && static_cast<std::int64_t>(BufPos) + data.Length <= static_cast<std::int64_t>(TransferBuffer->size()))
+            std::copy(block + data.Offset, block + data.Offset + data.Length, TransferBuffer->begin() + BufPos);
+        BufPos = static_cast<std::int32_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
     }
-    // Data past the announced size is never stored; the size check at the end reports it.
     ShowProgress(ProgressPercent(BufPos, CurrentFile.Size));
 }
 

@@ -1,12 +1,14 @@
 // File write: each prompt of the handset is answered with the next block of at most 512 raw
 // bytes; the final "OK" ends the write.
 #include <algorithm>
+#include <exception>
 
 #include <QCoreApplication>
 #include <QLabel>
 
 #include "protocol/Text.h"
 #include "serial/CPDrv.h"
+#include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
@@ -35,9 +37,14 @@ void TForm_Main::SendWriteBlock()
     if (length > 0)
         CommPortDriver1->SendData(TransferBuffer->data() + BufPos, static_cast<std::uint32_t>(length));
     BufPos += length;
-    if (Form_Log && Form_Log->Showing())
-        Form_Log->AppendLine("Send block size: " + std::to_string(length) + " BufPos: " + std::to_string(BufPos)
-                             + " FSize: " + std::to_string(UploadFile.Size));
+    if (Form_Log && Form_Log->Showing()) {
+        try {
+            Form_Log->AppendLine("Send block size: " + std::to_string(length) + " BufPos: " + std::to_string(BufPos)
+                                 + " FSize: " + std::to_string(UploadFile.Size));
+        } catch (const std::exception& e) {
+            Dialogs::ErrorBox(e.what());   // a full log never stops the write
+        }
+    }
 }
 
 void TForm_Main::EndWrite() { TransferBuffer.reset(); }

@@ -1,5 +1,6 @@
 // ProcessReply: the one place where a completed reply takes effect.
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include <QTimer>
@@ -26,8 +27,15 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
     copy[static_cast<std::size_t>(count)] = 0;
     const std::uint8_t* bytes = copy.get();
 
-    if (Form_Log && Form_Log->Showing())
-        Form_Log->AppendRaw(std::string(reinterpret_cast<const char*>(bytes)));
+    // A full log says so, but the reply still takes effect: losing it would stall the command
+    // until the watchdog closes the port.
+    if (Form_Log && Form_Log->Showing()) {
+        try {
+            Form_Log->AppendRaw(std::string(reinterpret_cast<const char*>(bytes)));
+        } catch (const std::exception& e) {
+            Dialogs::ErrorBox(e.what());
+        }
+    }
 
     switch (cls) {
     case rcFinal: {

@@ -48,7 +48,7 @@ QString NormalizeLineBreaks(const QString& text)
 
 void TForm_Log::SetText(const QString& text)
 {
-    if (text.size() > kCapacity)
+    if (text.size() > Capacity)
         throw std::runtime_error("Text exceeds memo capacity");
     text_ = text;
     QString shown = text_;

@@ -13,8 +13,10 @@ public:
 
     QPlainTextEdit* Log_View = nullptr;
 
-    // The view's capacity in characters (a memo holds a bounded amount of text).
+    // The view's capacity in characters (a memo holds a bounded amount of text); tests lower
+    // Capacity to reach the limit quickly.
     static constexpr qsizetype kCapacity = 4 * 1024 * 1024;
+    qsizetype Capacity = kCapacity;
 
     // True while Log_View is showing (the window is open).
     bool Showing() const;

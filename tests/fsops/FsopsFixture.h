@@ -1,0 +1,144 @@
+#pragma once
+// Reads, writes and erases driven the way the transfer commands drive them: the record set, the
+// panels disabled, the command sent, and the event loop pumped until the command has ended.
+#include <algorithm>
+#include <QEvent>
+#include <QProgressBar>
+
+#include "protocol/CRC.h"
+#include "serial/CPDrv.h"
+#include "support/WindowFixture.h"
+
+namespace fsops {
+
+using namespace testsupport;
+
+// Counts the times a widget is shown.
+class ShowCounter : public QObject {
+public:
+    int Shows = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            ++Shows;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+inline int Count(const std::string& haystack, const std::string& needle)
+{
+    int n = 0;
+    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
+        ++n;
+    return n;
+}
+
+// The files below a folder (relative paths), in order.
+inline std::vector<std::string> FilesUnder(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.is_regular_file())
+            names.push_back(std::filesystem::relative(e.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Byte-for-byte equality that reports sizes and the first difference instead of the bytes.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
+{
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        ++at;
+    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
+                                         << " were expected; first difference at " << at;
+}
+
+class FsopsTest : public WindowTest {
+protected:
+    std::vector<int> fileBar;        // every value ProgressBar_File took
+    std::vector<int> allBar;         // and ProgressBar_All
+    std::vector<bool> shownAtValue;  // the progress window showing when ProgressBar_File moved
+    ShowCounter progressShows;
+
+    // Starts online with the progress window watched.
+    void Online()
+    {
+        StartOnline();
+        Form_Progress->installEventFilter(&progressShows);
+        QObject::connect(Form_Progress->ProgressBar_File, &QProgressBar::valueChanged, Form_Progress, [this](int v) {
+            fileBar.push_back(v);
+            shownAtValue.push_back(Form_Progress->isVisible());
+        });
+        QObject::connect(Form_Progress->ProgressBar_All, &QProgressBar::valueChanged, Form_Progress,
+                         [this](int v) { allBar.push_back(v); });
+    }
+
+    bool WaitCommandEnd(int timeoutMs = 10000)
+    {
+        return WaitUntil([this] { return win->ReplyDone && win->CurrentCommand == pcNone; }, timeoutMs);
+    }
+
+    // Reads the phone file listed under `caption` into the PC folder.
+    void Read(const std::string& caption)
+    {
+        QTreeWidgetItem* item = PhoneItem(caption);
+        ASSERT_NE(item, nullptr) << caption;
+        ASSERT_NE(PhoneItemRecord(item), nullptr);
+        win->PCDir = pc.string();
+        win->Panel_PC->setEnabled(false);
+        win->Panel_Phone->setEnabled(false);
+        win->CurrentFile = *PhoneItemRecord(item);
+        win->BufPos = 0;
+        win->SendFSFR();
+        ASSERT_TRUE(WaitCommandEnd()) << "the read of " << caption << " did not end";
+    }
+
+    // Writes `bytes` as `name` into the handset folder listed last.
+    void Write(const std::string& name, const std::string& bytes)
+    {
+        win->UploadFile.Clear();
+        win->UploadFile.Name = name;
+        win->UploadFile.Size = static_cast<std::int32_t>(bytes.size());
+        win->UploadFile.Crc = CalcCRC(bytes);
+        win->UploadFile.Kind = 1;
+        win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
+        win->BufPos = 0;
+        win->Panel_PC->setEnabled(false);
+        win->Panel_Phone->setEnabled(false);
+        win->SendFSFW();
+    }
+
+    void Erase(const std::string& name)
+    {
+        win->CurrentFile.Clear();
+        win->CurrentFile.Name = name;
+        win->SendFSFE();
+    }
+
+    // A phone file in "/", listed again so that the list shows it.
+    void PhoneFile(const std::string& name, const std::string& bytes)
+    {
+        WriteFile(phone / name, bytes);
+        win->ShowPhoneDir("/");
+        ASSERT_TRUE(WaitIdle());
+    }
+
+    // The command's end has left nothing held. The end of a read and every failure enable the
+    // panels again; after a write or an erase that is the transfer loop's business.
+    void ExpectCleanEnd(bool panelsEnabled = true)
+    {
+        EXPECT_TRUE(win->ReplyDone);
+        EXPECT_EQ(win->CurrentCommand, pcNone);
+        EXPECT_EQ(win->Panel_PC->isEnabled(), panelsEnabled);
+        EXPECT_EQ(win->Panel_Phone->isEnabled(), panelsEnabled);
+        EXPECT_EQ(win->TransferBuffer, nullptr);
+        EXPECT_FALSE(Form_Progress->isVisible());
+    }
+};
+
+} // namespace fsops
