@@ -171,7 +171,10 @@ int AppendStoreEntryBytes(std::vector<std::uint8_t>& file, bool create, std::str
             offset += kStoreEntryHeaderSize;
             if (n > file.size() - offset)
                 return kStoreError;   // the entry runs past the end of the file
-            if (n == text.size() && std::equal(text.begin(), text.end(), file.begin() + offset))
+            // Compared as bytes: a text byte of 0x80 or above is a negative char.
+            if (n == text.size()
+                && std::equal(text.begin(), text.end(), file.begin() + static_cast<std::ptrdiff_t>(offset),
+                              [](char t, std::uint8_t f) { return static_cast<std::uint8_t>(t) == f; }))
                 return kStorePresent;
             offset += n;
         }

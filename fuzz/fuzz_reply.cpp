@@ -1,0 +1,36 @@
+// Reply classification and the echo check over arbitrary bytes. The first byte sets the length
+// of the command line the echo is checked against (taken from the bytes behind it).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "protocol/Reply.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0 || size > static_cast<std::size_t>(maxTempBuf) + 1)
+        return 0;
+    const std::size_t echoLen = std::min<std::size_t>(data[0], size - 1);
+    const std::uint8_t* b = data + 1;
+    const auto n = static_cast<std::int32_t>(size - 1);
+
+    for (bool readData : {false, true}) {
+        ReplyContext ctx;
+        ctx.ReadDataExpected = readData;
+        const TReplyClass cls = ClassifyReply(b, n, ctx);
+        if (cls > rcError)
+            std::abort();
+        if (n == 0 && cls != rcEmpty)
+            std::abort();
+    }
+    const std::string_view echo(reinterpret_cast<const char*>(b), echoLen);
+    for (std::string_view e : {echo, std::string_view("AT+FSFR= -1,\"a.mmf\"\r\n"), std::string_view("ATZ\r")}) {
+        const EchoCheck check = CheckEcho(b, n, e);
+        if (check.Strip < 0 || check.Strip > n)
+            std::abort();
+        if (!check.Match && check.Strip != 0)
+            std::abort();
+    }
+    return 0;
+}
