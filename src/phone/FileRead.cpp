@@ -19,11 +19,12 @@
 
 namespace {
 
-// A name the handset gives is used as a file name only, never as a path.
+// A name the handset gives is used as a file name only, never as a path (a NUL would cut the
+// path short).
 bool IsPlainFileName(const std::string& name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
-        && name.find('\\') == std::string::npos;
+    static const std::string kNotInName("/\\\0", 3);
+    return !name.empty() && name != "." && name != ".." && name.find_first_of(kNotInName) == std::string::npos;
 }
 
 } // namespace

@@ -233,7 +233,9 @@ TEST_F(ReadTest, NamesThatWouldLeaveTheFolderAreRefused)
     WriteFile(phone / "h.bin", data);
     Online();
     const auto before = FilesUnder(root);
-    for (const std::string name : {"../escape.bin", "sub/x.bin", "/tmp/abs.bin", "a\\b.bin", ".", "..", ""}) {
+    for (const std::string& name : {std::string("../escape.bin"), std::string("sub/x.bin"), std::string("/tmp/abs.bin"),
+                                   std::string("a\\b.bin"), std::string("."), std::string(".."), std::string(),
+                                   std::string("nul\0.bin", 8)}) {
         SCOPED_TRACE(name);
         dialogs->Clear();
         handset->Update([&](HandsetOptions& o) { o.ReadHeaderText = HeaderNaming(name, data); });
