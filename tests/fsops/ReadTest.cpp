@@ -323,6 +323,34 @@ TEST_F(ReadTest, ReadEndingWithoutHeaderSavesNothing)
     ExpectCleanEnd();
 }
 
+TEST_F(ReadTest, CommandErrorInTheMiddleReleasesEverything)
+{
+    WriteFile(phone / "e.bin", PatternBytes(6000, 13));
+    options.CmeErrorOn = "AT+FSFR";
+    options.CmeErrorAfterBlocks = 2;   // after the header and the first data block
+    Online();
+    Read("e.bin");
+    ASSERT_TRUE(WaitUntil([this] { return handset->Commands().back() == "ATZ\r"; }));
+    ASSERT_TRUE(WaitCommandEnd());
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: "});
+    EXPECT_FALSE(std::filesystem::exists(pc / "e.bin"));
+    EXPECT_EQ(progressShows.Shows, 1);
+    ExpectCleanEnd();
+}
+
+TEST_F(ReadTest, HandsetFallingSilentInTheMiddleEndsInTheWatchdog)
+{
+    WriteFile(phone / "w.bin", PatternBytes(4096, 14));
+    options.SplitWrites = 1000;
+    options.SplitPauseMs = 2000;   // the first data block stalls after 1000 bytes
+    Online();
+    Read("w.bin");
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR"});
+    EXPECT_FALSE(win->CommPortDriver1->Connected());
+    EXPECT_FALSE(std::filesystem::exists(pc / "w.bin"));
+    ExpectCleanEnd();
+}
+
 TEST_F(ReadTest, SaveFailuresAreReportedAndLeaveWhatWasThere)
 {
     const std::string data = PatternBytes(4096, 8);
