@@ -162,6 +162,9 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent)
     WDTimer->setInterval(15000);
     connect(WDTimer, &QTimer::timeout, this, [this] { WDTimerTimer(); });
 
+    // The pictures (ui/images.qrc) are compiled into this static library, where the linker
+    // keeps only what is referenced: register them by name (a second call is harmless).
+    Q_INIT_RESOURCE(images);
     createActions();
     createPanes();
     createMenus();
