@@ -69,12 +69,14 @@ void TForm_Main::DropFileList(const QMimeData* data)
 {
     if (!data->hasFormat(kFileListFormat))
         return;
+    // The list ends with its last line; a line that names no local file (a comment line of the
+    // list, a remote address) is passed over rather than taken as the end, which would silently
+    // drop every file after it.
     std::vector<std::string> paths;
     for (const QUrl& url : data->urls()) {
         const QString path = url.toLocalFile();
-        if (path.isEmpty())
-            break;
-        paths.push_back(path.toStdString());
+        if (!path.isEmpty())
+            paths.push_back(path.toStdString());
     }
     // Nothing of a failed upload leaves the drop.
     try {

@@ -1,0 +1,160 @@
+// Download: the selected phone files read one after another into the PC folder, the overwrite
+// question, the 200-file limit, and a handset falling silent in the middle of the queue.
+#include <cstdio>
+
+#include "serial/CPDrv.h"
+#include "TransfersFixture.h"
+
+using namespace transfers;
+
+namespace {
+
+class DownloadTest : public TransfersTest {};
+
+TEST_F(DownloadTest, ThreeFilesAreSavedByteForByteAndThePCListRefilled)
+{
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"big.bin", PatternBytes(5000, 7)},   // three data blocks
+        {"one.txt", "x"},
+        {"photo.jpg", PatternBytes(2048, 9)}, // exactly one full block
+    };
+    for (const auto& [name, data] : files)
+        WriteFile(phone / name, data);
+    Online();
+    ASSERT_TRUE(PCCaptions().empty());
+
+    Download({"big.bin", "one.txt", "photo.jpg"});
+
+    for (const auto& [name, data] : files)
+        EXPECT_EQ(ReadFile(pc / name), data) << name;
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"big.bin", "one.txt", "photo.jpg"}));
+    EXPECT_EQ(Commands(), (std::vector<std::string>{ReadCmd("big.bin"), ReadCmd("one.txt"), ReadCmd("photo.jpg")}));
+    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(PanesEnabled());
+    EXPECT_EQ(win->TransferBuffer, nullptr);
+}
+
+struct ExistingCase {
+    const char* what;
+    std::vector<Answer> script;
+    std::vector<std::string> questions;       // the files asked about, in order
+    std::vector<std::string> overwritten;     // of the existing files
+};
+
+TEST_F(DownloadTest, ExistingPCFilesAreAskedAbout)
+{
+    const std::vector<std::string> names = {"a1.txt", "a2.txt", "a3.txt", "a4.txt", "a5.txt"};
+    const ExistingCase cases[] = {
+        {"Yes to All on the first", {Answer::YesToAll}, {"a1.txt"}, names},
+        {"No to the second", {Answer::Yes, Answer::No, Answer::Yes, Answer::Yes, Answer::Yes}, names,
+         {"a1.txt", "a3.txt", "a4.txt", "a5.txt"}},
+        {"No to all five", {Answer::No, Answer::No, Answer::No, Answer::No, Answer::No}, names, {}},
+        // A box closed without a button is no consent.
+        {"closed boxes", {Answer::Closed, Answer::Yes, Answer::Closed, Answer::Closed, Answer::Closed}, names,
+         {"a2.txt"}},
+    };
+    for (const std::string& n : names)
+        WriteFile(phone / n, "new " + n);
+    Online();
+    for (const ExistingCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& n : names)
+            WriteFile(pc / n, "old");
+        handset->ClearLog();
+        dialogs->Clear();
+        dialogs->Script(c.script);
+
+        Download(names);
+
+        std::vector<std::string> questions, reads;
+        for (const std::string& n : c.questions)
+            questions.push_back(Overwrite(n));
+        for (const std::string& n : c.overwritten)
+            reads.push_back(ReadCmd(n));
+        EXPECT_EQ(Texts(), questions);
+        EXPECT_EQ(Commands(), reads);
+        for (const std::string& n : names) {
+            const bool over = std::find(c.overwritten.begin(), c.overwritten.end(), n) != c.overwritten.end();
+            EXPECT_EQ(ReadFile(pc / n), over ? "new " + n : "old") << n;
+        }
+        EXPECT_TRUE(PanesEnabled());
+    }
+}
+
+TEST_F(DownloadTest, ExistingFileOnlyAmongOthersIsTheOnlyQuestion)
+{
+    WriteFile(phone / "new1.txt", "1");
+    WriteFile(phone / "kept.txt", "phone copy");
+    WriteFile(phone / "new2.txt", "2");
+    WriteFile(pc / "kept.txt", "pc copy");
+    Online();
+    dialogs->Script({Answer::No});
+
+    Download({"new1.txt", "kept.txt", "new2.txt"});
+
+    EXPECT_EQ(Texts(), std::vector<std::string>{Overwrite("kept.txt")});
+    EXPECT_EQ(ReadFile(pc / "kept.txt"), "pc copy");
+    EXPECT_EQ(ReadFile(pc / "new1.txt"), "1");
+    EXPECT_EQ(ReadFile(pc / "new2.txt"), "2");
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"kept.txt", "new1.txt", "new2.txt"}));
+}
+
+TEST_F(DownloadTest, OfTwoHundredAndOneSelectedTheFirstTwoHundredInListOrder)
+{
+    options.EntriesPerBlock = 64;
+    std::vector<std::string> names;
+    for (int i = 0; i < 201; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "n%03d.bin", i);
+        names.push_back(name);
+        WriteFile(phone / name, std::string(1, static_cast<char>('A' + i % 26)));
+    }
+    Online();
+    ASSERT_EQ(PhoneCaptions().size(), 201u);
+    win->CommPortDriver1->SetPollingDelay(5);   // the serial line polled more often: a quicker run
+
+    win->ListView_PNFiles->selectAll();
+    win->Action_DownloadExecute();
+    ASSERT_TRUE(WaitIdle());
+
+    std::vector<std::string> expected;
+    const std::vector<std::string> listed = PhoneCaptions();
+    for (std::size_t i = 0; i < 200; ++i)
+        expected.push_back(ReadCmd(listed[i]));
+    EXPECT_EQ(Commands(), expected);
+    EXPECT_EQ(PCCaptions().size(), 200u);
+    EXPECT_FALSE(std::filesystem::exists(pc / listed[200]));
+    EXPECT_EQ(ReadFile(pc / listed[199]), ReadFile(phone / listed[199]));
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(DownloadTest, WatchdogInTheMiddleLetsTheQueueRunThroughAndEnablesThePanes)
+{
+    const std::vector<std::string> names = {"w1.bin", "w2.bin", "w3.bin", "w4.bin", "w5.bin"};
+    for (const std::string& n : names)
+        WriteFile(phone / n, PatternBytes(3000, static_cast<unsigned>(n[1])));
+    WriteFile(pc / "w5.bin", "old");
+    Online();
+    // Two more commands are answered; the third read meets silence.
+    handset->Update([this](HandsetOptions& o) { o.SilentAfter = startupCommands + 2; });
+    dialogs->Script({Answer::Ok, Answer::Yes});
+
+    Download(names);
+
+    EXPECT_EQ(Commands(), (std::vector<std::string>{ReadCmd("w1.bin"), ReadCmd("w2.bin"), ReadCmd("w3.bin")}));
+    // The question for the existing file still comes; nothing reaches the closed port after it.
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR", Overwrite("w5.bin")}));
+    EXPECT_EQ(ReadFile(pc / "w1.bin"), ReadFile(phone / "w1.bin"));
+    EXPECT_EQ(ReadFile(pc / "w2.bin"), ReadFile(phone / "w2.bin"));
+    EXPECT_FALSE(std::filesystem::exists(pc / "w3.bin"));
+    EXPECT_FALSE(std::filesystem::exists(pc / "w4.bin"));
+    EXPECT_EQ(ReadFile(pc / "w5.bin"), "old");
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"w1.bin", "w2.bin", "w5.bin"}));
+    EXPECT_TRUE(PanesEnabled());
+    EXPECT_FALSE(win->PhoneOnline);
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    EXPECT_EQ(win->TransferBuffer, nullptr);
+    EXPECT_TRUE(win->ReplyDone);
+}
+
+} // namespace
