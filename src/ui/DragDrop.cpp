@@ -13,11 +13,21 @@
 
 namespace {
 const QString kFileListFormat = QStringLiteral("text/uri-list");
-}
 
-// Entering: the copy effect, always, so that a drop anywhere on the window is accepted.
+// A transfer queue disables both panes while it runs, and then only the menu bar reacts: a drop
+// is not taken (the user sees the drag refused), rather than starting a second queue inside the
+// first one's wait, with its questions and files mixed into those of the first.
+bool TransferUnderWay(const TForm_Main* w) { return !w->Panel_PC->isEnabled() || !w->Panel_Phone->isEnabled(); }
+} // namespace
+
+// Entering: the copy effect, always, so that a drop anywhere on the window is accepted (unless
+// a transfer is under way).
 void TForm_Main::dragEnterEvent(QDragEnterEvent* event)
 {
+    if (TransferUnderWay(this)) {
+        event->ignore();
+        return;
+    }
     event->setDropAction(Qt::CopyAction);
     event->accept();
 }
@@ -27,6 +37,10 @@ void TForm_Main::dragEnterEvent(QDragEnterEvent* event)
 void TForm_Main::dragMoveEvent(QDragMoveEvent* event)
 {
     DragOverResult = DragOver(mapToGlobal(event->position().toPoint()));
+    if (TransferUnderWay(this)) {
+        event->ignore();
+        return;
+    }
     event->setDropAction(Qt::CopyAction);
     event->accept();
 }
@@ -39,6 +53,10 @@ void TForm_Main::dragLeaveEvent(QDragLeaveEvent* event)
 
 void TForm_Main::dropEvent(QDropEvent* event)
 {
+    if (TransferUnderWay(this)) {
+        event->ignore();
+        return;
+    }
     DropDataObject(event->mimeData());
     event->setDropAction(Qt::CopyAction);
     event->accept();

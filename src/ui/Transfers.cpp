@@ -21,6 +21,12 @@
 
 namespace fs = std::filesystem;
 
+// One command's records at a time: the window stays responsive while a command runs, so another
+// command can start inside a wait (files dropped onto the window, the menu bar). The records a
+// command works from (CurrentFile, UploadFile, TransferBuffer, BufPos) and the phone list being
+// filled belong to the command under way until it has ended, so a queue waits for that before
+// it looks at them or sets them up; the send follows at once, with no message handled between.
+
 namespace {
 
 constexpr std::size_t kMaxDownloadQueue = 200;
@@ -51,8 +57,13 @@ enum class ReadOutcome { Ok, OpenFailed, ReadFailed, TooLarge };
 // Reads a whole PC file into `data` starting at `offset` (the room before it stays for a header).
 ReadOutcome ReadWholeFile(const std::string& path, std::size_t offset, std::vector<std::uint8_t>& data)
 {
+    // Only a regular file (or a link to one) is opened: opening a named pipe would wait for a
+    // writer with the window frozen, and a folder or a device has no content to send.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error))
+        return ReadOutcome::OpenFailed;
     std::ifstream in(path, std::ios::binary);
-    if (!in.is_open() || fs::is_directory(path))
+    if (!in.is_open())
         return ReadOutcome::OpenFailed;
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
@@ -101,6 +112,7 @@ bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<
         }
         Panel_PC->setEnabled(false);
         Panel_Phone->setEnabled(false);
+        WaitReplyDone();   // see "One command's records at a time" above
         CurrentFile = entry;
         BufPos = 0;
         LastReadSaved = false;
@@ -148,6 +160,8 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
     for (const std::string& path : paths) {
         if (Closing)
             break;
+        // A listing under way would leave the phone list half filled for the check below.
+        WaitReplyDone();   // see "One command's records at a time" above
         const std::string pcName = fs::path(path).filename().string();
         const std::string name = HandsetName(pcName, asMelody);
         // The name travels inside quotes on the serial line with nothing escaped: a quote or a
@@ -254,6 +268,7 @@ void TForm_Main::Action_DeleteExecute()
                 continue;
             yesToAll = answer == Consent::YesToAll;
         }
+        WaitReplyDone();   // see "One command's records at a time" above
         if (PN_FullDirName->text() != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
             break;
         CurrentFile = records[i];

@@ -4,6 +4,8 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
@@ -224,6 +226,57 @@ TEST_F(DropTest, DroppedFileThatCannotBeOpenedStaysInsideTheDrop)
     EXPECT_EQ(Texts(), std::vector<std::string>{"PC files list creating error."});
     EXPECT_EQ(Commands(), std::vector<std::string>{WriteCmd("first.txt", 0, "1")});
     EXPECT_TRUE(PanesEnabled());
+}
+
+TEST_F(DropTest, DropDuringATransferIsRefusedAndTheTransferKeepsItsFile)
+{
+    options.ReadBlockSize = 256;
+    const std::string big = PatternBytes(8000, 11);
+    WriteFile(phone / "big.bin", big);
+    const std::filesystem::path desktop = root / "desktop";
+    WriteFile(desktop / "dropped.txt", "dropped");
+    Online();
+    const auto data = FileList({desktop / "dropped.txt"});
+    // The drag comes while a block of the read is on its way.
+    int taken = -1;
+    auto connection = QObject::connect(Form_Progress->ProgressBar_File, &QProgressBar::valueChanged, win, [&](int) {
+        if (taken < 0) {
+            taken = 0;
+            QTimer::singleShot(0, win, [&] { taken = SendDrop(win->ListView_PNFiles->viewport(), data.get()) ? 1 : 0; });
+        }
+    });
+    Download({"big.bin"});
+    QObject::disconnect(connection);
+
+    EXPECT_EQ(taken, 0);
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "big.bin"), big));
+    EXPECT_EQ(Commands(), std::vector<std::string>{ReadCmd("big.bin")});
+    EXPECT_TRUE(Texts().empty());
+    // Once the transfer has ended the window takes drops again.
+    EXPECT_TRUE(SendDrop(win->ListView_PNFiles->viewport(), data.get()));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(ReadFile(phone / "dropped.txt"), "dropped");
+}
+
+TEST_F(DropTest, DropDuringAListingChecksTheWholeList)
+{
+    // The drop comes while the phone folder is being listed; the file it names is listed last.
+    options.EntriesPerBlock = 2;
+    for (const char* n : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "zz.txt"})
+        WriteFile(phone / n, "phone");
+    Online();
+    WriteFile(pc / "zz.txt", "pc");
+    dialogs->Script({Answer::Yes});
+
+    win->ShowPhoneDir("/");
+    ASSERT_FALSE(win->ReplyDone);
+    EXPECT_TRUE(SendDrop(win, FileList({pc / "zz.txt"}).get()));
+    ASSERT_TRUE(WaitIdle());
+
+    EXPECT_EQ(Texts(), std::vector<std::string>{Overwrite("zz.txt")});
+    EXPECT_EQ(Commands(), (std::vector<std::string>{ListCmd("/"), EraseCmd("zz.txt"), WriteCmd("zz.txt", 0, "pc"),
+                                                    ListCmd("/")}));
+    EXPECT_EQ(ReadFile(phone / "zz.txt"), "pc");
 }
 
 } // namespace
