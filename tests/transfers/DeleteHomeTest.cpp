@@ -170,6 +170,10 @@ TEST_F(ReloadHomeTest, HomeDirChoiceSetsTheHomeFolderWithoutMovingTheTree)
     EXPECT_EQ(titles, (std::vector<std::string>{"Please select a folder", "Please select a folder"}));
     win->Action_GoHome->trigger();
     EXPECT_EQ(win->ShellSelectedPath(), chosen.string());
+    // Kept in the settings file when the program ends.
+    CloseWindow();
+    EXPECT_NE(ReadFile(settings / "tarvel.ini").find("HOMEDIR=" + chosen.string() + "\n"), std::string::npos)
+        << ReadFile(settings / "tarvel.ini");
 }
 
 } // namespace
