@@ -1,6 +1,4 @@
 // Delete on the handset, Reload, and the home folder.
-#include <QTreeView>
-
 #include "TransfersFixture.h"
 
 using namespace transfers;

@@ -287,6 +287,20 @@ TEST_F(UploadTest, NamesThatWouldInjectBytesAreRefusedAndTheRestGoesOn)
     EXPECT_TRUE(PanesEnabled());
 }
 
+TEST_F(UploadTest, FileTooLargeForTheWriteCommandIsRefusedAndTheRestGoesOn)
+{
+    Online();
+    std::ofstream(pc / "huge.bin").close();
+    std::filesystem::resize_file(pc / "huge.bin", 0x80000000u);   // sparse: takes no room on disk
+    WriteFile(pc / "small.txt", "small");
+
+    Upload({"huge.bin", "small.txt"});
+
+    EXPECT_EQ(Texts(), std::vector<std::string>{"File: huge.bin\r\nThe file is too large to be sent to the phone."});
+    EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd("small.txt", 0, "small"), ListCmd("/")}));
+    EXPECT_TRUE(PanesEnabled());
+}
+
 TEST_F(UploadTest, WatchdogInTheMiddleLetsTheRestRunThrough)
 {
     Online();
