@@ -52,8 +52,9 @@ TEST_F(MainWindowTest, ActionsCarryTheirNamesCaptionsHintsAndShortcuts)
         auto* a = win->findChild<QAction*>(QLatin1String(r.name));
         ASSERT_NE(a, nullptr) << r.name;
         EXPECT_EQ(a->text().toStdString(), r.caption) << r.name;
-        if (*r.hint)
+        if (*r.hint) {
             EXPECT_EQ(a->toolTip().toStdString(), r.hint) << r.name;
+        }
         EXPECT_EQ(a->shortcut().toString().toStdString(), r.shortcut) << r.name;
         EXPECT_EQ(a->isEnabled(), r.enabled) << r.name;
     }
