@@ -6,13 +6,21 @@ namespace {
 
 constexpr std::string_view kFsdl = "+FSDL:";
 
-// The text between the first and the last character (the quotes around a name or a date).
+} // namespace
+
 std::string_view Unquote(std::string_view field)
 {
     return field.size() >= 2 ? field.substr(1, field.size() - 2) : std::string_view();
 }
 
-} // namespace
+EntryFields CutFields(std::string_view text, std::size_t count)
+{
+    EntryFields f;
+    f.Rest = std::string(text);
+    for (std::size_t i = 0; i < count; ++i)
+        f.Field.push_back(TakeField(f.Rest));
+    return f;
+}
 
 std::string TakeField(std::string& text)
 {
@@ -26,17 +34,13 @@ std::string TakeField(std::string& text)
 
 std::optional<TFileInfo> ParseDirEntry(std::string_view entry)
 {
-    std::string rest(entry);
+    // Fields: 2 the name, 3 the type, 7 the size, 9 the date; the others are ignored.
+    const EntryFields f = CutFields(entry, 9);
+    const std::string& name = f.Field[1];
+    const std::string& type = f.Field[2];
+    const std::string& size = f.Field[6];
+    const std::string& date = f.Field[8];
     TFileInfo info;
-    TakeField(rest);                                   // 1
-    const std::string name = TakeField(rest);          // 2
-    const std::string type = TakeField(rest);          // 3
-    TakeField(rest);                                   // 4
-    TakeField(rest);                                   // 5
-    TakeField(rest);                                   // 6
-    const std::string size = TakeField(rest);          // 7
-    TakeField(rest);                                   // 8
-    const std::string date = TakeField(rest);          // 9
 
     if (!ParseInt32(TrimCtl(type), info.FileType) || !ParseInt32(TrimCtl(size), info.Size))
         return std::nullopt;

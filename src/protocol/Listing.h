@@ -12,6 +12,16 @@
 // left the field is empty and `text` stays as it is.
 std::string TakeField(std::string& text);
 
+// The first `count` fields of an entry text, cut as TakeField does, and the text after them.
+struct EntryFields {
+    std::vector<std::string> Field;   // Field[0] is field 1
+    std::string Rest;
+};
+EntryFields CutFields(std::string_view text, std::size_t count);
+
+// A quoted field's text: its first and last character (the quotes) dropped.
+std::string_view Unquote(std::string_view field);
+
 // One entry text (the line without "+FSDL: " and without its last character). Fields: 2 name in
 // quotes, 3 type, 7 size, 9 date in quotes. Returns nothing when the type or size is not a
 // valid integer (the entry is skipped).

@@ -61,23 +61,16 @@ ReadHeader ParseReadHeader(std::string_view reply)
     if (text.size() >= kBlockEnd.size() && from < text.size() - kBlockEnd.size())
         header = TrimCtl(text.substr(from, text.size() - kBlockEnd.size() - from));
 
-    std::string rest(header);
+    // Fields: 2 the name, 3 the type, 6 the size, 9 the date, the CRC after the tenth comma.
+    const EntryFields f = CutFields(header, 10);
+    const std::string& name = f.Field[1];
+    const std::string& type = f.Field[2];
+    const std::string& size = f.Field[5];
+    const std::string& date = f.Field[8];
+    const std::string& rest = f.Rest;
     TFileInfo info;
-    TakeField(rest);                                   // 1
-    const std::string name = TakeField(rest);          // 2
-    const std::string type = TakeField(rest);          // 3
-    TakeField(rest);                                   // 4
-    TakeField(rest);                                   // 5
-    const std::string size = TakeField(rest);          // 6
-    TakeField(rest);                                   // 7
-    TakeField(rest);                                   // 8
-    const std::string date = TakeField(rest);          // 9
-    TakeField(rest);                                   // 10
-
-    if (name.size() >= 2)
-        info.Name = NameFromWire(std::string_view(name).substr(1, name.size() - 2));
-    if (date.size() >= 2)
-        info.Date = date.substr(1, date.size() - 2);
+    info.Name = NameFromWire(Unquote(name));
+    info.Date = std::string(Unquote(date));
     if (!ParseInt32(TrimCtl(type), info.FileType))
         return Refuse("The file type in the file header from the phone is not a number.");
     if (!ParseInt32(TrimCtl(size), info.Size))

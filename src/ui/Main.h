@@ -192,6 +192,8 @@ public:
     void Action_DownloadExecute();
     void Action_UploadExecute();
     void Action_UplodAsMelodyExecute();
+    // Upload and Uplod As Melody: the selected PC files, asking before an overwrite.
+    void UploadSelectedPCFiles(bool asMelody);
     void Action_DeleteExecute();
     void Action_ReloadExecute();
     void Action_GoHomeExecute();

@@ -129,26 +129,17 @@ bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<
 
 // ---- Upload ----------------------------------------------------------------------------------
 
-void TForm_Main::Action_UploadExecute()
-{
-    std::vector<std::string> paths;
-    for (const std::string& name : SelectedPCNames())
-        paths.push_back(JoinPath(PCDir, name));
-    try {
-        if (UploadFiles(paths, false, true) == UploadResult::OpenFailed)
-            Dialogs::ErrorBox("PC files list creating error.");
-    } catch (...) {
-        Dialogs::ErrorBox("PC files list creating error.");
-    }
-}
+void TForm_Main::Action_UploadExecute() { UploadSelectedPCFiles(false); }
 
-void TForm_Main::Action_UplodAsMelodyExecute()
+void TForm_Main::Action_UplodAsMelodyExecute() { UploadSelectedPCFiles(true); }
+
+void TForm_Main::UploadSelectedPCFiles(bool asMelody)
 {
     std::vector<std::string> paths;
     for (const std::string& name : SelectedPCNames())
         paths.push_back(JoinPath(PCDir, name));
     try {
-        if (UploadFiles(paths, true, true) == UploadResult::OpenFailed)
+        if (UploadFiles(paths, asMelody, true) == UploadResult::OpenFailed)
             Dialogs::ErrorBox("PC files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("PC files list creating error.");
