@@ -339,6 +339,7 @@ void TForm_Main::createPanes()
     ToolBar1 = new QToolBar(Panel_PC);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setAccessibleName(QStringLiteral("Tool bar"));
+    ToolBar1->setWindowTitle(QStringLiteral("Tool bar"));   // names its show/hide action too
     ToolBar1->setIconSize(QSize(36, 33));
     ToolBar1->setMovable(false);
     ToolBar1->setStyleSheet(QStringLiteral(

@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -120,8 +121,10 @@ QComboBox* AddList(QWidget* parent, QLabel* label, const char* name, const QStri
     box->setObjectName(QLatin1String(name));
     box->setAccessibleName(label->text());
     box->setEditable(editable);
-    if (editable)
+    if (editable) {
         box->setInsertPolicy(QComboBox::NoInsert);   // typed text never becomes an entry
+        box->lineEdit()->setAccessibleName(label->text());   // the field typed into, named alike
+    }
     box->addItems(items);
     box->setGeometry(kColumnX, y, kColumnWidth, 21);
     label->setBuddy(box);
