@@ -256,11 +256,13 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     const std::string suiteJar = workDir + prefix + std::string(kSuiteJarFile);
     const std::string suiteJadUrl = workDir + prefix + std::string(kSuiteJadUrlFile);
     const std::string suiteManifest = workDir + prefix + std::string(kSuiteManifestFile);
-    if (!fs::copy_file(workDir + jadName, suiteJad, fs::copy_options::overwrite_existing, ec)) {
+    // Copied through a temporary file renamed into place, so a failed copy (a full disk) never
+    // leaves a half-written suite file behind.
+    if (std::string bytes; !ReadWholeFile(workDir + jadName, bytes, error) || !WriteWholeFile(suiteJad, bytes, error)) {
         Dialogs::ErrorBox("Copy file error:\r\n" + jadName);
         return;
     }
-    if (!fs::copy_file(jarPath, suiteJar, fs::copy_options::overwrite_existing, ec)) {
+    if (std::string bytes; !ReadWholeFile(jarPath, bytes, error) || !WriteWholeFile(suiteJar, bytes, error)) {
         Dialogs::ErrorBox("Copy file error:\r\n" + values.JarUrl);
         return;
     }

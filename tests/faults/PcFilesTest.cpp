@@ -175,3 +175,34 @@ TEST_F(PcFilesTest, UnreadableFileIsReportedAndTheHandsetKeepsItsCopy)
 }
 
 } // namespace
+
+namespace {
+
+// The installer copies the JAR into the PC folder under the suite's name before sending it: on a
+// full disk the copy fails whole, and no cut-off copy is left to be sent later.
+TEST_F(PcFilesTest, MidletCopyOnAFullDiskLeavesNoCutOffSuiteFile)
+{
+    const std::string jar = PatternBytes(5000, 13);
+    WriteFile(pc / "game.jad", "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: 5000\r\n");
+    WriteFile(pc / "game.jar", jar);
+    OpenPhoneFolder("/java");
+    RefreshPC();
+    SelectPC({"game.jad"});
+    dialogs->Clear();
+    dialogs->Script({Answer::Yes});   // no index files on the handset: create them
+    handset->ClearLog();
+    {
+        FileSizeLimit limit(1000);
+        win->Action_CopyAsMIDletExecute();
+        ExpectIdleAndReleased();
+    }
+    EXPECT_EQ(Texts(), (std::vector<std::string>{
+                           "File \"suites.utf\" or \"suitesName.utf\" not found in phone dir.\r\nCreate new?",
+                           "Copy file error:\r\ngame.jar"}));
+    for (const std::string& name : PcNames())
+        EXPECT_TRUE(name != "#Game_suite.jar" && name.rfind(".#Game_suite.jar", 0) != 0) << name;
+    EXPECT_EQ(ReadFile(pc / "game.jar"), jar);
+    EXPECT_EQ(handset->Commands(), std::vector<std::string>{});
+}
+
+} // namespace
