@@ -38,7 +38,8 @@ enum class Fault {
     SplitReply,
     UnsolicitedBlock,
     UnsolicitedPrompt,
-    Vanish,
+    Vanish,         // before the operation
+    VanishMidway,   // while the handset holds back its answer
 };
 
 const char* OpName(Op op)
@@ -49,7 +50,8 @@ const char* OpName(Op op)
 const char* FaultName(Fault f)
 {
     static const char* names[] = {"Silence", "CmeError", "CmeErrorLater", "NoEcho", "WrongEcho", "CorruptByte", "SizeTooBig",
-                                  "SizeTooSmall", "ShortBlock", "SplitReply", "UnsolicitedBlock", "UnsolicitedPrompt", "Vanish"};
+                                  "SizeTooSmall", "ShortBlock", "SplitReply", "UnsolicitedBlock", "UnsolicitedPrompt", "Vanish",
+                                  "VanishMidway"};
     return names[static_cast<int>(f)];
 }
 
@@ -153,6 +155,7 @@ protected:
         case Fault::UnsolicitedBlock: o.UnsolicitedBlock = true; break;
         case Fault::UnsolicitedPrompt: o.UnsolicitedPrompt = true; break;
         case Fault::Vanish: break;
+        case Fault::VanishMidway: o.SilentOn = target; break;
         }
     }
 
@@ -241,7 +244,7 @@ protected:
                 || fault == Fault::UnsolicitedPrompt);
         if (writeAbandoned)
             Pump(op == Op::MultiUpload ? 6600 : 3300);
-        if (fault == Fault::Vanish) {
+        if (fault == Fault::Vanish || fault == Fault::VanishMidway) {
             handset->Stop();
             HandsetOptions fresh;
             fresh.Root = phone.string();
@@ -312,6 +315,8 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
             handset->Vanish();
         else
             handset->Update([&](HandsetOptions& o) { Inject(o, c.op, c.fault); });
+        if (c.fault == Fault::VanishMidway)
+            QTimer::singleShot(watchdogMs / 3, win, [this] { handset->Vanish(); });
         RunOperation(c.op);
         ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone; }));
         // Late effects: the watchdog of a silent or stray reply, a listing sent at the end.
@@ -371,6 +376,7 @@ const std::vector<Case> kCases = {
     {Op::Listing, Fault::UnsolicitedBlock, {}},
     {Op::Listing, Fault::UnsolicitedPrompt, {}},
     {Op::Listing, Fault::Vanish, {kSendError}},
+    {Op::Listing, Fault::VanishMidway, {kNotRespond + "+FSDL"}},
     // ---- read (over an existing PC file: the question comes first)
     {Op::Read, Fault::Silence, {kAskA, kNotRespond + "+FSFR"}},
     {Op::Read, Fault::CmeError, {kAskA, kCommandError + kReadA}},
@@ -385,6 +391,7 @@ const std::vector<Case> kCases = {
     {Op::Read, Fault::UnsolicitedBlock, {kAskA}},
     {Op::Read, Fault::UnsolicitedPrompt, {kAskA}},
     {Op::Read, Fault::Vanish, {kAskA, kSendError}},
+    {Op::Read, Fault::VanishMidway, {kAskA, kNotRespond + "+FSFR"}},
     // ---- write (the handset still waits for the data after a refused first reply, so it takes
     //      the listing that follows as data and stays silent)
     {Op::Write, Fault::Silence, {kNotRespond + "+FSFW"}},
@@ -396,6 +403,7 @@ const std::vector<Case> kCases = {
     {Op::Write, Fault::UnsolicitedBlock, {kRespondIncorrect + kListSounds}, Msgs{}},
     {Op::Write, Fault::UnsolicitedPrompt, {kRespondIncorrect + kListSounds}, Msgs{}},
     {Op::Write, Fault::Vanish, {kSendError, kSendError}},
+    {Op::Write, Fault::VanishMidway, {kNotRespond + "+FSFW"}},
     // ---- erase
     {Op::Erase, Fault::Silence, {kAskC, kNotRespond + "+FSFE"}},
     {Op::Erase, Fault::CmeError, {kAskC, kCommandError + kEraseC}},
@@ -434,6 +442,7 @@ const std::vector<Case> kCases = {
     {Op::MultiDownload, Fault::UnsolicitedBlock, {kAskA, kRespondIncorrect + kReadB}, Msgs{kAskA}},
     {Op::MultiDownload, Fault::UnsolicitedPrompt, {kAskA, kRespondIncorrect + kReadB}, Msgs{kAskA}},
     {Op::MultiDownload, Fault::Vanish, {kAskA, kSendError, kSendError, kSendError}},
+    {Op::MultiDownload, Fault::VanishMidway, {kAskA, kNotRespond + "+FSFR"}},
     // ---- three files up (aimed at up2.bin)
     {Op::MultiUpload, Fault::Silence, {kNotRespond + "+FSFW"}},
     {Op::MultiUpload, Fault::CmeError, {kCommandError + kWriteUp2}},
@@ -444,6 +453,7 @@ const std::vector<Case> kCases = {
     {Op::MultiUpload, Fault::UnsolicitedBlock, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, Msgs{}},
     {Op::MultiUpload, Fault::UnsolicitedPrompt, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, Msgs{}},
     {Op::MultiUpload, Fault::Vanish, {kSendError, kSendError, kSendError, kSendError}},
+    {Op::MultiUpload, Fault::VanishMidway, {kNotRespond + "+FSFW"}},
     // ---- MIDlet installation: two index files fetched, six files sent (aimed at the JAR)
     {Op::Midlet, Fault::Silence, {kNotRespond + "+FSFW"}},
     {Op::Midlet, Fault::CmeError, {kCommandError + kWriteJar}},
