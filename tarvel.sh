@@ -59,7 +59,7 @@ fuzz)
     mkdir -p "$artifacts"
     found=0
     for f in "$here"/build-fuzz/fuzz/fuzz_*; do
-        [ -x "$f" ] || continue
+        [ -f "$f" ] && [ -x "$f" ] || continue
         name="$(basename "$f")"
         corpus="$here/build-fuzz/corpus/$name"
         mkdir -p "$corpus"
@@ -72,7 +72,7 @@ fuzz)
         QT_QPA_PLATFORM=offscreen "$f" -max_total_time="$secs" -timeout=20 -print_final_stats=1 \
             -artifact_prefix="$artifacts/$name-" "${extra[@]}" \
             "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) >"$artifacts/$name.log" 2>&1 || rc=$?
-        grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' "$artifacts/$name.log" || true
+        grep -E '^stat::number_of_executed_units|^==[0-9]+==ERROR|^SUMMARY' "$artifacts/$name.log" || true
         if [ "$rc" -ne 0 ]; then
             echo "$name found a fault (log: $artifacts/$name.log)"
             tail -40 "$artifacts/$name.log"
