@@ -96,7 +96,7 @@ protected:
     void SetUp() override
     {
         WindowTest::SetUp();
-        watchdogMs = 250;
+        watchdogMs = 400;   // short, yet long enough for a loaded machine and the sanitizer build
         options.EntriesPerBlock = 2;
         WriteFile(phone / "user/sounds/a.mmf", kA);
         WriteFile(phone / "user/sounds/b.mmf", kB);
@@ -295,7 +295,7 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
             handset->Vanish();
         Open();
         ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone; }));
-        Pump(std::min(watchdogMs, 250) + 150);
+        Pump(std::min(watchdogMs, 400) + 150);
         ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone; }));
     } else {
         StartHandset();
@@ -320,7 +320,7 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
         RunOperation(c.op);
         ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone; }));
         // Late effects: the watchdog of a silent or stray reply, a listing sent at the end.
-        Pump(std::min(watchdogMs, 250) + 150);
+        Pump(std::min(watchdogMs, 400) + 150);
         ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone; }));
     }
 
