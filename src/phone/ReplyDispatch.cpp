@@ -75,21 +75,15 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
             ReadBlock(bytes, count);
         if (!Closing && !CommPortDriver1->SendString(std::string(kBlockAck)))
             Dialogs::ErrorBox("Send Error.");
-        // A stray block while no command is outstanding is acknowledged but starts no watchdog:
-        // nothing is awaited, so silence afterwards must not close the port.
-        if (!ReplyDone) {
-            WDTimer->setInterval(WatchdogInterval);
-            WDTimer->start();
-        }
+        WDTimer->setInterval(WatchdogInterval);
+        WDTimer->start();
         break;
     case rcPrompt:
         if (CurrentCommand == pcFSFW)
             WritePrompt();
         WDTimer->stop();
-        if (!ReplyDone) {
-            WDTimer->setInterval(WatchdogInterval);
-            WDTimer->start();
-        }
+        WDTimer->setInterval(WatchdogInterval);
+        WDTimer->start();
         break;
     default:
         break;
