@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -60,8 +59,9 @@ struct Case {
     Fault fault;
     std::vector<std::string> messages;   // every box shown, in order
     // A stray block or prompt races the next command: when it arrives before that command goes
-    // out, it is acknowledged and dropped, and the user sees these messages instead.
-    std::optional<std::vector<std::string>> orElse = std::nullopt;
+    // out, it is acknowledged and dropped; when the rest of a refused reply is still coming as
+    // the command after it goes out, that one is refused too. The user then sees one of these.
+    std::vector<std::vector<std::string>> orElse = {};
 };
 
 std::ostream& operator<<(std::ostream& os, const Case& c) { return os << OpName(c.op) << "_" << FaultName(c.fault); }
@@ -324,10 +324,9 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
         ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone; }));
     }
 
-    if (c.orElse && Texts() == *c.orElse)
-        SUCCEED();
-    else
+    if (std::find(c.orElse.begin(), c.orElse.end(), Texts()) == c.orElse.end()) {
         EXPECT_EQ(Texts(), c.messages);
+    }
     EXPECT_TRUE(win->Panel_PC->isEnabled());
     EXPECT_TRUE(win->Panel_Phone->isEnabled());
     EXPECT_EQ(win->TransferBuffer, nullptr);
@@ -401,8 +400,8 @@ const std::vector<Case> kCases = {
     {Op::Write, Fault::NoEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSDL"}},
     {Op::Write, Fault::WrongEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSDL"}},
     {Op::Write, Fault::SplitReply, {}},
-    {Op::Write, Fault::UnsolicitedBlock, {kRespondIncorrect + kListSounds}, Msgs{}},
-    {Op::Write, Fault::UnsolicitedPrompt, {kRespondIncorrect + kListSounds}, Msgs{}},
+    {Op::Write, Fault::UnsolicitedBlock, {kRespondIncorrect + kListSounds}, {Msgs{}}},
+    {Op::Write, Fault::UnsolicitedPrompt, {kRespondIncorrect + kListSounds}, {Msgs{}}},
     {Op::Write, Fault::Vanish, {kSendError, kSendError}},
     {Op::Write, Fault::VanishMidway, {kNotRespond + "+FSFW"}},
     // ---- erase
@@ -411,8 +410,8 @@ const std::vector<Case> kCases = {
     {Op::Erase, Fault::NoEcho, {kAskC, kRespondIncorrect + kEraseC, kRespondIncorrect + kListSounds}},
     {Op::Erase, Fault::WrongEcho, {kAskC, kRespondIncorrect + kEraseC, kRespondIncorrect + kListSounds}},
     {Op::Erase, Fault::SplitReply, {kAskC}},
-    {Op::Erase, Fault::UnsolicitedBlock, {kAskC, kRespondIncorrect + kListSounds}, Msgs{kAskC}},
-    {Op::Erase, Fault::UnsolicitedPrompt, {kAskC, kRespondIncorrect + kListSounds}, Msgs{kAskC}},
+    {Op::Erase, Fault::UnsolicitedBlock, {kAskC, kRespondIncorrect + kListSounds}, {Msgs{kAskC}}},
+    {Op::Erase, Fault::UnsolicitedPrompt, {kAskC, kRespondIncorrect + kListSounds}, {Msgs{kAskC}}},
     {Op::Erase, Fault::Vanish, {kAskC, kSendError, kSendError}},
     // ---- start-up (aimed at AT+CGMM)
     {Op::StartUp, Fault::Silence, {kNotRespond + "+CGMM"}},
@@ -420,8 +419,10 @@ const std::vector<Case> kCases = {
     {Op::StartUp, Fault::NoEcho, {kRespondIncorrect + "ATZ\r", kRespondIncorrect + "AT+CGMM\r", kRespondIncorrect + "AT+FSIF\r"}},
     {Op::StartUp, Fault::WrongEcho, {kRespondIncorrect + "ATZ\r", kRespondIncorrect + "AT+CGMM\r", kRespondIncorrect + "AT+FSIF\r"}},
     {Op::StartUp, Fault::SplitReply, {}},
-    {Op::StartUp, Fault::UnsolicitedBlock, {kRespondIncorrect + "AT+CGMM\r"}, Msgs{}},
-    {Op::StartUp, Fault::UnsolicitedPrompt, {kRespondIncorrect + "AT+CGMM\r"}, Msgs{}},
+    {Op::StartUp, Fault::UnsolicitedBlock, {kRespondIncorrect + "AT+CGMM\r"},
+     {Msgs{}, Msgs{kRespondIncorrect + "AT+CGMM\r", kRespondIncorrect + "AT+FSIF\r"}}},
+    {Op::StartUp, Fault::UnsolicitedPrompt, {kRespondIncorrect + "AT+CGMM\r"},
+     {Msgs{}, Msgs{kRespondIncorrect + "AT+CGMM\r", kRespondIncorrect + "AT+FSIF\r"}}},
     {Op::StartUp, Fault::Vanish, {kErrorOpenPort}},
     // ---- three files down (aimed at b.mmf; damage and wrong sizes hit every read)
     {Op::MultiDownload, Fault::Silence, {kAskA, kNotRespond + "+FSFR"}},
@@ -440,8 +441,10 @@ const std::vector<Case> kCases = {
      {kAskA, kExtract2, SizeError("a.mmf", 3000, 952), kExtract2, SizeError("b.mmf", 5000, 2952), kExtract2,
       SizeError("c.mmf", 100, 0)}},
     {Op::MultiDownload, Fault::SplitReply, {kAskA}},
-    {Op::MultiDownload, Fault::UnsolicitedBlock, {kAskA, kRespondIncorrect + kReadB}, Msgs{kAskA}},
-    {Op::MultiDownload, Fault::UnsolicitedPrompt, {kAskA, kRespondIncorrect + kReadB}, Msgs{kAskA}},
+    {Op::MultiDownload, Fault::UnsolicitedBlock, {kAskA, kRespondIncorrect + kReadB},
+     {Msgs{kAskA}, Msgs{kAskA, kRespondIncorrect + kReadB, kRespondIncorrect + kReadC}}},
+    {Op::MultiDownload, Fault::UnsolicitedPrompt, {kAskA, kRespondIncorrect + kReadB},
+     {Msgs{kAskA}, Msgs{kAskA, kRespondIncorrect + kReadB, kRespondIncorrect + kReadC}}},
     {Op::MultiDownload, Fault::Vanish, {kAskA, kSendError, kSendError, kSendError}},
     {Op::MultiDownload, Fault::VanishMidway, {kAskA, kNotRespond + "+FSFR"}},
     // ---- three files up (aimed at up2.bin)
@@ -451,8 +454,8 @@ const std::vector<Case> kCases = {
     {Op::MultiUpload, Fault::NoEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSFW"}},
     {Op::MultiUpload, Fault::WrongEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSFW"}},
     {Op::MultiUpload, Fault::SplitReply, {}},
-    {Op::MultiUpload, Fault::UnsolicitedBlock, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, Msgs{}},
-    {Op::MultiUpload, Fault::UnsolicitedPrompt, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, Msgs{}},
+    {Op::MultiUpload, Fault::UnsolicitedBlock, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, {Msgs{}}},
+    {Op::MultiUpload, Fault::UnsolicitedPrompt, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, {Msgs{}}},
     {Op::MultiUpload, Fault::Vanish, {kSendError, kSendError, kSendError, kSendError}},
     {Op::MultiUpload, Fault::VanishMidway, {kNotRespond + "+FSFW"}},
     // ---- MIDlet installation: two index files fetched, six files sent (aimed at the JAR)
@@ -470,9 +473,9 @@ const std::vector<Case> kCases = {
      {kExtract2, SizeError("suites.utf", 7, 0), kExtract2, SizeError("suitesName.utf", 5, 0), kFetchFailed}},
     {Op::Midlet, Fault::SplitReply, {}},
     {Op::Midlet, Fault::UnsolicitedBlock,
-     {kRespondIncorrect + "AT+FSFR= -1,\"suitesName.utf\"\r\n", "File: \"suitesName.utf upload fail."}, Msgs{}},
+     {kRespondIncorrect + "AT+FSFR= -1,\"suitesName.utf\"\r\n", "File: \"suitesName.utf upload fail."}, {Msgs{}}},
     {Op::Midlet, Fault::UnsolicitedPrompt,
-     {kRespondIncorrect + "AT+FSFR= -1,\"suitesName.utf\"\r\n", "File: \"suitesName.utf upload fail."}, Msgs{}},
+     {kRespondIncorrect + "AT+FSFR= -1,\"suitesName.utf\"\r\n", "File: \"suitesName.utf upload fail."}, {Msgs{}}},
     {Op::Midlet, Fault::Vanish, {kSendError, kSendError, kFetchFailed}},
 };
 
