@@ -46,18 +46,6 @@ inline std::vector<std::string> FilesUnder(const std::filesystem::path& dir)
     return names;
 }
 
-// Byte-for-byte equality that reports sizes and the first difference instead of the bytes.
-inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
-{
-    if (got == want)
-        return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at])
-        ++at;
-    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
-                                         << " were expected; first difference at " << at;
-}
-
 class FsopsTest : public WindowTest {
 protected:
     std::vector<int> fileBar;        // every value ProgressBar_File took

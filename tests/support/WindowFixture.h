@@ -78,6 +78,18 @@ inline std::string PatternBytes(std::size_t n, unsigned seed = 1)
     return s;
 }
 
+// Byte-for-byte equality that reports sizes and the first difference instead of the bytes.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
+{
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        ++at;
+    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
+                                         << " were expected; first difference at " << at;
+}
+
 class WindowTest : public ::testing::Test {
 protected:
     QTemporaryDir tmp;

@@ -23,18 +23,6 @@ inline std::string WriteCmd(const std::string& name, int type, const std::string
 }
 inline std::string Overwrite(const std::string& name) { return "File: " + name + "\r\nexists. Owerwrite?"; }
 
-// Byte-for-byte equality that reports sizes and the first difference instead of the bytes.
-inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
-{
-    if (got == want)
-        return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at])
-        ++at;
-    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
-                                         << " were expected; first difference at " << at;
-}
-
 class TransfersTest : public WindowTest {
 protected:
     // Online with the root listed and the handset's log emptied.
