@@ -2,10 +2,15 @@
 // (36x33, each normal, hot and disabled) and writes them as PNG files.
 //
 //   make_icons OUTDIR [SHEET.png]
+//   make_icons --app OUTDIR [SHEET.png]
 //
 // OUTDIR receives tree_*.png and tool_*.png (src/ui/images in the source tree). With SHEET.png a
 // contact sheet of every picture, enlarged four times and at real size, is written too, to look
 // the set over; it is not part of the program.
+//
+// With --app, OUTDIR receives the application icon for the desktop's menu, tarvel-<N>.png at the
+// sizes of the icon theme (packaging/icons in the source tree), and SHEET.png shows them on a
+// light and a dark background.
 //
 // All pictures share one style: shapes filled with a top-to-bottom gradient and outlined with a
 // 1 px line in a darker shade of the fill, on a transparent background.
@@ -13,6 +18,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -53,6 +59,11 @@ const Tone kSlate{QColor(0x8a, 0x96, 0xa8), QColor(0x3a, 0x44, 0x54), QColor(0x1
 
 // ---- basic painting ------------------------------------------------------------------------
 
+// The width of a 1 px outline in the painter's units. The pictures of the window are drawn
+// unscaled (1); the application icon is drawn on a grid scaled to each size and keeps its
+// outlines about one pixel wide (a little wider at the largest sizes).
+qreal gLineUnit = 1.0;
+
 // Fills a path with the tone's gradient over the path's height and outlines it.
 void Fill(QPainter& p, const QPainterPath& path, const Tone& tone, qreal lineWidth = 1.0)
 {
@@ -62,7 +73,7 @@ void Fill(QPainter& p, const QPainterPath& path, const Tone& tone, qreal lineWid
     g.setColorAt(1, tone.bottom);
     p.setBrush(g);
     if (lineWidth > 0)
-        p.setPen(QPen(tone.line, lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(tone.line, lineWidth * gLineUnit, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     else
         p.setPen(Qt::NoPen);
     p.drawPath(path);
@@ -592,12 +603,90 @@ QImage ContactSheet()
     return sheet;
 }
 
+// ---- the application icon ------------------------------------------------------------------
+
+// The sizes of the icon theme that the package fills.
+constexpr std::array<int, 8> kAppSizes = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// The large drawing (32 px and up), on a 48-unit grid: a folder of the PC with a handset in
+// front of it, and the two transfer arrows above the folder.
+void AppIconLarge(QPainter& p)
+{
+    Folder(p, QRectF(2.5, 17.5, 30, 25));
+    Arrow(p, QPointF(10.5, 2.5), 17, 11, 4.5, -1, kGreen);
+    Arrow(p, QPointF(21.5, 24.5), 19, 11, 4.5, +1, kBlue);
+    Handset(p, QRectF(28.5, 4.5, 17, 40));
+}
+
+// The small drawing (16 to 24 px), on a 24-unit grid: the folder and the handset only.
+void AppIconSmall(QPainter& p)
+{
+    Folder(p, QRectF(0.5, 6.5, 17, 15));
+    Handset(p, QRectF(13.5, 0.5, 10, 23));
+}
+
+QImage AppIcon(int size)
+{
+    const bool small = size <= 24;
+    const qreal grid = small ? 24.0 : 48.0;
+    const qreal scale = size / grid;
+    const qreal linePx = std::max<qreal>(1.0, size / 64.0);
+    gLineUnit = linePx / scale;
+    const QImage image = Render(size, size, [&](QPainter& p) {
+        p.scale(scale, scale);
+        if (small)
+            AppIconSmall(p);
+        else
+            AppIconLarge(p);
+    });
+    gLineUnit = 1.0;
+    return image;
+}
+
+// Every size at real size, on white and on a dark panel colour.
+QImage AppIconSheet()
+{
+    constexpr int gap = 12;
+    int width = gap;
+    for (int size : kAppSizes)
+        width += size + gap;
+    const int height = gap + 2 * (kAppSizes.back() + gap);
+    QImage sheet(width, height, QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter p(&sheet);
+    p.fillRect(QRect(0, gap / 2 + kAppSizes.back() + gap, width, kAppSizes.back() + gap), QColor(0x2e, 0x34, 0x40));
+    int x = gap;
+    for (int size : kAppSizes) {
+        const QImage icon = AppIcon(size);
+        p.drawImage(x, gap + kAppSizes.back() - size, icon);
+        p.drawImage(x, 2 * gap + 2 * kAppSizes.back() - size, icon);
+        x += size + gap;
+    }
+    p.end();
+    return sheet;
+}
+
+int WriteAppIcons(const QDir& dir, const char* sheetPath)
+{
+    bool ok = true;
+    for (int size : kAppSizes)
+        ok &= Save(AppIcon(size), dir.filePath(QStringLiteral("tarvel-%1.png").arg(size)));
+    if (sheetPath)
+        ok &= Save(AppIconSheet(), QString::fromLocal8Bit(sheetPath));
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const bool app = argc > 1 && std::strcmp(argv[1], "--app") == 0;
+    if (app) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: make_icons OUTDIR [SHEET.png]\n");
+        std::fprintf(stderr, "usage: make_icons [--app] OUTDIR [SHEET.png]\n");
         return 2;
     }
     const QString outDir = QString::fromLocal8Bit(argv[1]);
@@ -606,6 +695,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const QDir dir(outDir);
+    if (app)
+        return WriteAppIcons(dir, argc == 3 ? argv[2] : nullptr);
     bool ok = true;
     for (const Picture& pic : ToolPictures()) {
         const QImage normal = Render(kToolW, kToolH, pic.draw);
