@@ -7,6 +7,10 @@ namespace DynLib {
 
 using Handle = void*;
 
+// The file name of the shared library `stem` on this platform: "lib<stem>.so" on Linux,
+// "<stem>.dll" on Windows.
+std::string LibraryFileName(const std::string& stem);
+
 // The folder that holds the running program, without a trailing separator ("" if unknown).
 std::string ProgramDir();
 

@@ -18,6 +18,8 @@ void NoteError()
 }
 } // namespace
 
+std::string LibraryFileName(const std::string& stem) { return "lib" + stem + ".so"; }
+
 std::string ProgramDir()
 {
     std::error_code ec;

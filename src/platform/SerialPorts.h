@@ -1,5 +1,5 @@
 #pragma once
-// The serial devices the system has, for the port list of the COM setup dialog.
+// The serial ports the system has, for the port list of the COM setup dialog.
 #include <string>
 #include <vector>
 
@@ -7,18 +7,31 @@ namespace SerialPorts {
 
 // Where the kernel lists its terminal devices.
 inline constexpr const char* kTtyClassDir = "/sys/class/tty";
+// Where Windows lists its serial ports: a registry key under HKEY_LOCAL_MACHINE whose values
+// hold the port names ("COM1").
+inline constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+#ifdef _WIN32
+inline constexpr const char* kDefaultSource = kSerialCommKey;
+#else
+inline constexpr const char* kDefaultSource = kTtyClassDir;
+#endif
 
 // The name of the link the virtual handset makes to its pseudo-terminal.
 inline constexpr const char* kHandsetLinkName = "handset-port";
 
-// Fills `names` (unsorted) with the serial devices listed in `classDir`: every entry that has a
-// `device` (real hardware, USB adapters, Bluetooth links), each once, by its name under /dev
-// (ttyS0, ttyUSB0, ttyACM0, rfcomm0). Standard serial ports that the kernel lists without any
-// hardware behind them (type 0) are left out. When `linkDir` holds a link named
-// kHandsetLinkName to a character device, its full path is listed too.
-// Returns 0, or the system's error number when `classDir` cannot be read (then `names` is
-// left as it was).
-int ListSerialDevices(std::vector<std::string>& names, const std::string& classDir = kTtyClassDir,
+// Fills `names` (unsorted) with the serial ports listed in `source`. Returns 0, or the
+// system's error number when `source` cannot be read (then `names` is left as it was).
+//
+// Linux: `source` is a folder like kTtyClassDir; every entry that has a `device` (real
+// hardware, USB adapters, Bluetooth links) is listed once, by its name under /dev (ttyS0,
+// ttyUSB0, ttyACM0, rfcomm0). Standard serial ports that the kernel lists without any hardware
+// behind them (type 0) are left out. When `linkDir` holds a link named kHandsetLinkName to a
+// character device, its full path is listed too.
+//
+// Windows: `source` is a registry key under HKEY_LOCAL_MACHINE like kSerialCommKey; the data of
+// each of its string values is one port name. `linkDir` is not used.
+int ListSerialDevices(std::vector<std::string>& names, const std::string& source = kDefaultSource,
                       const std::string& linkDir = {});
 
 } // namespace SerialPorts

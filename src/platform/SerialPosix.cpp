@@ -1,6 +1,7 @@
 // The serial port over POSIX termios.
 #include "platform/Serial.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -56,6 +57,10 @@ speed_t StandardSpeed(std::uint32_t rate)
     }
 }
 
+thread_local int lastError = 0;
+
+int Fd(Handle handle) { return static_cast<int>(handle); }
+
 void SetLine(int fd, int line, bool on)
 {
     // A pseudo-terminal has no modem lines; that is not a failure of the settings.
@@ -64,14 +69,41 @@ void SetLine(int fd, int line, bool on)
 
 } // namespace
 
-int Open(const std::string& path)
+std::string DevicePath(const std::string& portName)
+{
+    std::string name = portName;
+    if (name.rfind("\\\\.\\", 0) == 0)
+        name = name.substr(4);
+    if (!name.empty() && name.front() == '/')
+        return name;
+    if (name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0)) {
+        const std::string digits = name.substr(3);
+        if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })
+            && digits.size() < 6) {
+            const int n = std::stoi(digits);
+            if (n >= 1)
+                return "/dev/ttyS" + std::to_string(n - 1);
+        }
+    }
+    return "/dev/" + name;
+}
+
+Handle Open(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        lastError = errno;
         return kInvalidHandle;
+    }
     // Exclusive use: the lock holds against every other program (root included), the
     // terminal's exclusive mode against programs that do not lock.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd)) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        lastError = (errno == EWOULDBLOCK) ? EBUSY : errno;
+        ::close(fd);
+        return kInvalidHandle;
+    }
+    if (!isatty(fd)) {
+        lastError = ENOTTY;
         ::close(fd);
         return kInvalidHandle;
     }
@@ -79,110 +111,123 @@ int Open(const std::string& path)
     return fd;
 }
 
-void Close(int handle)
+void Close(Handle handle)
 {
     if (handle < 0)
         return;
     // Leave exclusive mode first, so that the port can be opened again while its other end
     // stays open.
-    ioctl(handle, TIOCNXCL);
-    ::flock(handle, LOCK_UN);
-    ::close(handle);
+    ioctl(Fd(handle), TIOCNXCL);
+    ::flock(Fd(handle), LOCK_UN);
+    ::close(Fd(handle));
 }
 
-bool Apply(int handle, const LineSettings& s)
+bool SetState(Handle handle, const TDeviceControlBlock& dcb)
 {
-    if (s.BaudRate == 0 || s.BaudRate > 4000000)
+    const int fd = Fd(handle);
+    if (dcb.BaudRate == 0 || dcb.BaudRate > 4000000)
         return false;
     termios tio{};
-    if (tcgetattr(handle, &tio) != 0)
+    if (tcgetattr(fd, &tio) != 0) {
+        lastError = errno;
         return false;
+    }
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~CSIZE;
-    switch (s.DataBits) {
+    switch (dcb.ByteSize) {
     case 5: tio.c_cflag |= CS5; break;
     case 6: tio.c_cflag |= CS6; break;
     case 7: tio.c_cflag |= CS7; break;
     default: tio.c_cflag |= CS8; break;
     }
     tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-    switch (s.Parity) {
+    switch (dcb.Parity) {
     case 1: tio.c_cflag |= PARENB | PARODD; break;
     case 2: tio.c_cflag |= PARENB; break;
     case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
     case 4: tio.c_cflag |= PARENB | CMSPAR; break;
     default: break;
     }
-    if (s.StopBits != 0)
+    // One and a half stop bits do not exist here: taken as two.
+    if (dcb.StopBits != 0)
         tio.c_cflag |= CSTOPB;
     else
         tio.c_cflag &= ~CSTOPB;
-    if (s.RtsCtsFlow)
+    const bool rtsCts = (dcb.Flags & DCB_fOutxCtsFlow) != 0;
+    if (rtsCts)
         tio.c_cflag |= CRTSCTS;
     else
         tio.c_cflag &= ~CRTSCTS;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (s.XonXoff)
-        tio.c_iflag |= IXON | IXOFF;
-    tio.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
-    tio.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
+    if (dcb.Flags & DCB_fOutX)
+        tio.c_iflag |= IXON;
+    if (dcb.Flags & DCB_fInX)
+        tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
 
-    const speed_t speed = StandardSpeed(s.BaudRate);
+    const speed_t speed = StandardSpeed(dcb.BaudRate);
     if (speed != B0) {
         cfsetispeed(&tio, speed);
         cfsetospeed(&tio, speed);
     }
-    if (tcsetattr(handle, TCSANOW, &tio) != 0)
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+        lastError = errno;
         return false;
+    }
     if (speed == B0) {
-        if (!SetCustomBaudRate(handle, s.BaudRate))
+        if (!SetCustomBaudRate(fd, dcb.BaudRate))
             return false;
     } else {
         // A device that cannot run at the rate keeps or reports another one: refuse that.
         termios check{};
-        if (tcgetattr(handle, &check) != 0 || cfgetospeed(&check) != speed)
+        if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed)
             return false;
     }
 
-    SetLine(handle, TIOCM_DTR, s.Dtr);
-    if (!s.RtsCtsFlow)
-        SetLine(handle, TIOCM_RTS, s.Rts);
+    SetLine(fd, TIOCM_DTR, (dcb.Flags & DCB_fDtrControlEnable) != 0);
+    if (!rtsCts)
+        SetLine(fd, TIOCM_RTS, (dcb.Flags & DCB_fRtsControlEnable) != 0);
     return true;
 }
 
-bool Flush(int handle, bool input, bool output)
+bool SetupQueues(Handle, std::uint32_t, std::uint32_t) { return true; }
+
+void SetTimeouts(Handle) {}   // the descriptor is non-blocking: reads and writes never wait
+
+bool Flush(Handle handle, bool input, bool output)
 {
     if (!input && !output)
         return true;
     const int which = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
-    return tcflush(handle, which) == 0;
+    return tcflush(Fd(handle), which) == 0;
 }
 
-bool InputCount(int handle, std::uint32_t& count)
+bool InputCount(Handle handle, std::uint32_t& count)
 {
     int n = 0;
-    if (ioctl(handle, FIONREAD, &n) != 0 || n < 0)
+    if (ioctl(Fd(handle), FIONREAD, &n) != 0 || n < 0)
         return false;
     count = static_cast<std::uint32_t>(n);
     return true;
 }
 
-bool OutputQueued(int handle, std::uint32_t& count)
+bool OutputQueued(Handle handle, std::uint32_t& count)
 {
     int n = 0;
-    if (ioctl(handle, TIOCOUTQ, &n) != 0 || n < 0)
+    if (ioctl(Fd(handle), TIOCOUTQ, &n) != 0 || n < 0)
         return false;
     count = static_cast<std::uint32_t>(n);
     return true;
 }
 
-bool ModemStatus(int handle, std::uint32_t& bits)
+bool ModemStatus(Handle handle, std::uint32_t& bits)
 {
     int lines = 0;
-    if (ioctl(handle, TIOCMGET, &lines) != 0)
+    if (ioctl(Fd(handle), TIOCMGET, &lines) != 0)
         return false;
     bits = 0;
     if (lines & TIOCM_CTS)
@@ -196,10 +241,10 @@ bool ModemStatus(int handle, std::uint32_t& bits)
     return true;
 }
 
-int Read(int handle, void* buffer, std::uint32_t count)
+int Read(Handle handle, void* buffer, std::uint32_t count)
 {
     for (;;) {
-        const ssize_t n = ::read(handle, buffer, count);
+        const ssize_t n = ::read(Fd(handle), buffer, count);
         if (n >= 0)
             return static_cast<int>(n);
         if (errno == EINTR)
@@ -208,10 +253,10 @@ int Read(int handle, void* buffer, std::uint32_t count)
     }
 }
 
-int Write(int handle, const void* data, std::uint32_t count)
+int Write(Handle handle, const void* data, std::uint32_t count)
 {
     for (;;) {
-        const ssize_t n = ::write(handle, data, count);
+        const ssize_t n = ::write(Fd(handle), data, count);
         if (n >= 0)
             return static_cast<int>(n);
         if (errno == EINTR)
@@ -220,13 +265,13 @@ int Write(int handle, const void* data, std::uint32_t count)
     }
 }
 
-void WaitWritable(int handle, bool byDevice, int ms)
+void WaitWritable(Handle handle, bool byDevice, int ms)
 {
     if (!byDevice) {
         ::poll(nullptr, 0, 1);
         return;
     }
-    pollfd p{handle, POLLOUT, 0};
+    pollfd p{Fd(handle), POLLOUT, 0};
     if (::poll(&p, 1, ms < 1 ? 1 : ms) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
         ::poll(nullptr, 0, 1);   // a broken line: rest instead of returning at once each pass
 }
@@ -236,6 +281,8 @@ std::uint32_t TickMs()
     using namespace std::chrono;
     return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+std::string LastErrorText() { return std::strerror(lastError); }
 
 std::string WinPlatform() { return {}; }
 std::uint32_t WinVersion() { return 0; }

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/CodePage.h"
 #include "protocol/ReadBlock.h"
 
 namespace {
@@ -133,7 +134,7 @@ std::string BuildWriteArgs(const TFileInfo& r)
     if (r.Name.empty())
         return {};
     std::string args = "-1,\"";
-    args += r.Name;
+    args += CodePage::AnsiToUtf8(r.Name);
     args += "\",";
     args += std::to_string(r.FileType);
     args += ",\" \",";
@@ -154,12 +155,12 @@ std::string CommandFSDL(std::string_view dirPath)
 
 std::string CommandFSFE(std::string_view name)
 {
-    return "AT+FSFE= -1,\"" + std::string(name) + "\"\r\n";
+    return "AT+FSFE= -1,\"" + CodePage::AnsiToUtf8(name) + "\"\r\n";
 }
 
 std::string CommandFSFR(std::string_view name)
 {
-    return "AT+FSFR= -1,\"" + std::string(name) + "\"\r\n";
+    return "AT+FSFR= -1,\"" + CodePage::AnsiToUtf8(name) + "\"\r\n";
 }
 
 std::string CommandFSFW(const TFileInfo& r)

@@ -48,7 +48,7 @@ EchoCheck CheckEcho(const std::uint8_t* b, std::int32_t n, std::string_view echo
 // The command name the watchdog message shows ("ATZ", "+CGMM", ... ; empty for pcNone/pcFSCD).
 std::string_view WatchdogName(TPhoneCommand kind);
 
-// The write command's arguments: -1,"<name>",<type>," ",<size>,<crc unsigned>; empty when the
+// The write command's arguments (the name in UTF-8): -1,"<name>",<type>," ",<size>,<crc unsigned>; empty when the
 // record has no name.
 std::string BuildWriteArgs(const TFileInfo& r);
 
@@ -58,6 +58,7 @@ std::string CommandATZ();                            // "ATZ\r"
 std::string CommandCGMM();                           // "AT+CGMM\r"
 std::string CommandFSIF();                           // "AT+FSIF\r"
 std::string CommandFSDL(std::string_view dirPath);   // AT+FSDL="<path>"\r\n
+// The names are held in the PC's code page and go out in UTF-8.
 std::string CommandFSFE(std::string_view name);      // AT+FSFE= -1,"<name>"\r\n
 std::string CommandFSFR(std::string_view name);      // AT+FSFR= -1,"<name>"\r\n
 std::string CommandFSFW(const TFileInfo& r);         // AT+FSFW=<BuildWriteArgs>\r\n

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "platform/CodePage.h"
+
 namespace {
 
 constexpr std::size_t kMaxWireNameChars = 56;
@@ -79,7 +81,7 @@ std::string NameFromWire(std::string_view s)
 {
     if (!IsValidBmpUtf8(s))
         return {};
-    return CutToChars(s, kMaxWireNameChars);
+    return CodePage::Utf8ToAnsi(CutToChars(s, kMaxWireNameChars));
 }
 
 std::string_view TrimCtl(std::string_view s)

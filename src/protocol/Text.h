@@ -11,7 +11,8 @@ bool IsValidBmpUtf8(std::string_view s);
 // The first `maxChars` characters (code points) of a UTF-8 text; never splits a character.
 std::string CutToChars(std::string_view s, std::size_t maxChars);
 
-// A handset name from the wire: valid BMP UTF-8 cut to 56 characters, or empty when invalid.
+// A handset name from the wire: valid BMP UTF-8 cut to 56 characters and held in the PC's code
+// page, or empty when invalid.
 std::string NameFromWire(std::string_view s);
 
 // Removes every character of code 32 or below from both ends.

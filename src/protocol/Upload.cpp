@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/CodePage.h"
 #include "protocol/Text.h"
 
 namespace {
@@ -71,14 +72,15 @@ void SplitExtension(std::string_view fileName, std::string& base, std::string& e
 
 std::string HandsetName(std::string_view pcFileName, bool asMelody)
 {
+    // Measured and cut in UTF-8, the form the handset stores; held in the PC's code page.
     std::string base;
     std::string ext;
-    SplitExtension(pcFileName, base, ext);
+    SplitExtension(CodePage::AnsiToUtf8(pcFileName), base, ext);
     while (base.size() > kMaxBaseBytes)
         DropLastChar(base);
     if (asMelody)
         ext = std::string(kMelodyExtension);
-    return CutToChars(base + ext, kMaxNameChars);
+    return CodePage::Utf8ToAnsi(CutToChars(base + ext, kMaxNameChars));
 }
 
 bool IsSafeWireName(std::string_view name)
@@ -93,8 +95,9 @@ std::array<std::uint8_t, kMelodyHeaderSize> MelodyHeader(std::string_view pcFile
 {
     std::array<std::uint8_t, kMelodyHeaderSize> header;
     header.fill(0xFF);
-    const std::size_t count = std::min(pcFileName.size(), kMelodyNameBytes);
+    const std::string name = CodePage::AnsiToUtf8(pcFileName);
+    const std::size_t count = std::min(name.size(), kMelodyNameBytes);
     for (std::size_t i = 0; i < count; ++i)
-        header[i] = static_cast<std::uint8_t>(pcFileName[i]);
+        header[i] = static_cast<std::uint8_t>(name[i]);
     return header;
 }

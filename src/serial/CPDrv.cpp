@@ -18,43 +18,6 @@ std::uint32_t Elapsed(std::uint32_t since) { return SerialPlatform::TickMs() - s
 
 } // namespace
 
-std::uint32_t BaudRateOf(TBaudRate rate)
-{
-    static constexpr std::uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                                               14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-    return rate <= br256000 ? kRates[rate] : 0;
-}
-
-TDeviceControlBlock BuildDeviceControlBlock(const TDcbInput& in)
-{
-    TDeviceControlBlock dcb;
-    dcb.BaudRate = in.BaudRateValue;
-    dcb.Flags = DCB_fBinary;
-    if (in.EnableDTROnOpen)
-        dcb.Flags |= DCB_fDtrControlEnable;
-    switch (in.HwFlow) {
-    case hfNONERTSON:
-        dcb.Flags |= DCB_fRtsControlEnable;
-        break;
-    case hfRTSCTS:
-        dcb.Flags |= DCB_fOutxCtsFlow | DCB_fRtsControlHandshake;
-        break;
-    default:   // hfNONE, and any value outside the enumeration, act as none
-        break;
-    }
-    if (in.SwFlow == sfXONXOFF)
-        dcb.Flags |= DCB_fOutX | DCB_fInX;
-    std::uint32_t xonLim = in.InBufSize / 4;
-    if (in.CapXonLim)
-        xonLim = std::min<std::uint32_t>(xonLim, 4096);
-    dcb.XonLim = static_cast<std::uint16_t>(xonLim);
-    dcb.XoffLim = dcb.XonLim;
-    dcb.ByteSize = static_cast<std::uint8_t>(5 + in.DataBits);
-    dcb.Parity = in.Parity;
-    dcb.StopBits = in.StopBits;
-    return dcb;
-}
-
 TCommPortDriver::TCommPortDriver(QObject* owner) : QObject(owner)
 {
     InputBuffer = new std::uint8_t[FInBufSize]();
@@ -198,21 +161,7 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t v)
 
 std::string TCommPortDriver::DevicePathFor(const std::string& portName)
 {
-    std::string name = portName;
-    if (name.rfind("\\\\.\\", 0) == 0)
-        name = name.substr(4);
-    if (!name.empty() && name.front() == '/')
-        return name;
-    if (name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0)) {
-        const std::string digits = name.substr(3);
-        if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })
-            && digits.size() < 6) {
-            const int n = std::stoi(digits);
-            if (n >= 1)
-                return "/dev/ttyS" + std::to_string(n - 1);
-        }
-    }
-    return "/dev/" + name;
+    return SerialPlatform::DevicePath(portName);
 }
 
 bool TCommPortDriver::Connect()
@@ -226,6 +175,7 @@ bool TCommPortDriver::Connect()
         Disconnect();
         return false;
     }
+    SerialPlatform::SetTimeouts(PortHandle);
     NotifyTimer->start(FPollingDelay);
     return true;
 }
@@ -257,24 +207,11 @@ bool TCommPortDriver::ApplySettings()
     in.CapXonLim = SerialPlatform::WinPlatform() == "WNT" && SerialPlatform::WinVersion() >= 0x40000;
     const TDeviceControlBlock dcb = BuildDeviceControlBlock(in);
 
-    // The control block, mapped onto the platform's line settings.
-    SerialPlatform::LineSettings s;
-    s.BaudRate = dcb.BaudRate;
-    s.DataBits = dcb.ByteSize;
-    s.Parity = dcb.Parity;
-    s.StopBits = dcb.StopBits;
-    s.RtsCtsFlow = (dcb.Flags & DCB_fOutxCtsFlow) != 0;
-    s.XonXoff = (dcb.Flags & (DCB_fOutX | DCB_fInX)) != 0;
-    s.XonChar = dcb.XonChar;
-    s.XoffChar = dcb.XoffChar;
-    s.Dtr = (dcb.Flags & DCB_fDtrControlEnable) != 0;
-    s.Rts = (dcb.Flags & (DCB_fRtsControlEnable | DCB_fRtsControlHandshake)) != 0;
-    if (!SerialPlatform::Apply(PortHandle, s))
+    if (!SerialPlatform::SetState(PortHandle, dcb))
         return false;
     if (!FlushBuffers(true, true))
         return false;
-    // The queue sizes of the original's driver are this component's own bookkeeping here.
-    return true;
+    return SerialPlatform::SetupQueues(PortHandle, FInBufSize, FOutBufSize);
 }
 
 bool TCommPortDriver::FlushBuffers(bool inBuf, bool outBuf)

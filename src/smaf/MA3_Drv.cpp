@@ -117,7 +117,7 @@ std::int32_t MaSound_End() { return pMaSound_End ? pMaSound_End() : 0; }
 
 bool LoadSynthLibrary()
 {
-    return MA3_Drv::Attach(DynLib::OpenLibrary(kSynthLibraryName, DynLib::ProgramDir()));
+    return MA3_Drv::Attach(DynLib::OpenLibrary(DynLib::LibraryFileName(kSynthLibraryStem), DynLib::ProgramDir()));
 }
 
 bool LoadSynthLibraryFile(const std::string& path) { return MA3_Drv::Attach(DynLib::OpenFile(path)); }

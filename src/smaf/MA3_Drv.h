@@ -8,8 +8,9 @@
 
 #include "smaf/MaSound.h"
 
-// The library's file name on this platform (the error text keeps the original name).
-inline constexpr const char* kSynthLibraryName = "libma3smwemu_gsm.so";
+// The library's name without the platform's prefix and suffix (the error text keeps the
+// Windows file name on every platform).
+inline constexpr const char* kSynthLibraryStem = "ma3smwemu_gsm";
 // Shown at start-up when the library cannot be loaded.
 inline constexpr const char* kSynthLoadError = "Error load library - ma3smwemu_gsm.dll\r\nSMAF file not playing.";
 

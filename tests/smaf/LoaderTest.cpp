@@ -50,7 +50,7 @@ void CallEveryWrapper(std::int32_t& loadResult)
 TEST(SynthLoader, TheStartUpErrorTextIsTwoLinesWordForWord)
 {
     EXPECT_STREQ(kSynthLoadError, "Error load library - ma3smwemu_gsm.dll\r\nSMAF file not playing.");
-    EXPECT_STREQ(kSynthLibraryName, "libma3smwemu_gsm.so");
+    EXPECT_EQ(DynLib::LibraryFileName(kSynthLibraryStem), "libma3smwemu_gsm.so");
 }
 
 TEST(SynthLoader, WithoutALibraryNothingIsAvailableAndEveryWrapperDoesNothing)
@@ -109,15 +109,15 @@ TEST(SynthLoader, ALibraryInTheGivenFolderComesFirst)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string folder = dir.path().toStdString();
-    std::filesystem::copy_file(DoublePath(""), folder + "/" + kSynthLibraryName);
+    std::filesystem::copy_file(DoublePath(""), folder + "/" + DynLib::LibraryFileName(kSynthLibraryStem));
 
-    DynLib::Handle h = DynLib::OpenLibrary(kSynthLibraryName, folder);
+    DynLib::Handle h = DynLib::OpenLibrary(DynLib::LibraryFileName(kSynthLibraryStem), folder);
     ASSERT_NE(h, nullptr) << DynLib::LastError();
     EXPECT_NE(DynLib::Symbol(h, "Double_Calls"), nullptr);
     EXPECT_EQ(DynLib::Symbol(h, "NoSuchEntryPoint"), nullptr);
 
     QTemporaryDir empty;
-    EXPECT_EQ(DynLib::OpenLibrary(kSynthLibraryName, empty.path().toStdString()), nullptr);
+    EXPECT_EQ(DynLib::OpenLibrary(DynLib::LibraryFileName(kSynthLibraryStem), empty.path().toStdString()), nullptr);
 }
 
 TEST(SynthLoader, TheProgramFolderIsTheRunningProgramsOwn)

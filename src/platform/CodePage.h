@@ -1,0 +1,17 @@
+#pragma once
+// Names of handset files are held in the PC's 8-bit ("ANSI") code page and travel over the
+// serial line in UTF-8. On Linux the PC's code page is UTF-8, so both conversions leave the
+// text as it is; on Windows they go through the system's ANSI code page.
+#include <string>
+#include <string_view>
+
+namespace CodePage {
+
+// The PC's code page to UTF-8.
+std::string AnsiToUtf8(std::string_view text);
+
+// UTF-8 to the PC's code page; a character that the code page cannot show becomes the code
+// page's default character. `text` is valid UTF-8 (callers check it first).
+std::string Utf8ToAnsi(std::string_view text);
+
+} // namespace CodePage
