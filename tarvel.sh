@@ -6,6 +6,8 @@
 #   ./tarvel.sh build   install what is missing and build
 #   ./tarvel.sh sanitize  build with AddressSanitizer/UBSan in build-asan and run the tests there
 #   ./tarvel.sh fuzz [seconds]  build the fuzz targets with clang and run each for a while
+#   ./tarvel.sh windows   cross-build the Qt-free units for Windows (mingw-w64) in build-win and
+#                       run their tests under Wine, the serial ones against the virtual handset
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="${TARVEL_BUILD_DIR:-$here/build}"
@@ -81,13 +83,20 @@ fuzz)
     done
     [ "$found" -eq 0 ] || exit 1
     ;;
+windows)
+    need_packages "${base_packages[@]}" googletest g++-mingw-w64-x86-64 wine wine64
+    # The virtual handset runs on Linux beside Wine: the Linux build's.
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j "$jobs" --target tarvel-handset
+    exec "$here/tools/wine/run-windows-tests.sh" "$build/bin/tarvel-handset"
+    ;;
 demo)
     need_packages "${base_packages[@]}"
     configure_and_build "$build"
     exec "$here/demo/run-demo.sh" "$build/bin"
     ;;
 *)
-    echo "usage: $0 demo|test|build|sanitize|fuzz [seconds]" >&2
+    echo "usage: $0 demo|test|build|sanitize|fuzz [seconds]|windows" >&2
     exit 2
     ;;
 esac
