@@ -1,5 +1,6 @@
 // Creation, first show and destruction of the main window; Reconnect and the start-up replies.
 #include <chrono>
+#include <iostream>
 #include <thread>
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include "smaf/MA3_Drv.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
+#include "ui/PortAdvice.h"
 #include "ui/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
@@ -102,8 +104,11 @@ void TForm_Main::Action_ReconnectExecute()
     CommPortDriver1->SetBaudRateValue(static_cast<std::uint32_t>(ComBaudRate));
     CommPortDriver1->SetCheckLineStatus(ComCheckLineStatus);
     CommPortDriver1->SetHwFlow(static_cast<THwFlowControl>(ComHwFlow));
-    if (!CommPortDriver1->Connect())
+    if (!CommPortDriver1->Connect()) {
+        // The box keeps its fixed text; the reason and what to do go to standard error.
+        ReportPortOpenFailure(std::cerr, CommPortDriver1->PortName());
         Dialogs::ErrorBox("Error open port.");
+    }
 
     const TLineStatusSet lines = CommPortDriver1->LineStatus();
     SetPanelText(3, QString::fromLatin1(lines.Has(lsCTS) ? "CTS: On" : "CTS: Off")

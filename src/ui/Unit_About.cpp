@@ -7,17 +7,23 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include "TarvelVersion.h"
+
 TAboutDlg* AboutDlg = nullptr;
 
 namespace {
 
-const char* const kAboutText =
-    "Tarvel\n"
-    "\n"
-    "A file manager for the handset\n"
-    "on the serial data link.\n"
-    "\n"
-    "Made with Qt.";
+// Six lines fill the text block at its font; the version is the one the build was made from.
+QString AboutText()
+{
+    return QStringLiteral("Tarvel\n"
+                          "\n"
+                          "A file manager for the handset\n"
+                          "on the serial data link.\n"
+                          "\n"
+                          "Version %1, made with Qt.")
+        .arg(QLatin1String(kTarvelVersion));
+}
 
 } // namespace
 
@@ -38,7 +44,7 @@ TAboutDlg::TAboutDlg(QWidget* parent)
     Bevel1->setFrameShadow(QFrame::Sunken);
     Bevel1->setGeometry(8, 8, 281, 161);
 
-    Memo_About = new QLabel(QString::fromUtf8(kAboutText), this);
+    Memo_About = new QLabel(AboutText(), this);
     Memo_About->setObjectName(QStringLiteral("Memo_About"));
     Memo_About->setAccessibleName(QStringLiteral("About Tarvel"));
     Memo_About->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
