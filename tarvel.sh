@@ -6,6 +6,7 @@
 #   ./tarvel.sh build   install what is missing and build
 #   ./tarvel.sh sanitize  build with AddressSanitizer/UBSan in build-asan and run the tests there
 #   ./tarvel.sh fuzz [seconds]  build the fuzz targets with clang and run each for a while
+#   ./tarvel.sh package build (or bring up to date) build/ and make the Debian package there
 #   ./tarvel.sh windows   cross-build the Qt-free units for Windows (mingw-w64) in build-win and
 #                       run their tests under Wine, the serial ones against the virtual handset
 set -euo pipefail
@@ -90,13 +91,22 @@ windows)
     cmake --build "$build" -j "$jobs" --target tarvel-handset
     exec "$here/tools/wine/run-windows-tests.sh" "$build/bin/tarvel-handset"
     ;;
+package)
+    # dpkg-shlibdeps (dpkg-dev) works out the package's dependencies; the other two are for
+    # tests/install/check-package.sh.
+    need_packages "${base_packages[@]}" dpkg-dev desktop-file-utils file
+    configure_and_build "$build"
+    rm -f "$build"/tarvel_*.deb
+    (cd "$build" && cpack -G DEB >/dev/null)
+    ls "$build"/tarvel_*.deb
+    ;;
 demo)
     need_packages "${base_packages[@]}"
     configure_and_build "$build"
     exec "$here/demo/run-demo.sh" "$build/bin"
     ;;
 *)
-    echo "usage: $0 demo|test|build|sanitize|fuzz [seconds]|windows" >&2
+    echo "usage: $0 demo|test|build|sanitize|fuzz [seconds]|windows|package" >&2
     exit 2
     ;;
 esac
