@@ -89,6 +89,23 @@ TEST(PortAdvice, MissingDeviceReportsTheSystemsReason)
                          "tarvel: " + path + " is not there; plug the phone in, or choose its port under Setup > COM Port...\n");
 }
 
+TEST(PortAdvice, PortHeldByAnotherReportsBusy)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string device = ptsname(master);
+    const SerialPlatform::Handle holder = SerialPlatform::Open(device);
+    ASSERT_NE(holder, SerialPlatform::kInvalidHandle);
+    std::ostringstream out;
+    EXPECT_EQ(SerialPlatform::Open(device), SerialPlatform::kInvalidHandle);
+    ReportPortOpenFailure(out, device);
+    SerialPlatform::Close(holder);
+    ::close(master);
+    EXPECT_EQ(out.str(), "tarvel: cannot open " + device + ": Device or resource busy\n");
+}
+
 namespace {
 
 // Acts as an ordinary user (nobody) for as long as it lives; root keeps its own supplementary
