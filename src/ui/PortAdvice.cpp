@@ -18,8 +18,9 @@ std::vector<std::string> PortOpenFailureLines(const std::string& device, const s
         return lines;
     }
     // A device the user may not open, open to a group: joining the group is the way in, and a
-    // new membership takes effect only in a new login session.
-    if (!access.readWrite && !access.group.empty() && access.groupReadWrite) {
+    // new membership takes effect only in a new login session. Joining root's group is never
+    // the advice.
+    if (!access.readWrite && !access.group.empty() && access.group != "root" && access.groupReadWrite) {
         if (!access.inGroupAtLogin)
             lines.push_back("tarvel: " + device + " is open to the group " + access.group + "; join it with `sudo usermod -aG "
                             + access.group + " $USER`, then log out and log in again.");

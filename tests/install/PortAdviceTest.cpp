@@ -61,6 +61,8 @@ TEST(PortAdvice, LinesForEachKindOfFailure)
          Present(false, "dialout", true, true, true), {denied}},
         {"the group may not read it", "/dev/ttyUSB0", "Permission denied", Present(false, "tty", false, false, false),
          {denied}},
+        {"a device of root's group", "/dev/ttyUSB0", "Permission denied", Present(false, "root", true, false, false),
+         {denied}},
         {"owning group unknown", "/dev/ttyUSB0", "Permission denied", Present(false, "", true, false, false), {denied}},
         {"busy", "/dev/ttyUSB0", "Device or resource busy", Present(true, "dialout", true, true, true),
          {"tarvel: cannot open /dev/ttyUSB0: Device or resource busy"}},
