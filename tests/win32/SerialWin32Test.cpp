@@ -99,6 +99,19 @@ TEST(Win32Dcb, EveryFlowAndLineSettingLandsOnItsField)
     }
 }
 
+TEST(Win32Dcb, EachFlagBitIsTheWin32Bit)
+{
+    for (const std::uint32_t bit : {DCB_fBinary, DCB_fOutxCtsFlow, DCB_fDtrControlEnable, DCB_fOutX, DCB_fInX,
+                                    DCB_fRtsControlEnable, DCB_fRtsControlHandshake}) {
+        TDeviceControlBlock block;
+        block.Flags = bit;
+        const DCB d = MakeWin32Dcb(block);
+        std::uint32_t word = 0;
+        std::memcpy(&word, reinterpret_cast<const char*>(&d) + 8, sizeof word);
+        EXPECT_EQ(word, bit) << std::hex << bit;
+    }
+}
+
 TEST(Win32Version, NtFourOrLaterCapsXonLim)
 {
     EXPECT_EQ(WinPlatform(), "WNT");
