@@ -1,4 +1,6 @@
 // The program entry: the application object, the five windows, the message loop.
+#include <QIcon>
+
 #include "app/Application.h"
 #include "smaf/MA3_Drv.h"
 #include "ui/Dialogs.h"
@@ -13,6 +15,9 @@ int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarvel"));
+    QApplication::setDesktopFileName(QStringLiteral("tarvel"));
+    // The installed icon of the desktop's theme (none in a build tree).
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvel")));
     // Closing the main window ends the program, also while another window is showing.
     QApplication::setQuitOnLastWindowClosed(false);
 

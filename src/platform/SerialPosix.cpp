@@ -90,6 +90,7 @@ std::string DevicePath(const std::string& portName)
 
 Handle Open(const std::string& path)
 {
+    lastError = 0;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lastError = errno;
@@ -125,8 +126,10 @@ void Close(Handle handle)
 bool SetState(Handle handle, const TDeviceControlBlock& dcb)
 {
     const int fd = Fd(handle);
-    if (dcb.BaudRate == 0 || dcb.BaudRate > 4000000)
+    if (dcb.BaudRate == 0 || dcb.BaudRate > 4000000) {
+        lastError = EINVAL;
         return false;
+    }
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
         lastError = errno;
@@ -179,13 +182,17 @@ bool SetState(Handle handle, const TDeviceControlBlock& dcb)
         return false;
     }
     if (speed == B0) {
-        if (!SetCustomBaudRate(fd, dcb.BaudRate))
+        if (!SetCustomBaudRate(fd, dcb.BaudRate)) {
+            lastError = EINVAL;
             return false;
+        }
     } else {
         // A device that cannot run at the rate keeps or reports another one: refuse that.
         termios check{};
-        if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed)
+        if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed) {
+            lastError = EINVAL;
             return false;
+        }
     }
 
     SetLine(fd, TIOCM_DTR, (dcb.Flags & DCB_fDtrControlEnable) != 0);
@@ -282,7 +289,7 @@ std::uint32_t TickMs()
     return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-std::string LastErrorText() { return std::strerror(lastError); }
+std::string LastErrorText() { return lastError == 0 ? std::string() : std::strerror(lastError); }
 
 std::string WinPlatform() { return {}; }
 std::uint32_t WinVersion() { return 0; }
