@@ -72,6 +72,7 @@ std::string DevicePath(const std::string& portName) { return portName; }
 
 Handle Open(const std::string& path)
 {
+    lastError = 0;
     const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -214,6 +215,8 @@ std::uint32_t WinVersion()
 
 std::string LastErrorText()
 {
+    if (lastError == 0)
+        return {};
     char* text = nullptr;
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
                                        | FORMAT_MESSAGE_IGNORE_INSERTS,

@@ -269,6 +269,7 @@ TEST_F(HandsetPort, RateThePortCannotRunIsRefused)
     // 38400, which the read-back of the state catches.
     EXPECT_FALSE(Configure(0));
     EXPECT_FALSE(Configure(12345));
+    EXPECT_FALSE(LastErrorText().empty());
     ASSERT_TRUE(Configure(115200)) << LastErrorText();
     Send("ATZ\r");
     EXPECT_EQ(ReceiveUntil("\r\nOK\r\n"), "ATZ\r\r\nOK\r\n");
