@@ -9,6 +9,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "platform/CodePage.h"
+#include "platform/NativePath.h"
+
 std::string ComPort;
 std::int32_t ComBaudRate = 0;
 bool ComCheckLineStatus = false;
@@ -49,17 +52,18 @@ bool SameText(std::string_view a, std::string_view b)
            });
 }
 
-// The name of a section line ("[name]"), or nothing for any other line.
+// The name of a section line ("[name]", up to the line's last "]"), or nothing for any other
+// line. A "[" without "]" starts no section: the platform skips such a line.
 std::optional<std::string_view> SectionName(std::string_view line)
 {
     line = Trim(line);
     if (line.empty() || line.front() != '[')
         return std::nullopt;
     line.remove_prefix(1);
-    const auto close = line.find(']');
-    if (close != std::string_view::npos)
-        line = line.substr(0, close);
-    return Trim(line);
+    const auto close = line.rfind(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return Trim(line.substr(0, close));
 }
 
 bool IsComment(std::string_view line)
@@ -104,17 +108,6 @@ std::optional<std::size_t> FindKey(const IniText& ini, std::size_t begin, std::s
             return i;
     }
     return std::nullopt;
-}
-
-// Cuts a text to at most `limit` bytes without splitting a UTF-8 sequence.
-std::string CutUtf8(std::string_view s, std::size_t limit)
-{
-    if (s.size() <= limit)
-        return std::string(s);
-    std::size_t n = limit;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
-    return std::string(s.substr(0, n));
 }
 
 int HexDigit(char c)
@@ -165,18 +158,19 @@ IniText ParseIni(std::string_view text)
 {
     IniText ini;
     std::size_t start = 0;
+    // A line ends with LF, CR LF or a CR alone.
     while (start < text.size()) {
-        auto nl = text.find('\n', start);
-        if (nl == std::string_view::npos)
-            nl = text.size();
-        std::string_view line = text.substr(start, nl - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
+        auto end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::size_t next = end + 1;
+        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+            ++next;
             if (ini.Lines.empty())
                 ini.CrLf = true;
         }
-        ini.Lines.emplace_back(line);
-        start = nl + 1;
+        ini.Lines.emplace_back(text.substr(start, end - start));
+        start = next;
     }
     return ini;
 }
@@ -199,11 +193,16 @@ std::optional<std::string> IniReadString(const IniText& ini, std::string_view se
     const auto at = FindKey(ini, range->first, range->second, key);
     if (!at)
         return std::nullopt;
+    // A key without "=" has no value: it reads like a missing key.
+    if (ini.Lines[*at].find('=') == std::string::npos)
+        return std::nullopt;
     std::string_view value = SplitEntry(ini.Lines[*at]).second;
     // A value in a matching pair of quotes is read without them.
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
-    return CutUtf8(value, kMaxValueLength);
+    // The platform's texts end at a zero byte.
+    value = value.substr(0, value.find('\0'));
+    return CodePage::CutAnsi(value, kMaxValueLength);
 }
 
 void IniWriteString(IniText& ini, std::string_view section, std::string_view key, std::string_view value)
@@ -303,12 +302,12 @@ void InitSettingsDir()
 {
     std::error_code ec;
     const auto dir = std::filesystem::current_path(ec);
-    SettingsDir = ec ? std::string(".") : dir.string();
+    SettingsDir = ec ? std::string(".") : NativePath::ToText(dir);
 }
 
 std::string SettingsFileName()
 {
-    return SettingsDir + std::string(1, std::filesystem::path::preferred_separator) + kFileName;
+    return SettingsDir + static_cast<char>(std::filesystem::path::preferred_separator) + kFileName;
 }
 
 void ResetSettingsToDefaults()
@@ -323,7 +322,7 @@ void ResetSettingsToDefaults()
 void LoadSettings()
 {
     try {
-        const std::string file = SettingsFileName();
+        const std::filesystem::path file = NativePath::FromText(SettingsFileName());
         std::error_code ec;
         if (!std::filesystem::exists(file, ec)) {
             LoadSettingsFrom(IniText{});   // every key takes its default
@@ -345,7 +344,7 @@ void SaveSettings()
     std::error_code ec;
 
     // A link is followed, so the file it names is the one that changes.
-    fs::path target = file;
+    fs::path target = NativePath::FromText(file);
     if (fs::is_symlink(target, ec)) {
         const auto resolved = fs::weakly_canonical(target, ec);
         if (!ec)

@@ -10,7 +10,11 @@
 #include "smaf/MaSound.h"
 #include "SynthDouble.h"
 
+#if defined(_WIN32)
+#define DOUBLE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define DOUBLE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
