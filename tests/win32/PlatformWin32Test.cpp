@@ -363,6 +363,13 @@ TEST(SettingsFile, FoundAndWrittenInAFolderWithAnAnsiName)
     EXPECT_EQ(ComPort, "COM7");
     EXPECT_EQ(HomeDir, "C:\\" + letter + " dir");
     EXPECT_EQ(ComHwFlow, 2);
+
+    // Saving over the file replaces it.
+    ComPort = "COM8";
+    SaveSettings();
+    GetPrivateProfileStringA("COMMON", "PORT", "", value, sizeof value, SettingsFileName().c_str());
+    EXPECT_STREQ(value, "COM8");
+    EXPECT_EQ(FolderEntries(dir), std::vector<std::string>{"tarvel.ini"});
 }
 
 } // namespace
