@@ -85,7 +85,7 @@ fuzz)
     [ "$found" -eq 0 ] || exit 1
     ;;
 windows)
-    need_packages "${base_packages[@]}" googletest g++-mingw-w64-x86-64 wine wine64
+    need_packages "${base_packages[@]}" googletest g++-mingw-w64-x86-64 wine wine64 locales
     # The virtual handset runs on Linux beside Wine: the Linux build's.
     cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" -j "$jobs" --target tarvel-handset
