@@ -14,8 +14,13 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="${TARVEL_BUILD_DIR:-$here/build}"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
+# need_packages [--no-recommends] PACKAGE...
 need_packages() {
-    local missing=()
+    local missing=() options=()
+    if [ "${1:-}" = --no-recommends ]; then
+        options+=(--no-install-recommends)
+        shift
+    fi
     for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
@@ -24,7 +29,7 @@ need_packages() {
         local sudo=""
         [ "$(id -u)" -ne 0 ] && sudo="sudo"
         $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${options[@]}" "${missing[@]}" >/dev/null
     fi
 }
 
@@ -85,7 +90,9 @@ fuzz)
     [ "$found" -eq 0 ] || exit 1
     ;;
 windows)
-    need_packages "${base_packages[@]}" googletest g++-mingw-w64-x86-64 wine wine64 locales
+    need_packages "${base_packages[@]}" googletest locales
+    # Wine's recommendations (fonts, sound and media plug-ins) are not needed for the tests.
+    need_packages --no-recommends g++-mingw-w64-x86-64 wine wine64
     # The virtual handset runs on Linux beside Wine: the Linux build's.
     cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" -j "$jobs" --target tarvel-handset
