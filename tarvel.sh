@@ -62,7 +62,9 @@ sanitize)
 fuzz)
     need_packages "${base_packages[@]}" clang libclang-rt-14-dev
     secs="${2:-30}"
-    CC=clang CXX=clang++ configure_and_build "$here/build-fuzz" -DTARVEL_FUZZ=ON -DTARVEL_TESTS=OFF
+    CC=clang CXX=clang++ cmake -S "$here" -B "$here/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTARVEL_FUZZ=ON -DTARVEL_TESTS=OFF >/dev/null
+    cmake --build "$here/build-fuzz" -j "$jobs" --target fuzz_all
     artifacts="$here/build-fuzz/artifacts"
     mkdir -p "$artifacts"
     found=0
