@@ -126,6 +126,10 @@ protected:
             handset->Stop();
         handset.reset();
         dialogs.reset();
+        // Qt cannot name files whose names are not UTF-8, so QTemporaryDir would leave them
+        // (and their folders) behind: the bytes-level removal goes first.
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
     }
 
     void StartHandset()
