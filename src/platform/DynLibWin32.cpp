@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/Win32Message.h"
+
 namespace DynLib {
 
 namespace {
@@ -89,15 +91,7 @@ std::string LastError()
 {
     if (lastError == 0)
         return {};
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
-                                       | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, lastError, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = n && text ? std::string(text, n) : std::string();
-    if (text)
-        LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
+    const std::string message = Win32Message::Text(lastError);
     const std::string code = "error " + std::to_string(lastError);
     return message.empty() ? code : message + " (" + code + ")";
 }

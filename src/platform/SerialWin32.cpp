@@ -1,6 +1,7 @@
 // The serial port over the Win32 communications functions, synchronous (no overlapped I/O).
 #include "platform/Serial.h"
 #include "platform/SerialWin32.h"
+#include "platform/Win32Message.h"
 
 #include <algorithm>
 
@@ -217,14 +218,8 @@ std::string LastErrorText()
 {
     if (lastError == 0)
         return {};
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
-                                       | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, lastError, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string s = n > 0 && text ? std::string(text, n) : std::string();
-    if (text)
-        LocalFree(text);
-    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '.'))
+    std::string s = Win32Message::Text(lastError);
+    if (!s.empty() && s.back() == '.')
         s.pop_back();
     return s.empty() ? "error " + std::to_string(lastError) : s;
 }

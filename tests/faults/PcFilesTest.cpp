@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "support/WindowFixture.h"
+#include "support/AsNobody.h"
 
 using namespace testsupport;
 using Dialogs::Answer;
@@ -45,21 +46,6 @@ public:
 private:
     rlimit old_{};
     void (*oldHandler_)(int) = nullptr;
-};
-
-// Acts as an ordinary user (nobody) for as long as it lives.
-class AsNobody {
-public:
-    AsNobody() { ok_ = setegid(65534) == 0 && seteuid(65534) == 0; }
-    ~AsNobody()
-    {
-        (void)seteuid(0);
-        (void)setegid(0);
-    }
-    bool Ok() const { return ok_; }
-
-private:
-    bool ok_ = false;
 };
 
 class PcFilesTest : public WindowTest {

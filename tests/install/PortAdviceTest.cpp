@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/AsNobody.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Serial.h"
 #include "ui/PortAdvice.h"
@@ -109,22 +110,6 @@ TEST(PortAdvice, PortHeldByAnotherReportsBusy)
 }
 
 namespace {
-
-// Acts as an ordinary user (nobody) for as long as it lives; root keeps its own supplementary
-// groups (only root's group), which the devices below do not grant anything to.
-class AsNobody {
-public:
-    AsNobody() { ok_ = setegid(65534) == 0 && seteuid(65534) == 0; }
-    ~AsNobody()
-    {
-        (void)seteuid(0);
-        (void)setegid(0);
-    }
-    bool Ok() const { return ok_; }
-
-private:
-    bool ok_ = false;
-};
 
 // A folder everyone may enter, removed with what it holds.
 class OpenFolder {
