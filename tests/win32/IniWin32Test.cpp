@@ -26,19 +26,6 @@ std::string WriteIni(const ScratchDir& dir, const std::string& text)
     return path;
 }
 
-std::string ReadFileText(const std::string& path)
-{
-    std::string text;
-    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        text.append(buffer, n);
-    CloseHandle(h);
-    return text;
-}
 
 std::string SystemRead(const std::string& path, const char* section, const char* key)
 {
@@ -190,7 +177,7 @@ TEST(IniRules, WrittenFilesReadTheSameByBothReaders)
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, systemFile.c_str());   // flush
         const std::string ourText = FormatIni(ours);
         const std::string ourFile = WriteIni(dir, ourText);
-        const std::string systemText = ReadFileText(systemFile);
+        const std::string systemText = ReadWholeFile(systemFile);
         for (const char* section : {"COMMON", "OTHER"}) {
             for (const char* key : readKeys) {
                 const std::string expected = SystemRead(systemFile, section, key);

@@ -266,19 +266,6 @@ TEST(Loader, AMissingFileIsReportedWithTheSystemsReason)
 
 // ---- saving files --------------------------------------------------------------------------
 
-std::string ReadAll(const std::string& path)
-{
-    std::string text;
-    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        text.append(buffer, n);
-    CloseHandle(h);
-    return text;
-}
 
 std::vector<std::string> FolderEntries(const std::string& dir)
 {
@@ -307,9 +294,9 @@ TEST(SaveFile, ReplacesInOneStepAndLeavesNoTemporaryFile)
     const std::string file = dir.path + "\\tune.mmf";
     EXPECT_EQ(Save(file, std::string("first")), SaveResult::Ok);
     EXPECT_EQ(Save(file, std::string("second\0x", 8)), SaveResult::Ok);
-    EXPECT_EQ(ReadAll(file), std::string("second\0x", 8));
+    EXPECT_EQ(ReadWholeFile(file, "<missing>"), std::string("second\0x", 8));
     EXPECT_EQ(Save(dir.path + "\\empty.bin", ""), SaveResult::Ok);
-    EXPECT_EQ(ReadAll(dir.path + "\\empty.bin"), "");
+    EXPECT_EQ(ReadWholeFile(dir.path + "\\empty.bin", "<missing>"), "");
     EXPECT_EQ(FolderEntries(dir.path).size(), 2u);
 
     EXPECT_EQ(Save(dir.path + "\\no-such-folder\\x.bin", "x"), SaveResult::AccessFail);

@@ -42,3 +42,18 @@ struct ScratchDir {
     ScratchDir& operator=(const ScratchDir&) = delete;
     std::string path;
 };
+
+// A whole file's bytes, or `ifMissing` when it cannot be opened.
+inline std::string ReadWholeFile(const std::string& path, const std::string& ifMissing = {})
+{
+    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return ifMissing;
+    std::string text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        text.append(buffer, n);
+    CloseHandle(h);
+    return text;
+}
