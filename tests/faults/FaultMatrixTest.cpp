@@ -349,6 +349,7 @@ const std::string kReadB = "AT+FSFR= -1,\"b.mmf\"\r\n";
 const std::string kReadC = "AT+FSFR= -1,\"c.mmf\"\r\n";
 const std::string kWriteUp1 = "AT+FSFW=-1,\"up1.bin\",0,\" \",1500,2649332777\r\n";
 const std::string kWriteUp2 = "AT+FSFW=-1,\"up2.bin\",0,\" \",700,3068433541\r\n";
+const std::string kWriteUp3 = "AT+FSFW=-1,\"up3.bin\",0,\" \",40,1741015054\r\n";
 const std::string kWriteJar = "AT+FSFW=-1,\"#Game_suite.jar\",0,\" \",1200,1360797953\r\n";
 const std::string kEraseC = "AT+FSFE= -1,\"c.mmf\"\r\n";
 const std::string kAskA = "File: a.mmf\r\nexists. Owerwrite?";
@@ -454,8 +455,10 @@ const std::vector<Case> kCases = {
     {Op::MultiUpload, Fault::NoEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSFW"}},
     {Op::MultiUpload, Fault::WrongEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSFW"}},
     {Op::MultiUpload, Fault::SplitReply, {}},
-    {Op::MultiUpload, Fault::UnsolicitedBlock, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, {Msgs{}}},
-    {Op::MultiUpload, Fault::UnsolicitedPrompt, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"}, {Msgs{}}},
+    {Op::MultiUpload, Fault::UnsolicitedBlock, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"},
+     {Msgs{}, Msgs{kRespondIncorrect + kWriteUp2, kRespondIncorrect + kWriteUp3, kNotRespond + "+FSDL"}}},
+    {Op::MultiUpload, Fault::UnsolicitedPrompt, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"},
+     {Msgs{}, Msgs{kRespondIncorrect + kWriteUp2, kRespondIncorrect + kWriteUp3, kNotRespond + "+FSDL"}}},
     {Op::MultiUpload, Fault::Vanish, {kSendError, kSendError, kSendError, kSendError}},
     {Op::MultiUpload, Fault::VanishMidway, {kNotRespond + "+FSFW"}},
     // ---- MIDlet installation: two index files fetched, six files sent (aimed at the JAR)

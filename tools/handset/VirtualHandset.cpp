@@ -390,8 +390,9 @@ struct VirtualHandset::Impl {
     {
         if (CmeDue())
             return;
-        out += kFinal;
-        Flush();
+        // The stray reply is taken before the final one goes out: once the PC has the final
+        // reply it may change the options for its next command, and that change must not reach
+        // back to this one.
         bool strayBlock, strayPrompt;
         {
             std::lock_guard<std::mutex> lock(mu);
@@ -399,6 +400,8 @@ struct VirtualHandset::Impl {
             strayPrompt = opt.UnsolicitedPrompt;
             opt.UnsolicitedBlock = opt.UnsolicitedPrompt = false;
         }
+        out += kFinal;
+        Flush();
         // A stray reply must reach the PC on its own, not glued to the final one.
         if (strayBlock) {
             WaitDrained(2000);
