@@ -57,6 +57,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     new QApplication(argc, argv);
     Dialogs::SetHandler([](Dialogs::Kind, const std::string&) { return Dialogs::Answer::Yes; });
     folder = new QTemporaryDir;
+    // The fuzzer ends the process with exit(), which leaves heap objects alone: the folder
+    // would stay behind in the temporary folder after every run.
+    std::atexit([] { folder->remove(); });
     SettingsDir = folder->path().toStdString();   // no settings file there: the defaults
     win = new TForm_Main;
     win->PCDir = folder->path().toStdString();
