@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "support/AsNobody.h"
+#include "support/Pty.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Serial.h"
 #include "ui/PortAdvice.h"
@@ -94,18 +95,14 @@ TEST(PortAdvice, MissingDeviceReportsTheSystemsReason)
 
 TEST(PortAdvice, PortHeldByAnotherReportsBusy)
 {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string device = ptsname(master);
+    const Pty pty;
+    const std::string device = pty.SlavePath;
     const SerialPlatform::Handle holder = SerialPlatform::Open(device);
     ASSERT_NE(holder, SerialPlatform::kInvalidHandle);
     std::ostringstream out;
     EXPECT_EQ(SerialPlatform::Open(device), SerialPlatform::kInvalidHandle);
     ReportPortOpenFailure(out, device);
     SerialPlatform::Close(holder);
-    ::close(master);
     EXPECT_EQ(out.str(), "tarvel: cannot open " + device + ": Device or resource busy\n");
 }
 
@@ -171,11 +168,8 @@ TEST(PortAdvice, TerminalOfAnotherUserReportsPermissionOnly)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to act as another user";
     // A pseudo-terminal's device belongs to root; its group (tty) may only write to it.
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string device = ptsname(master);
+    const Pty pty;
+    const std::string device = pty.SlavePath;
     const DeviceAccess::Access asRoot = DeviceAccess::Examine(device);
     EXPECT_TRUE(asRoot.exists);
     EXPECT_TRUE(asRoot.readWrite);
@@ -189,7 +183,6 @@ TEST(PortAdvice, TerminalOfAnotherUserReportsPermissionOnly)
         ReportPortOpenFailure(out, device);
         asUser = DeviceAccess::Examine(device);
     }
-    ::close(master);
     EXPECT_TRUE(asUser.exists);
     EXPECT_FALSE(asUser.readWrite);
     EXPECT_FALSE(asUser.inGroupNow);

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include "PtyHelper.h"
+#include "support/Pty.h"
 #include "serial/CPDrv.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Kept in a file of its own: the kernel's termios2 header cannot be used with <termios.h>.
-#include "PtyHelper.h"
+#include "support/Pty.h"
 
 #include <asm/termbits.h>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 #pragma once
-// A pseudo-terminal for the driver's tests: the test keeps the master, the driver opens the slave.
+// A pseudo-terminal for tests: the test keeps the master, the code under test opens the slave.
 #include <cstdint>
 #include <string>
 
