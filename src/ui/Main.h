@@ -202,6 +202,8 @@ public:
     enum class FetchOutcome { Saved, Skipped, Failed };
     // Runs the reads one after another; `outcomes` (optional) gets one entry per queued file.
     bool DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<FetchOutcome>* outcomes = nullptr);
+    // Clears the phone list and lists its folder again, once the command under way has ended.
+    void RelistPhoneFolder();
     enum class UploadResult { Done, OpenFailed, ReadFailed };
     // OpenFailed: a PC file could not be opened (the caller words the message); ReadFailed: one
     // opened but could not be read (no message). Either ends the list.

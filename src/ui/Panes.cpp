@@ -496,6 +496,10 @@ void TForm_Main::ShowPhoneDir(const std::string& path)
 {
     if (!PhoneOnline)
         return;
+    // A listing still under way would otherwise add its entries to the list cleared here.
+    WaitReplyDone();
+    if (!PhoneOnline || Closing)
+        return;
     WaitCursor::Hourglass();
     ListView_PNFiles->clear();
     Action_Delete->setEnabled(false);

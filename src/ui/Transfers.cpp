@@ -224,8 +224,7 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
         // The write has ended (or never went out while the port is closed).
         TransferBuffer.reset();
     }
-    ListView_PNFiles->clear();
-    SendFSDL();
+    RelistPhoneFolder();
     Panel_PC->setEnabled(true);
     Panel_Phone->setEnabled(true);
     return UploadResult::Done;
@@ -270,10 +269,17 @@ void TForm_Main::Action_DeleteExecute()
     }
     Panel_PC->setEnabled(true);
     Panel_Phone->setEnabled(true);
-    if (PN_FullDirName->text() == folder) {
-        ListView_PNFiles->clear();
-        SendFSDL();
-    }
+    if (PN_FullDirName->text() == folder)
+        RelistPhoneFolder();
+}
+
+void TForm_Main::RelistPhoneFolder()
+{
+    // A listing started meanwhile (Reload from the menu) ends first, or its entries would land
+    // in the list cleared here.
+    WaitReplyDone();
+    ListView_PNFiles->clear();
+    SendFSDL();
 }
 
 // ---- Reload and the home folder --------------------------------------------------------------

@@ -119,6 +119,39 @@ TEST_F(ReloadHomeTest, ReloadListsBothSidesAgain)
     EXPECT_EQ(win->ShellSelectedPath(), pc.string());
 }
 
+TEST_F(ReloadHomeTest, ListingAgainWhileAListingRunsShowsEachFileOnce)
+{
+    options.EntriesPerBlock = 3;
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i) {
+        names.push_back("f" + std::to_string(i) + ".txt");
+        WriteFile(phone / names.back(), "x");
+    }
+    WriteFile(pc / "f0.txt", "pc");
+    Online();
+    RefreshPC();
+
+    // Reload right after another: the second listing starts once the first has ended.
+    win->ShowPhoneDir("/");
+    win->Action_ReloadExecute();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(PhoneCaptions(), names);
+
+    // Delete and Upload list the folder again at their end, after a listing started meanwhile.
+    Answering([this](const std::string&) {
+        win->ShowPhoneDir("/");
+        return Answer::No;
+    });
+    SelectPhone({"f1.txt"});
+    win->Action_DeleteExecute();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(PhoneCaptions(), names);
+    Upload({"f0.txt"});
+    EXPECT_EQ(PhoneCaptions(), names);
+    EXPECT_EQ(seen, (std::vector<std::string>{"Deleting file: f1.txt\r\nA you sure?", Overwrite("f0.txt")}));
+    EXPECT_TRUE(CommandsOf("AT+FSFE").empty());
+}
+
 TEST_F(ReloadHomeTest, GoHomeWithADeletedHomeFolderClearsIt)
 {
     const std::filesystem::path home = root / "home";
