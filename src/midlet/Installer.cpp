@@ -88,8 +88,7 @@ std::array<bool, 2> FetchStoreFiles(TForm_Main& form, const std::array<TFileInfo
     if (queue.empty())
         return failed;
 
-    // The read saves under the name the handset's header gives; the file in the working folder is
-    // fresh only when it was written by this download.
+    // The file in the working folder is fresh only when it was written by this download.
     std::vector<std::optional<fs::file_time_type>> before;
     for (const std::size_t slot : slotOf) {
         std::error_code ec;
@@ -98,15 +97,7 @@ std::array<bool, 2> FetchStoreFiles(TForm_Main& form, const std::array<TFileInfo
     }
 
     std::vector<TForm_Main::FetchOutcome> outcomes;
-    const std::string shownDir = form.PCDir;
-    form.PCDir = workDir;
-    try {
-        form.DownloadFiles(queue, &outcomes);
-    } catch (...) {
-        form.PCDir = shownDir;
-        throw;
-    }
-    form.PCDir = shownDir;
+    form.DownloadFiles(queue, workDir, &outcomes);
 
     for (std::size_t k = 0; k < slotOf.size(); ++k) {
         const TForm_Main::FetchOutcome outcome =

@@ -1,5 +1,5 @@
 // File read: the header announces name, size and CRC; data blocks fill TransferBuffer; the
-// final "OK" checks size and CRC and saves the file into PCDir.
+// final "OK" checks size and CRC and saves the file to the path the read was started for.
 #include <algorithm>
 #include <cstdint>
 
@@ -16,18 +16,6 @@
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "ui/Unit_Progress.h"
-
-namespace {
-
-// A name the handset gives is used as a file name only, never as a path (a NUL would cut the
-// path short).
-bool IsPlainFileName(const std::string& name)
-{
-    static const std::string kNotInName("/\\\0", 3);
-    return !name.empty() && name != "." && name != ".." && name.find_first_of(kNotInName) == std::string::npos;
-}
-
-} // namespace
 
 void TForm_Main::ShowProgress(int percent)
 {
@@ -52,23 +40,26 @@ void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
     ReadHeaderSeen = true;
     const ReadHeader header = ParseReadHeader(
         std::string_view(reinterpret_cast<const char*>(block), static_cast<std::size_t>(count)));
-    if (!header.Ok || !IsPlainFileName(header.Info.Name)) {
+    const std::string requested = CurrentFile.Name;
+    if (!header.Ok || !SameHandsetName(requested, header.Info.Name)) {
         // The rest of the read is acknowledged and ignored; its final "OK" ends it.
         ReadFailed = true;
-        const std::string name = header.Ok ? header.Info.Name : CurrentFile.Name;
-        Dialogs::ErrorBox("File: " + name + "\r\n"
-                          + (header.Ok ? std::string("The handset gave a name that is not a plain file name; nothing is saved.")
+        Dialogs::ErrorBox("File: " + ShowableName(requested) + "\r\n"
+                          + (header.Ok ? "The phone sent another file (" + ShowableName(header.Info.Name)
+                                             + "); nothing is saved."
                                        : header.Error));
         return;
     }
+    // The file keeps the name it was asked for under; the header gives its size and CRC.
     CurrentFile = header.Info;
+    CurrentFile.Name = requested;
     if (CurrentFile.Kind == 1 && CurrentFile.Size > 0) {
         TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(CurrentFile.Size));
         if (Form_Progress) {
             Form_Progress->StaticText_Size->setText(
                 QStringLiteral("Size - ") + QLocale().toString(static_cast<qlonglong>(CurrentFile.Size))
                 + QStringLiteral(" byte(s)"));
-            Form_Progress->StaticText_FileName->setText(QString::fromStdString(CurrentFile.Name));
+            Form_Progress->StaticText_FileName->setText(QString::fromStdString(ShowableName(CurrentFile.Name)));
             Form_Progress->ShowCentred();
             QCoreApplication::processEvents();
         }
@@ -97,6 +88,8 @@ void TForm_Main::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
 void TForm_Main::EndRead()
 {
     const TFileInfo file = CurrentFile;
+    const std::string name = ShowableName(file.Name);
+    const std::string target = std::move(ReadTarget);
     const bool headerSeen = ReadHeaderSeen;
     const bool failed = ReadFailed;
     std::unique_ptr<std::vector<std::uint8_t>> buffer = std::move(TransferBuffer);
@@ -107,41 +100,42 @@ void TForm_Main::EndRead()
     CurrentFile.Clear();
     ReadHeaderSeen = false;
     ReadFailed = false;
+    ReadTarget.clear();
     Panel_PC->setEnabled(true);
     Panel_Phone->setEnabled(true);
 
     if (failed)
         return;   // the header was refused and reported
     if (!headerSeen) {
-        Dialogs::ErrorBox("File: " + file.Name + "\r\nThe handset sent no file header; nothing is saved.");
+        Dialogs::ErrorBox("File: " + name + "\r\nThe handset sent no file header; nothing is saved.");
         return;
     }
     if (received != file.Size) {
         // Only a whole file is saved, even if the CRC over the announced size happened to match.
-        Dialogs::ErrorBox("File: " + file.Name + "\r\nSize error.\r\nFile size: " + std::to_string(file.Size)
+        Dialogs::ErrorBox("File: " + name + "\r\nSize error.\r\nFile size: " + std::to_string(file.Size)
                           + "\r\nRecv size: " + std::to_string(received));
         return;
     }
     const std::uint8_t* bytes = buffer ? buffer->data() : nullptr;
     const std::uint32_t crc = CalcCRC(bytes, bytes ? static_cast<std::size_t>(file.Size) : 0);
     if (crc != file.Crc) {
-        Dialogs::ErrorBox("File: " + file.Name + "\r\nCRC error.\r\nCalc CRC: " + std::to_string(crc)
+        Dialogs::ErrorBox("File: " + name + "\r\nCRC error.\r\nCalc CRC: " + std::to_string(crc)
                           + "\r\nRecv CRC: " + std::to_string(file.Crc));
         return;
     }
-    std::string path = PCDir;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    path += file.Name;
-    switch (SaveFileReplacing(path, bytes, bytes ? static_cast<std::size_t>(received) : 0)) {
+    // The path the overwrite question was about; a read started without one saves nothing.
+    const SaveResult saved = target.empty()
+        ? SaveResult::AccessFail
+        : SaveFileReplacing(target, bytes, bytes ? static_cast<std::size_t>(received) : 0);
+    switch (saved) {
     case SaveResult::Ok:
         LastReadSaved = true;
         break;
     case SaveResult::SizeDifferent:
-        Dialogs::ErrorBox("File: " + file.Name + "\r\nWrite error -> size different.");
+        Dialogs::ErrorBox("File: " + name + "\r\nWrite error -> size different.");
         break;
     case SaveResult::AccessFail:
-        Dialogs::ErrorBox("File: " + file.Name + "\r\nWrite error -> file access fail.");
+        Dialogs::ErrorBox("File: " + name + "\r\nWrite error -> file access fail.");
         break;
     }
 }

@@ -3,6 +3,7 @@
 #include <QTreeWidget>
 
 #include "protocol/Listing.h"
+#include "protocol/Text.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 
@@ -33,7 +34,9 @@ void TForm_Main::ListingBlock(const std::uint8_t* block, std::int32_t count)
 void TForm_Main::AddPhoneFileItem(const TFileInfo& info)
 {
     auto* item = new PhoneFileItem(info);
-    item->setText(0, QString::fromStdString(info.Name));
+    // The record keeps the whole name as the handset sent it; only the caption is cut.
+    item->setText(0, QString::fromStdString(ListedName(info.Name)));
+    item->setToolTip(0, QString::fromStdString(ShowableName(info.Name)));
     item->setText(1, QString::number(info.FileType));
     item->setText(2, QLocale().toString(static_cast<qlonglong>(info.Size)));
     item->setText(3, QString::fromStdString(info.Date));

@@ -12,7 +12,8 @@ namespace CodePage {
 std::string AnsiToUtf8(std::string_view text);
 
 // UTF-8 to the PC's code page; a character that the code page cannot show becomes the code
-// page's default character. `text` is valid UTF-8 (callers check it first).
+// page's default character. Bytes that are not valid UTF-8 stay as they are where the PC's code
+// page is UTF-8 (Linux); elsewhere they become the code page's default character.
 std::string Utf8ToAnsi(std::string_view text);
 
 // The longest start of `text` of at most `maxBytes` bytes that does not split a character of

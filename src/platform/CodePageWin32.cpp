@@ -44,9 +44,17 @@ std::string FromWide(UINT to, const std::wstring& wide)
 
 } // namespace
 
-std::string AnsiToUtf8(std::string_view text) { return FromWide(CP_UTF8, ToWide(CP_ACP, text)); }
+// Where the ANSI code page is UTF-8 itself, both conversions keep the bytes as they are (a
+// handset name that is not valid UTF-8 then goes back to the handset unchanged).
+std::string AnsiToUtf8(std::string_view text)
+{
+    return GetACP() == CP_UTF8 ? std::string(text) : FromWide(CP_UTF8, ToWide(CP_ACP, text));
+}
 
-std::string Utf8ToAnsi(std::string_view text) { return FromWide(CP_ACP, ToWide(CP_UTF8, text)); }
+std::string Utf8ToAnsi(std::string_view text)
+{
+    return GetACP() == CP_UTF8 ? std::string(text) : FromWide(CP_ACP, ToWide(CP_UTF8, text));
+}
 
 std::string CutAnsi(std::string_view text, std::size_t maxBytes)
 {

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <string>
 
-// One handset file. Names are UTF-8 (on this platform the PC's code page is UTF-8) and hold at
-// most 56 characters; the date is the handset's text without its quotes.
+// One handset file. The name is whole, held in the PC's code page (UTF-8 here, where its bytes
+// are exactly what the handset sent, valid UTF-8 or not); only what is shown of it is cut. The
+// date is the handset's text without its quotes.
 struct TFileInfo {
     std::string Name;
     std::int32_t FileType = 0;

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxWireNameChars = 56;
-
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // Parses an unsigned run of decimal digits into `out`, refusing anything above `limit`.
@@ -29,39 +27,62 @@ bool ParseDigits(std::string_view s, std::uint64_t limit, std::uint64_t& out)
 
 } // namespace
 
+namespace {
+
+// The length of the valid one-, two- or three-byte sequence at s[i], or 0 when none starts there.
+std::size_t BmpSequenceLength(std::string_view s, std::size_t i)
+{
+    const std::size_t n = s.size();
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF)   // two bytes; C0 and C1 would be overlong
+        return i + 1 < n && IsContinuation(static_cast<unsigned char>(s[i + 1])) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {   // three bytes
+        if (i + 2 >= n)
+            return 0;
+        const auto c1 = static_cast<unsigned char>(s[i + 1]);
+        const auto c2 = static_cast<unsigned char>(s[i + 2]);
+        if (!IsContinuation(c1) || !IsContinuation(c2))
+            return 0;
+        if (c == 0xE0 && c1 < 0xA0)   // overlong
+            return 0;
+        if (c == 0xED && c1 >= 0xA0)  // UTF-16 surrogates
+            return 0;
+        return 3;
+    }
+    return 0;   // stray continuation byte, four-byte lead or invalid lead
+}
+
+} // namespace
+
 bool IsValidBmpUtf8(std::string_view s)
 {
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {   // two bytes; C0 and C1 would be overlong
-            if (i + 1 >= n || !IsContinuation(static_cast<unsigned char>(s[i + 1])))
-                return false;
-            i += 2;
-            continue;
-        }
-        if (c >= 0xE0 && c <= 0xEF) {   // three bytes
-            if (i + 2 >= n)
-                return false;
-            const auto c1 = static_cast<unsigned char>(s[i + 1]);
-            const auto c2 = static_cast<unsigned char>(s[i + 2]);
-            if (!IsContinuation(c1) || !IsContinuation(c2))
-                return false;
-            if (c == 0xE0 && c1 < 0xA0)   // overlong
-                return false;
-            if (c == 0xED && c1 >= 0xA0)  // UTF-16 surrogates
-                return false;
-            i += 3;
-            continue;
-        }
-        return false;   // stray continuation byte, four-byte lead or invalid lead
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t length = BmpSequenceLength(s, i);
+        if (length == 0)
+            return false;
+        i += length;
     }
     return true;
+}
+
+std::string ShowableName(std::string_view s)
+{
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";   // U+FFFD
+    std::string shown;
+    shown.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t length = BmpSequenceLength(s, i);
+        if (length == 0) {
+            shown += kReplacement;
+            ++i;
+        } else {
+            shown += s.substr(i, length);
+            i += length;
+        }
+    }
+    return shown;
 }
 
 std::string CutToChars(std::string_view s, std::size_t maxChars)
@@ -77,11 +98,24 @@ std::string CutToChars(std::string_view s, std::size_t maxChars)
     return std::string(s);
 }
 
-std::string NameFromWire(std::string_view s)
+std::string NameFromWire(std::string_view s) { return CodePage::Utf8ToAnsi(s); }
+
+std::string ListedName(std::string_view name) { return CutToChars(ShowableName(name), kMaxShownNameChars); }
+
+bool SameHandsetName(std::string_view requested, std::string_view given)
 {
-    if (!IsValidBmpUtf8(s))
-        return {};
-    return CodePage::Utf8ToAnsi(CutToChars(s, kMaxWireNameChars));
+    if (requested == given)
+        return true;
+    // A handset that cuts names for showing may give the cut in place of the whole name.
+    const std::string_view shorter = requested.size() < given.size() ? requested : given;
+    const std::string_view longer = requested.size() < given.size() ? given : requested;
+    return CutToChars(longer, kMaxShownNameChars) == shorter;
+}
+
+bool IsPlainFileName(std::string_view name)
+{
+    static constexpr std::string_view kNotInName("/\\\0", 3);
+    return !name.empty() && name != "." && name != ".." && name.find_first_of(kNotInName) == std::string_view::npos;
 }
 
 std::string_view TrimCtl(std::string_view s)

@@ -11,9 +11,28 @@ bool IsValidBmpUtf8(std::string_view s);
 // The first `maxChars` characters (code points) of a UTF-8 text; never splits a character.
 std::string CutToChars(std::string_view s, std::size_t maxChars);
 
-// A handset name from the wire: valid BMP UTF-8 cut to 56 characters and held in the PC's code
-// page, or empty when invalid.
+// A handset name from the wire, whole, held in the PC's code page. Where that code page is UTF-8
+// (here) the bytes stay exactly as the handset sent them, valid UTF-8 or not, so that the name
+// goes back to the handset unchanged.
 std::string NameFromWire(std::string_view s);
+
+// Handset names are shown cut to this many characters.
+constexpr std::size_t kMaxShownNameChars = 56;
+
+// A name as it can be shown and held by the PC: every byte that is not part of valid UTF-8 of the
+// Basic Multilingual Plane becomes U+FFFD (the replacement character); the rest stays.
+std::string ShowableName(std::string_view s);
+
+// A handset name as the phone list shows it: showable and cut to kMaxShownNameChars characters.
+std::string ListedName(std::string_view name);
+
+// The name in a read's header names the file that was asked for: the same bytes, or one of the two
+// is the other cut to kMaxShownNameChars characters.
+bool SameHandsetName(std::string_view requested, std::string_view given);
+
+// A name that can stand as a file name on its own in a PC folder: not empty, not "." or "..",
+// and without a path delimiter ("/" or "\\") or a NUL.
+bool IsPlainFileName(std::string_view name);
 
 // Removes every character of code 32 or below from both ends.
 std::string_view TrimCtl(std::string_view s);

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QShowEvent>
 #include <QTimer>
@@ -29,10 +30,11 @@ void TForm_Main::FormCreate()
     SynthInitialize();
     miLog->setVisible(false);
     LoadSettings();
-    if (!HomeDir.empty() && !SetShellPath(HomeDir)) {
+    if (!HomeDir.empty() && !SetShellPath(HomeDir))
         HomeDir.clear();
+    // Without a home folder of its own the PC pane starts in the user's home folder.
+    if (HomeDir.empty() && !SetShellPath(QDir::homePath().toStdString()))
         SetShellPath(std::string());
-    }
     Action_PlayMMF->setVisible(SynthAvailable);
     Action_StopMMF->setVisible(SynthAvailable);
 }

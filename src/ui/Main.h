@@ -96,6 +96,7 @@ public:
     std::int32_t BufPos = 0;
     bool ReadHeaderSeen = false;   // the header of the read under way has arrived
     bool ReadFailed = false;       // the header was refused; the rest of the read is ignored
+    std::string ReadTarget;        // the PC path the read under way saves to (set by its sender)
     void ReadBlock(const std::uint8_t* block, std::int32_t count);
     void ReadHeaderBlock(const std::uint8_t* block, std::int32_t count);
     void ReadDataBlock(const std::uint8_t* block, std::int32_t count);
@@ -200,8 +201,10 @@ public:
     void miHomeDirClick();
     // What became of each queued file of a download.
     enum class FetchOutcome { Saved, Skipped, Failed };
-    // Runs the reads one after another; `outcomes` (optional) gets one entry per queued file.
-    bool DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<FetchOutcome>* outcomes = nullptr);
+    // Runs the reads one after another into `folder` (none: nothing is read); `outcomes`
+    // (optional) gets one entry per queued file.
+    bool DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
+                       std::vector<FetchOutcome>* outcomes = nullptr);
     // Clears the phone list and lists its folder again, once the command under way has ended.
     void RelistPhoneFolder();
     enum class UploadResult { Done, OpenFailed, ReadFailed };

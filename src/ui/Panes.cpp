@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "protocol/Text.h"
 #include "serial/CPDrv.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
@@ -567,9 +568,12 @@ void TForm_Main::ListView_PNFilesSelectItem()
     if (selected.isEmpty()) {
         PN_FullFileName->setText(QStringLiteral("No file(s) selected."));
     } else if (selected.size() == 1) {
-        if (const TFileInfo* r = PhoneItemRecord(selected.front()))
+        QString name = selected.front()->text(0);
+        if (const TFileInfo* r = PhoneItemRecord(selected.front())) {
             CurrentFile = *r;
-        PN_FullFileName->setText(PN_FullDirName->text() + QStringLiteral("/") + selected.front()->text(0));
+            name = QString::fromStdString(ShowableName(r->Name));
+        }
+        PN_FullFileName->setText(PN_FullDirName->text() + QStringLiteral("/") + name);
     } else {
         PN_FullFileName->setText(QString::number(selected.size()) + QStringLiteral(" files selected."));
     }
@@ -625,6 +629,8 @@ void TForm_Main::ScrollShellToCurrent()
 void TForm_Main::ShellTreeView1Change()
 {
     ListView_PCFiles->clear();
+    // PCDir names the folder the list shows, or nothing while it shows none.
+    PCDir.clear();
     const std::string path = ShellSelectedPath();
     if (path.empty())
         return;

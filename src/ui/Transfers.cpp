@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "protocol/CRC.h"
+#include "protocol/Text.h"
 #include "protocol/Upload.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
@@ -88,24 +89,40 @@ void TForm_Main::Action_DownloadExecute()
         std::vector<TFileInfo> queue = SelectedPhoneRecords();
         if (queue.size() > kMaxDownloadQueue)
             queue.resize(kMaxDownloadQueue);
-        if (!DownloadFiles(queue))
+        if (!DownloadFiles(queue, PCDir))
             Dialogs::ErrorBox("Phone files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("Phone files list creating error.");
     }
 }
 
-bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<FetchOutcome>* outcomes)
+bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
+                               std::vector<FetchOutcome>* outcomes)
 {
     if (outcomes)
         outcomes->assign(queue.size(), FetchOutcome::Skipped);
     if (queue.empty())
         return true;
+    if (folder.empty()) {
+        // Nothing would say where the files go (the PC list shows no folder).
+        Dialogs::ErrorBox("Choose a folder on the PC first.");
+        return true;
+    }
     bool yesToAll = false;
     for (std::size_t i = 0; i < queue.size() && !Closing; ++i) {
         const TFileInfo& entry = queue[i];
-        if (!yesToAll && fs::exists(JoinPath(PCDir, entry.Name))) {
-            const Consent answer = AskYesNoAll(OverwriteQuestion(entry.Name));
+        // The file is saved under the name the handset listed, as the PC can show it; the
+        // question is about the very path the read will save to.
+        const std::string pcName = ShowableName(entry.Name);
+        if (!IsPlainFileName(pcName)) {
+            Dialogs::ErrorBox("File: " + pcName + "\r\nThis name cannot be a file name on the PC; the file is not downloaded.");
+            if (outcomes)
+                (*outcomes)[i] = FetchOutcome::Failed;
+            continue;
+        }
+        const std::string target = JoinPath(folder, pcName);
+        if (!yesToAll && fs::exists(target)) {
+            const Consent answer = AskYesNoAll(OverwriteQuestion(pcName));
             if (answer == Consent::No)
                 continue;
             yesToAll = answer == Consent::YesToAll;
@@ -115,6 +132,7 @@ bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, std::vector<
         WaitReplyDone();   // see "One command's records at a time" above
         CurrentFile = entry;
         BufPos = 0;
+        ReadTarget = target;
         LastReadSaved = false;
         SendFSFR();
         WaitReplyDone();
@@ -168,7 +186,8 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
 
         bool erase = false;
         for (int i = 0; i < ListView_PNFiles->topLevelItemCount() && !erase; ++i)
-            erase = ListView_PNFiles->topLevelItem(i)->text(0).toStdString() == name;
+            if (const TFileInfo* r = PhoneItemRecord(ListView_PNFiles->topLevelItem(i)))
+                erase = r->Name == name;
         if (erase && ask) {
             const Consent answer = AskYesNoAll(OverwriteQuestion(name));
             if (answer == Consent::No)
@@ -253,7 +272,7 @@ void TForm_Main::Action_DeleteExecute()
         if (PN_FullDirName->text() != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
             break;
         if (!yesToAll) {
-            const Consent answer = AskYesNoAll("Deleting file: " + records[i].Name + "\r\nA you sure?");
+            const Consent answer = AskYesNoAll("Deleting file: " + ShowableName(records[i].Name) + "\r\nA you sure?");
             if (answer == Consent::No)
                 continue;
             yesToAll = answer == Consent::YesToAll;

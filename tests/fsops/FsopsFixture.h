@@ -71,16 +71,16 @@ protected:
         return WaitUntil([this] { return win->ReplyDone && win->CurrentCommand == pcNone; }, timeoutMs);
     }
 
-    // Reads the phone file listed under `caption` into the PC folder.
+    // Reads the phone file listed under `caption` into the PC folder, under its whole name.
     void Read(const std::string& caption)
     {
         QTreeWidgetItem* item = PhoneItem(caption);
         ASSERT_NE(item, nullptr) << caption;
         ASSERT_NE(PhoneItemRecord(item), nullptr);
-        win->PCDir = pc.string();
         win->Panel_PC->setEnabled(false);
         win->Panel_Phone->setEnabled(false);
         win->CurrentFile = *PhoneItemRecord(item);
+        win->ReadTarget = (pc / win->CurrentFile.Name).string();
         win->BufPos = 0;
         win->SendFSFR();
         ASSERT_TRUE(WaitCommandEnd()) << "the read of " << caption << " did not end";

@@ -88,19 +88,20 @@ TEST_F(ListingTest, NamesAsTheListShowsThem)
     StartOnline();
     OpenPhoneFolder("/user");
 
-    // Sorted by the handset as bytes: "a,b", "bad\xFF", "empty", "nnn...", "ok", "x+CME".
-    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"", "empty.dat", std::string(56, 'n'), "ok.txt",
-                                                         "x+CME ERROR.txt"}));
+    // Sorted by the handset as bytes: "a,b", "bad\xFF", "empty", "nnn...", "ok", "x+CME". Only the
+    // captions are cut and made showable; the records keep the names as the handset sent them.
+    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"bad\uFFFD\uFFFDname.bin", "empty.dat", std::string(56, 'n'),
+                                                         "ok.txt", "x+CME ERROR.txt"}));
     const TFileInfo* invalid = PhoneItemRecord(win->ListView_PNFiles->topLevelItem(0));
     ASSERT_NE(invalid, nullptr);
-    EXPECT_EQ(invalid->Name, "");
+    EXPECT_EQ(invalid->Name, "bad\xFF\xFEname.bin");
     EXPECT_EQ(invalid->Size, 3);
     const TFileInfo* empty = PhoneItemRecord(PhoneItem("empty.dat"));
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->Size, 0);
     EXPECT_EQ(empty->Kind, 2);
     EXPECT_EQ(PhoneItemRecord(PhoneItem("ok.txt"))->Kind, 1);
-    EXPECT_EQ(PhoneItemRecord(PhoneItem(std::string(56, 'n')))->Name, std::string(56, 'n'));
+    EXPECT_EQ(PhoneItemRecord(PhoneItem(std::string(56, 'n')))->Name, longName);
     EXPECT_TRUE(Texts().empty());
 }
 

@@ -227,28 +227,36 @@ std::string HeaderNaming(const std::string& name, const std::string& data)
            + std::to_string(CalcCRC(data)) + "\r\n#OK#\r\n";
 }
 
-TEST_F(ReadTest, NamesThatWouldLeaveTheFolderAreRefused)
+TEST_F(ReadTest, TheFileIsSavedUnderTheNameAskedForNeverTheHeaders)
 {
     const std::string data = PatternBytes(3000, 6);
     WriteFile(phone / "h.bin", data);
+    const std::string longName = std::string(60, 'L') + ".bin";
+    WriteFile(phone / longName, data);
     Online();
     const auto before = FilesUnder(root);
     for (const std::string& name : {std::string("../escape.bin"), std::string("sub/x.bin"), std::string("/tmp/abs.bin"),
                                    std::string("a\\b.bin"), std::string("."), std::string(".."), std::string(),
-                                   std::string("nul\0.bin", 8)}) {
+                                   std::string("nul\0.bin", 8), std::string("other.bin")}) {
         SCOPED_TRACE(name);
         dialogs->Clear();
         handset->Update([&](HandsetOptions& o) { o.ReadHeaderText = HeaderNaming(name, data); });
         Read("h.bin");
-        EXPECT_EQ(Texts(), std::vector<std::string>{"File: " + name
-                                                    + "\r\nThe handset gave a name that is not a plain file name; nothing is saved."});
+        EXPECT_EQ(Texts(), std::vector<std::string>{"File: h.bin\r\nThe phone sent another file (" + name
+                                                    + "); nothing is saved."});
         EXPECT_EQ(FilesUnder(root), before);
         ExpectCleanEnd();
     }
     EXPECT_EQ(progressShows.Shows, 0);
+    // A header that gives the name cut as a list shows it names the same file: it is saved under
+    // the whole name it was asked for.
+    dialogs->Clear();
+    handset->Update([&](HandsetOptions& o) { o.ReadHeaderText = HeaderNaming(longName.substr(0, 56), data); });
+    Read(longName.substr(0, 56));
+    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(SameBytes(ReadFile(pc / longName), data));
     // The handset is still in step: a plain read works.
     handset->Update([](HandsetOptions& o) { o.ReadHeaderText.clear(); });
-    dialogs->Clear();
     Read("h.bin");
     EXPECT_TRUE(Texts().empty());
     EXPECT_TRUE(SameBytes(ReadFile(pc / "h.bin"), data));

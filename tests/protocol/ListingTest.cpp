@@ -3,6 +3,7 @@
 
 #include "ProtocolTestUtil.h"
 #include "protocol/Listing.h"
+#include "protocol/Text.h"
 
 namespace {
 
@@ -78,31 +79,33 @@ TEST(ParseListingBlock, NothingToList)
 struct NameCase {
     const char* what;
     std::string wire;
-    std::string name;
+    std::string listed;   // the record keeps the wire bytes whole; the list shows this
 };
 
-TEST(ParseDirEntry, Names)
+TEST(ParseDirEntry, NamesAreKeptWholeAndOnlyTheirShowingIsCut)
 {
     std::string cyr60;
     for (int i = 0; i < 60; ++i)
         cyr60 += "ж";
+    const std::string bad = "\xEF\xBF\xBD";   // U+FFFD
     const NameCase cases[] = {
         {"plain", "tune.mmf", "tune.mmf"},
         {"56 characters stay", std::string(56, 'a'), std::string(56, 'a')},
         {"longer names are cut", std::string(70, 'b'), std::string(56, 'b')},
         {"cut counts characters, not bytes", cyr60, cyr60.substr(0, 112)},
         {"three-byte characters", "€uro", "€uro"},
-        {"invalid byte", "bad\xFF.txt", ""},
-        {"truncated sequence", "bad\xD0", ""},
-        {"overlong form", "\xC0\xAF", ""},
-        {"surrogate", "\xED\xA0\x80", ""},
-        {"four-byte character", "\xF0\x9F\x8E\xB5.mmf", ""},
+        {"invalid byte", "bad\xFF.txt", "bad" + bad + ".txt"},
+        {"truncated sequence", "bad\xD0", "bad" + bad},
+        {"overlong form", "\xC0\xAF", bad + bad},
+        {"surrogate", "\xED\xA0\x80", bad + bad + bad},
+        {"four-byte character", "\xF0\x9F\x8E\xB5.mmf", bad + bad + bad + bad + ".mmf"},
         {"empty", "", ""},
     };
     for (const NameCase& c : cases) {
         const auto info = ParseDirEntry("0,\"" + c.wire + "\",1,0,0,0,5,0,\"d\",");
         ASSERT_TRUE(info) << c.what;
-        EXPECT_EQ(info->Name, c.name) << c.what;
+        EXPECT_EQ(info->Name, c.wire) << c.what;
+        EXPECT_EQ(ListedName(info->Name), c.listed) << c.what;
     }
 }
 

@@ -1,6 +1,7 @@
 // Text helpers: UTF-8 names, trimming, numbers, the model line, grouping and progress.
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -27,8 +28,25 @@ TEST(Utf8, ValidationAndCutting)
     EXPECT_EQ(CutToChars("abc", 0), "");
     EXPECT_EQ(CutToChars("abc", 10), "abc");
 
-    EXPECT_EQ(NameFromWire(std::string(57, 'n')), std::string(56, 'n'));
-    EXPECT_EQ(NameFromWire("a\xFF"), "");
+    EXPECT_EQ(NameFromWire(std::string(57, 'n')), std::string(57, 'n'));
+    EXPECT_EQ(NameFromWire("a\xFF"), "a\xFF");
+}
+
+TEST(HandsetNames, TheHeaderNamesTheFileAskedFor)
+{
+    const std::string whole = std::string(56, 'n') + "tail.txt";
+    EXPECT_TRUE(SameHandsetName("a.txt", "a.txt"));
+    EXPECT_TRUE(SameHandsetName(whole, std::string(56, 'n')));   // the header gives the shown cut
+    EXPECT_TRUE(SameHandsetName(std::string(56, 'n'), whole));
+    EXPECT_FALSE(SameHandsetName("a.txt", "b.txt"));
+    EXPECT_FALSE(SameHandsetName(whole, std::string(55, 'n')));
+    EXPECT_FALSE(SameHandsetName(std::string(56, 'n') + "x", std::string(56, 'n') + "y"));
+    EXPECT_FALSE(SameHandsetName("a.txt", ""));
+
+    for (const std::string name : {"a.txt", ".hidden", "a\xEF\xBF\xBD"})
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const std::string& name : std::vector<std::string>{"", ".", "..", "a/b", "a\\b", std::string("a\0b", 3)})
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 
 TEST(TrimCtl, BothEnds)

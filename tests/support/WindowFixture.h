@@ -97,7 +97,10 @@ protected:
     std::filesystem::path phone;       // the handset's "/"
     std::filesystem::path pc;          // the PC folder on display
     std::filesystem::path settings;    // where tarvel.ini lives
+    std::filesystem::path userHome;    // $HOME while the test runs (empty unless a test fills it)
+    QByteArray savedHome;
     HandsetOptions options;            // set before StartHandset()
+    std::string homeDir;               // HOMEDIR of the settings (the PC folder by default)
     std::unique_ptr<VirtualHandset> handset;
     std::unique_ptr<Dialogs::Recorder> dialogs;
     TForm_Main* win = nullptr;
@@ -115,6 +118,11 @@ protected:
             std::filesystem::create_directories(phone / dir);
         std::filesystem::create_directories(pc);
         std::filesystem::create_directories(settings);
+        userHome = root / "home";
+        std::filesystem::create_directories(userHome);
+        savedHome = qgetenv("HOME");
+        qputenv("HOME", QByteArray::fromStdString(userHome.string()));
+        homeDir = pc.string();
         options.Root = phone.string();
         dialogs = std::make_unique<Dialogs::Recorder>();
     }
@@ -126,6 +134,7 @@ protected:
             handset->Stop();
         handset.reset();
         dialogs.reset();
+        qputenv("HOME", savedHome);
         // Qt cannot name files whose names are not UTF-8, so QTemporaryDir would leave them
         // (and their folders) behind: the bytes-level removal goes first.
         std::error_code ec;
@@ -145,7 +154,7 @@ protected:
     {
         std::ofstream ini(settings / "tarvel.ini");
         ini << "[COMMON]\nPORT=" << (port.empty() ? handset->SlavePath() : port)
-            << "\nCOMPortBaudRate=115200\nHOMEDIR=" << pc.string()
+            << "\nCOMPortBaudRate=115200\nHOMEDIR=" << homeDir
             << "\nCOMCheckLineStatus=" << (checkLineStatus ? 1 : 0) << "\nCOMHwFlow=1\n";
     }
 

@@ -2,14 +2,29 @@
 // question, the 200-file limit, and a handset falling silent in the middle of the queue.
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "serial/CPDrv.h"
+#include "support/AsNobody.h"
 #include "TransfersFixture.h"
 
 using namespace transfers;
 
 namespace {
 
-class DownloadTest : public TransfersTest {};
+class DownloadTest : public TransfersTest {
+protected:
+    // Selects the phone files whose records carry these names (captions may be cut).
+    void SelectPhoneNames(const std::vector<std::string>& names)
+    {
+        win->ListView_PNFiles->clearSelection();
+        for (int i = 0; i < win->ListView_PNFiles->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = win->ListView_PNFiles->topLevelItem(i);
+            const TFileInfo* r = PhoneItemRecord(item);
+            item->setSelected(r && std::find(names.begin(), names.end(), r->Name) != names.end());
+        }
+    }
+};
 
 TEST_F(DownloadTest, ThreeFilesAreSavedByteForByteAndThePCListRefilled)
 {
@@ -155,6 +170,95 @@ TEST_F(DownloadTest, WatchdogInTheMiddleLetsTheQueueRunThroughAndEnablesThePanes
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
     EXPECT_EQ(win->TransferBuffer, nullptr);
     EXPECT_TRUE(win->ReplyDone);
+}
+
+TEST_F(DownloadTest, FilesGoOnlyToThePCFolderOnDisplay)
+{
+    namespace fs = std::filesystem;
+    // A first start without a home folder of its own opens the user's home folder.
+    WriteFile(userHome / "mine.txt", "m");
+    WriteFile(userHome / "priv.bin", "old");
+    fs::permissions(userHome / "priv.bin", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile(phone / "new.bin", "fresh");
+    WriteFile(phone / "priv.bin", "secret");
+    homeDir.clear();
+    Online();
+    EXPECT_EQ(win->ShellSelectedPath(), userHome.string());
+    ASSERT_EQ(win->PCDir, userHome.string());
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"mine.txt", "priv.bin"}));
+
+    // A new file gets what the umask leaves of 0666; a replaced file keeps its own mode.
+    const mode_t oldMask = umask(027);
+    dialogs->Script({Answer::Yes});
+    Download({"new.bin", "priv.bin"});
+    umask(oldMask);
+    EXPECT_EQ(Texts(), std::vector<std::string>{Overwrite("priv.bin")});
+    EXPECT_EQ(ReadFile(userHome / "new.bin"), "fresh");
+    EXPECT_EQ(ReadFile(userHome / "priv.bin"), "secret");
+    EXPECT_EQ(fs::status(userHome / "new.bin").permissions(), static_cast<fs::perms>(0640));
+    EXPECT_EQ(fs::status(userHome / "priv.bin").permissions(), static_cast<fs::perms>(0600));
+
+    // A folder that cannot be entered leaves the list showing none and nowhere to download to;
+    // so does no folder at all.
+    const fs::path locked = root / "locked";
+    fs::create_directories(locked);
+    fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(locked, fs::perms::owner_all);
+    for (const bool none : {false, true}) {
+        SCOPED_TRACE(none ? "no folder" : "a folder that cannot be entered");
+        if (none) {
+            ASSERT_TRUE(win->SetShellPath(std::string()));
+        } else {
+            AsNobody nobody;
+            ASSERT_TRUE(nobody.Ok());
+            ASSERT_TRUE(win->SetShellPath(locked.string()));
+        }
+        EXPECT_EQ(win->PCDir, "");
+        EXPECT_TRUE(PCCaptions().empty());
+        dialogs->Clear();
+        handset->ClearLog();
+        Download({"new.bin"});
+        EXPECT_EQ(Texts(), std::vector<std::string>{"Choose a folder on the PC first."});
+        EXPECT_TRUE(Commands().empty());
+        EXPECT_TRUE(PanesEnabled());
+    }
+}
+
+TEST_F(DownloadTest, HandsetNamesTravelWholeAndAsTheyWereSent)
+{
+    namespace fs = std::filesystem;
+    const std::string cut = std::string(56, 'n');
+    const std::string longName = cut + "-tail.txt";   // listed under the other file's name
+    const std::string latin1 = "caf\xE9.txt";          // not UTF-8
+    const std::string backslash = "a\\b.txt";         // a name, not a path, on the handset
+    WriteFile(phone / cut, "cut");
+    WriteFile(phone / longName, "long");
+    WriteFile(phone / latin1, "latin");
+    WriteFile(phone / backslash, "b");
+    Online();
+    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{backslash, "caf\uFFFD.txt", cut, cut}));
+
+    SelectPhoneNames({backslash, latin1, longName});
+    win->Action_DownloadExecute();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Commands(), (std::vector<std::string>{ReadCmd(latin1), ReadCmd(longName)}));
+    EXPECT_EQ(Texts(), std::vector<std::string>{
+                           "File: a\\b.txt\r\nThis name cannot be a file name on the PC; the file is not downloaded."});
+    EXPECT_EQ(ReadFile(pc / "caf\uFFFD.txt"), "latin");
+    EXPECT_EQ(ReadFile(pc / longName), "long");
+    EXPECT_FALSE(fs::exists(pc / cut));
+
+    // Delete erases the file it was asked about, not the one whose name is its cut.
+    handset->ClearLog();
+    dialogs->Clear();
+    dialogs->Script({Answer::Yes});
+    SelectPhoneNames({longName});
+    win->Action_DeleteExecute();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Deleting file: " + longName + "\r\nA you sure?"});
+    EXPECT_EQ(Commands(), (std::vector<std::string>{EraseCmd(longName), ListCmd("/")}));
+    EXPECT_FALSE(fs::exists(phone / longName));
+    EXPECT_EQ(ReadFile(phone / cut), "cut");
 }
 
 } // namespace

@@ -134,8 +134,8 @@ TEST(CodePage1252, WireNamesInAWesternCodePage)
         {kCjkUtf8 + ".jpg", "??.jpg"},
         {"caf" + kEAcuteUtf8 + ".mid", "caf\xE9.mid"},
         {"\xE2\x82\xAC" "5.txt", "\x80" "5.txt"},   // the euro sign has a place in 1252
-        {Repeat(kEAcuteUtf8, 60), std::string(56, '\xE9')},   // 56 characters, not 56 bytes
-        {"bad\xC3", ""},                            // not UTF-8: empty
+        {Repeat(kEAcuteUtf8, 60), std::string(60, '\xE9')},   // whole: only what is shown is cut
+        {"bad\xC3", "bad?"},                        // not UTF-8: the code page's default character
         // No look-alikes: full-width quote and backslash would change the wire text and paths.
         {"a\xEF\xBC\x82" "b\xEF\xBC\xBC" "c", "a?b?c"},
         {"\xC4\x89", "?"},                          // c with circumflex is not "c"
