@@ -191,6 +191,12 @@ void WaitWritable(Handle, bool byDevice, int ms)
     Sleep(byDevice ? static_cast<DWORD>(std::clamp(ms, 1, 5)) : 1);
 }
 
+// The port is opened synchronously, so it has no event to watch: the driver polls on its timer.
+ReadableEvent ReceiveEvent(Handle) { return {}; }
+
+// A vanished device makes ClearCommError fail; polling that costs nothing worth watching for.
+bool HungUp(Handle) { return false; }
+
 std::uint32_t TickMs() { return GetTickCount(); }
 
 std::string WinPlatform()
