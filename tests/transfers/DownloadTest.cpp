@@ -2,7 +2,6 @@
 // question, the 200-file limit, and a handset falling silent in the middle of the queue.
 #include <cstdio>
 
-#include "serial/CPDrv.h"
 #include "TransfersFixture.h"
 
 using namespace transfers;
@@ -111,7 +110,6 @@ TEST_F(DownloadTest, OfTwoHundredAndOneSelectedTheFirstTwoHundredInListOrder)
     }
     Online();
     ASSERT_EQ(PhoneCaptions().size(), 201u);
-    win->CommPortDriver1->SetPollingDelay(5);   // the serial line polled more often: a quicker run
 
     win->ListView_PNFiles->selectAll();
     win->Action_DownloadExecute();
