@@ -46,10 +46,11 @@ namespace {
 constexpr int kLineRate = 11520;   // bytes per second at 115200 bit/s
 constexpr int kListingEntries = 200;
 
-double CpuSeconds()
+// CPU seconds of this process (Tarvel), or of its finished children (the handset).
+double CpuSeconds(int who = RUSAGE_SELF)
 {
     rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
+    getrusage(who, &ru);
     return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
            + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
@@ -186,6 +187,7 @@ struct Run {
     bool ok = false;
     Measure listing, read, write;
     double rawToPc = 0, rawToHandset = 0;
+    double handsetCpu = 0;   // the handset's whole session
     int violations = 0;
 };
 
@@ -218,6 +220,7 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
         WriteAll(phone / name, std::string(static_cast<std::size_t>(i), 'x'));
     }
 
+    const double childCpu0 = CpuSeconds(RUSAGE_CHILDREN);
     QProcess handset;
     handset.setProgram(QStringLiteral(TARVEL_HANDSET_PATH));
     QStringList args{"--root", QString::fromStdString(phone.string()), "--read-block", QString::number(readBlock)};
@@ -301,6 +304,7 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
     Form_Progress = nullptr;
     handset.terminate();
     handset.waitForFinished(3000);
+    run.handsetCpu = CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
     const QString log = QString::fromLocal8Bit(handset.readAllStandardError());
     run.violations = static_cast<int>(log.count(QStringLiteral("protocol violation")));
 
@@ -320,6 +324,7 @@ bool Print(bool paced, std::size_t size, const Run& run)
     if (run.rawToHandset > 0)
         std::printf("  raw copy to the handset %7.3f s %9.0f bytes/s\n", run.rawToHandset,
                     static_cast<double>(size) / run.rawToHandset);
+    std::printf("  the handset's CPU over its whole session: %.3f s\n", run.handsetCpu);
     std::printf("  protocol violations seen by the handset: %d\n", run.violations);
     return run.ok && run.violations == 0;
 }

@@ -194,7 +194,8 @@ void WaitWritable(Handle, bool byDevice, int ms)
 // The port is opened synchronously, so it has no event to watch: the driver polls on its timer.
 ReadableEvent ReceiveEvent(Handle) { return {}; }
 
-// A vanished device makes ClearCommError fail; polling that costs nothing worth watching for.
+// Never asked here (the driver polls on its timer): a vanished device only makes each tick's
+// ClearCommError fail.
 bool HungUp(Handle) { return false; }
 
 std::uint32_t TickMs() { return GetTickCount(); }
