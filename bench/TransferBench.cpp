@@ -1,16 +1,28 @@
-// Transfer benchmark (run by hand): the virtual handset, as its own process, paces its output to
-// a 115200 bit/s line (11,520 bytes/s); Tarvel's main window, offscreen, reads a file from it and
-// writes one to it. Prints the effective throughput as a share of the line rate and the CPU time
-// this process used per second of transfer.
+// Transfer benchmark (run by hand, not a test): Tarvel's main window, offscreen, against the
+// virtual handset as its own process on a pseudo-terminal; once paced to a 115200 bit/s line
+// (11,520 bytes/s), once unpaced (what a USB or Bluetooth link is like: no line pacing). Each
+// run lists a folder of 200 entries, reads a file from the handset and writes one of the same
+// size to it, and copies the same bytes raw through a pseudo-terminal paced the same way, so
+// that each figure can be read as a share of what the link carries. Prints the times, the
+// throughput, and the CPU time this process used per second of transfer and per MB.
 //
-//   bench_transfer [bytes (default 204800)] [read block (default 2048)]
+//   bench_transfer [--paced | --unpaced] [--size BYTES (524289)] [--read-block BYTES (2048)]
+//
+// MB and kB are 10^6 and 10^3 bytes.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +31,7 @@
 #include <QThread>
 #include <QTreeWidget>
 
+#include "handset/LinePacer.h"
 #include "protocol/CRC.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
@@ -30,14 +43,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double kLineRate = 11520.0;   // bytes per second at 115200 bit/s
+constexpr int kLineRate = 11520;   // bytes per second at 115200 bit/s
+constexpr int kListingEntries = 200;
 
-double CpuSeconds()
+// CPU seconds of this process (Tarvel), or of its finished children (the handset).
+double CpuSeconds(int who = RUSAGE_SELF)
 {
     rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
+    getrusage(who, &ru);
     return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
            + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five;
+    in >> one >> five;
+    return one + " (1 min), " + five + " (5 min)";
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs)
@@ -53,10 +76,10 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-std::string Pattern(std::size_t n)
+std::string Pattern(std::size_t n, unsigned seed)
 {
     std::string s(n, '\0');
-    unsigned x = 12345u;
+    unsigned x = seed;
     for (char& c : s) {
         x = x * 1103515245u + 12345u;
         c = static_cast<char>(x >> 16);
@@ -70,45 +93,144 @@ std::string ReadAll(const fs::path& p)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void WriteAll(const fs::path& p, const std::string& bytes)
+{
+    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 struct Measure {
     double seconds = 0;
     double cpu = 0;
 };
 
-void Report(const char* what, std::size_t bytes, const Measure& m)
+// Times `work` and the CPU time this process spends meanwhile.
+Measure Timed(const std::function<void()>& work)
 {
-    const double rate = static_cast<double>(bytes) / m.seconds;
-    std::printf("%-6s %8zu bytes  %6.2f s  %8.0f bytes/s  %5.1f %% of the line rate  CPU %.3f s = %.1f ms per second of transfer\n",
-                what, bytes, m.seconds, rate, 100.0 * rate / kLineRate, m.cpu, 1000.0 * m.cpu / m.seconds);
+    Measure m;
+    const double cpu0 = CpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    work();
+    m.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
+    m.cpu = CpuSeconds() - cpu0;
+    return m;
 }
 
-} // namespace
+// ---- The raw copy -----------------------------------------------------------------------------
 
-int main(int argc, char** argv)
+void WriteFully(int fd, const char* p, std::size_t n)
 {
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    const std::size_t size = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 204800;
-    const int readBlock = argc > 2 ? std::atoi(argv[2]) : 2048;
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w > 0) {
+            p += w;
+            n -= static_cast<std::size_t>(w);
+        } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+            return;
+        } else {
+            pollfd pf{fd, POLLOUT, 0};
+            ::poll(&pf, 1, 100);
+        }
+    }
+}
 
+// Seconds a raw copy of `data` takes through a pseudo-terminal set up as the virtual handset's
+// (raw, non-blocking), paced as it paces (`rate` 0: unpaced); towards the slave side (the PC)
+// or from it. Negative when no pseudo-terminal can be had.
+double RawCopy(const std::string& data, int rate, bool toPc)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return -1;
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    termios t{};
+    ::tcgetattr(slave, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+    for (int fd : {master, slave})
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const int from = toPc ? master : slave;
+    const int to = toPc ? slave : master;
+
+    QElapsedTimer timer;
+    timer.start();
+    std::thread writer([&] {
+        handset::LinePacer line(rate);
+        for (std::size_t pos = 0; pos < data.size();) {
+            const std::size_t piece = line.Paced() ? std::min(line.Piece(), data.size() - pos) : data.size() - pos;
+            std::this_thread::sleep_until(pos == 0 ? line.Carry(piece, handset::LinePacer::Clock::now())
+                                                   : line.CarryOn(piece));
+            WriteFully(from, data.data() + pos, piece);
+            pos += piece;
+        }
+    });
+    std::size_t got = 0;
+    char buf[65536];
+    while (got < data.size()) {
+        pollfd pf{to, POLLIN, 0};
+        if (::poll(&pf, 1, 5000) <= 0)
+            break;
+        const ssize_t n = ::read(to, buf, sizeof buf);
+        if (n > 0)
+            got += static_cast<std::size_t>(n);
+    }
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    writer.join();
+    ::close(slave);
+    ::close(master);
+    return got == data.size() ? seconds : -1;
+}
+
+// ---- One run against the handset ---------------------------------------------------------------
+
+struct Run {
+    bool ok = false;
+    Measure listing, read, write;
+    double rawToPc = 0, rawToHandset = 0;
+    double handsetCpu = 0;   // the handset's whole session
+    int violations = 0;
+};
+
+void Report(const char* what, std::size_t bytes, const Measure& m, bool paced, double raw)
+{
+    const double rate = static_cast<double>(bytes) / m.seconds;
+    std::printf("  %-7s %7zu bytes %7.2f s %9.0f bytes/s", what, bytes, m.seconds, rate);
+    if (paced)
+        std::printf(" %5.1f %% of the line rate", 100.0 * rate / kLineRate);
+    if (raw > 0)
+        std::printf(" %5.1f %% of the raw copy", 100.0 * raw / m.seconds);
+    std::printf("  CPU %.3f s: %.1f ms per second (%.2f %% of a core), %.0f ms per MB\n", m.cpu,
+                1000.0 * m.cpu / m.seconds, 100.0 * m.cpu / m.seconds, 1000.0 * m.cpu / (static_cast<double>(bytes) / 1e6));
+}
+
+Run RunOnce(bool paced, std::size_t size, int readBlock)
+{
+    Run run;
     QTemporaryDir tmp;
     const fs::path root = tmp.path().toStdString();
     const fs::path phone = root / "phone", pc = root / "pc", settings = root / "settings";
     for (const fs::path& d : {phone, pc, settings})
         fs::create_directories(d);
-    const std::string data = Pattern(size);
-    std::ofstream(phone / "bench.bin", std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    // The handset's "/": the file to read and small files that make a 200-entry listing.
+    const std::string data = Pattern(size, 12345u);
+    WriteAll(phone / "bench.bin", data);
+    for (int i = 1; i < kListingEntries; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "entry%03d.mmf", i);
+        WriteAll(phone / name, std::string(static_cast<std::size_t>(i), 'x'));
+    }
 
+    const double childCpu0 = CpuSeconds(RUSAGE_CHILDREN);
     QProcess handset;
     handset.setProgram(QStringLiteral(TARVEL_HANDSET_PATH));
-    handset.setArguments({"--root", QString::fromStdString(phone.string()), "--rate", "11520", "--read-block",
-                          QString::number(readBlock)});
-    handset.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList args{"--root", QString::fromStdString(phone.string()), "--read-block", QString::number(readBlock)};
+    if (paced)
+        args << "--rate" << QString::number(kLineRate);
+    handset.setArguments(args);
     handset.start();
     if (!handset.waitForStarted(5000) || !WaitFor([&] { return handset.canReadLine(); }, 5000)) {
         std::fprintf(stderr, "the virtual handset did not start\n");
-        return 1;
+        return run;
     }
     const std::string port = handset.readLine().trimmed().toStdString();
     std::ofstream(settings / "tarvel.ini") << "[COMMON]\nPORT=" << port << "\nCOMPortBaudRate=115200\nHOMEDIR="
@@ -120,53 +242,60 @@ int main(int argc, char** argv)
     Form_Log = new TForm_Log;
     Form_Progress = new TForm_Progress(win);
     win->show();
-    if (!WaitFor([&] { return win->PhoneOnline && win->ReplyDone && win->ListView_PNFiles->topLevelItemCount() > 0; },
-                 15000)) {
-        std::fprintf(stderr, "the start-up did not finish\n");
-        return 1;
+    const bool online = WaitFor([&] { return win->PhoneOnline && win->ReplyDone && win->ListView_PNFiles->topLevelItemCount() > 0; },
+                                30000);
+
+    bool listed = false, readOk = false, writeOk = false;
+    if (online) {
+        // The listing, from the command to the last entry in the list.
+        run.listing = Timed([&] {
+            win->ShowPhoneDir("/");
+            win->WaitReplyDone();
+        });
+        listed = win->ListView_PNFiles->topLevelItemCount() == kListingEntries;
+
+        // A read, as the download loop runs it.
+        const TFileInfo* record = nullptr;
+        for (int i = 0; i < win->ListView_PNFiles->topLevelItemCount() && !record; ++i)
+            if (win->ListView_PNFiles->topLevelItem(i)->text(0) == QLatin1String("bench.bin"))
+                record = PhoneItemRecord(win->ListView_PNFiles->topLevelItem(i));
+        if (record) {
+            win->PCDir = pc.string();
+            win->Panel_PC->setEnabled(false);
+            win->Panel_Phone->setEnabled(false);
+            win->CurrentFile = *record;
+            win->BufPos = 0;
+            run.read = Timed([&] {
+                win->SendFSFR();
+                win->WaitReplyDone();
+            });
+            readOk = ReadAll(pc / "bench.bin") == data;
+        }
+
+        // A write of the same size, as the upload loop runs it.
+        const std::string upload = Pattern(size, 54321u);
+        win->UploadFile.Clear();
+        win->UploadFile.Name = "up.bin";
+        win->UploadFile.Size = static_cast<std::int32_t>(upload.size());
+        win->UploadFile.Crc = CalcCRC(upload);
+        win->UploadFile.Kind = 1;
+        win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(upload.begin(), upload.end());
+        win->BufPos = 0;
+        run.write = Timed([&] {
+            win->SendFSFW();
+            win->WaitReplyDone();
+        });
+        writeOk = ReadAll(phone / "up.bin") == upload;
     }
-    std::printf("line rate %.0f bytes/s, read blocks of %d bytes, receive polling every 50 ms\n", kLineRate, readBlock);
 
-    // Read, as the download loop runs it.
-    win->PCDir = pc.string();
-    win->Panel_PC->setEnabled(false);
-    win->Panel_Phone->setEnabled(false);
-    win->CurrentFile = *PhoneItemRecord(win->ListView_PNFiles->topLevelItem(0));
-    win->BufPos = 0;
-    Measure read;
-    QElapsedTimer t;
-    double cpu0 = CpuSeconds();
-    t.start();
-    win->SendFSFR();
-    win->WaitReplyDone();
-    read.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
-    read.cpu = CpuSeconds() - cpu0;
-    const bool readOk = ReadAll(pc / "bench.bin") == data;
-
-    // Write, as the upload loop runs it.
-    const std::string upload = Pattern(size).append("!");
-    win->UploadFile.Clear();
-    win->UploadFile.Name = "up.bin";
-    win->UploadFile.Size = static_cast<std::int32_t>(upload.size());
-    win->UploadFile.Crc = CalcCRC(upload);
-    win->UploadFile.Kind = 1;
-    win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(upload.begin(), upload.end());
-    win->BufPos = 0;
-    Measure write;
-    cpu0 = CpuSeconds();
-    t.restart();
-    win->SendFSFW();
-    win->WaitReplyDone();
-    write.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
-    write.cpu = CpuSeconds() - cpu0;
-    const bool writeOk = ReadAll(phone / "up.bin") == upload;
-
-    Report("read", data.size(), read);
-    Report("write", upload.size(), write);
     for (const std::string& text : dialogs.Texts())
-        std::printf("message: %s\n", text.c_str());
-    if (!readOk || !writeOk)
-        std::printf("FAILED: %s\n", !readOk ? "the read file differs" : "the written file differs");
+        std::printf("  message: %s\n", text.c_str());
+    if (!online)
+        std::printf("  FAILED: the start-up did not finish\n");
+    else if (!listed || !readOk || !writeOk)
+        std::printf("  FAILED: %s\n", !listed ? "the listing is incomplete"
+                                               : (!readOk ? "the read file differs" : "the written file differs"));
+    run.ok = online && listed && readOk && writeOk;
 
     win->close();
     delete Form_Log;
@@ -175,5 +304,65 @@ int main(int argc, char** argv)
     Form_Progress = nullptr;
     handset.terminate();
     handset.waitForFinished(3000);
-    return readOk && writeOk ? 0 : 1;
+    run.handsetCpu = CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
+    const QString log = QString::fromLocal8Bit(handset.readAllStandardError());
+    run.violations = static_cast<int>(log.count(QStringLiteral("protocol violation")));
+
+    run.rawToPc = RawCopy(data, paced ? kLineRate : 0, true);
+    run.rawToHandset = paced ? 0 : RawCopy(data, 0, false);   // paced, both ways are alike
+    return run;
+}
+
+bool Print(bool paced, std::size_t size, const Run& run)
+{
+    std::printf("%s\n", paced ? "paced to 11,520 bytes/s (115200 bit/s)" : "unpaced");
+    std::printf("  listing %3d entries %7.3f s  CPU %.3f s\n", kListingEntries, run.listing.seconds, run.listing.cpu);
+    Report("read", size, run.read, paced, run.rawToPc);
+    Report("write", size, run.write, paced, run.rawToHandset);
+    if (run.rawToPc > 0)
+        std::printf("  raw copy to the PC      %7.3f s %9.0f bytes/s\n", run.rawToPc, static_cast<double>(size) / run.rawToPc);
+    if (run.rawToHandset > 0)
+        std::printf("  raw copy to the handset %7.3f s %9.0f bytes/s\n", run.rawToHandset,
+                    static_cast<double>(size) / run.rawToHandset);
+    std::printf("  the handset's CPU over its whole session: %.3f s\n", run.handsetCpu);
+    std::printf("  protocol violations seen by the handset: %d\n", run.violations);
+    return run.ok && run.violations == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    bool paced = true, unpaced = true;
+    std::size_t size = 524289;
+    int readBlock = 2048;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--paced")
+            unpaced = false;
+        else if (a == "--unpaced")
+            paced = false;
+        else if (a == "--size" && i + 1 < argc)
+            size = std::strtoul(argv[++i], nullptr, 10);
+        else if (a == "--read-block" && i + 1 < argc)
+            readBlock = std::atoi(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: bench_transfer [--paced | --unpaced] [--size BYTES] [--read-block BYTES]\n");
+            return 2;
+        }
+    }
+    std::printf("file of %zu bytes, read blocks of %d bytes, listing of %d entries; load average %s\n", size,
+                readBlock, kListingEntries, LoadAverage().c_str());
+    bool ok = true;
+    for (const bool p : {true, false}) {
+        if ((p && !paced) || (!p && !unpaced))
+            continue;
+        const Run run = RunOnce(p, size, readBlock);
+        ok = Print(p, size, run) && ok;
+    }
+    std::printf("load average at the end %s\n", LoadAverage().c_str());
+    return ok ? 0 : 1;
 }

@@ -16,8 +16,8 @@
 
 void TForm_Main::WaitReplyDone()
 {
-    // Sleeps in the event loop until something happens (a poll tick, the watchdog, input), so
-    // the window stays responsive and the CPU idle while the handset works. (The overload of
+    // Sleeps in the event loop until something happens (received bytes, the watchdog, input),
+    // so the window stays responsive and the CPU idle while the handset works. (The overload of
     // processEvents with a time limit ignores WaitForMoreEvents and would spin.)
     while (!ReplyDone && !Closing)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);

@@ -39,6 +39,21 @@ int Write(Handle handle, const void* data, std::uint32_t count);
 // fuller than the caller allows).
 void WaitWritable(Handle handle, bool byDevice, int ms);
 
+// What wakes the driver when received bytes wait, for the event loop to watch. Linux: the
+// port's own descriptor, readable while bytes wait (or once the line is gone). Windows gives
+// none here and the driver polls on its timer; an event-driven build would open the port
+// overlapped, keep a WaitCommEvent(EV_RXCHAR) armed and hand out its event handle as a third
+// kind, watched by a QWinEventNotifier.
+enum class ReadableKind { None, Descriptor };
+struct ReadableEvent {
+    ReadableKind Kind = ReadableKind::None;
+    std::intptr_t Value = -1;
+};
+ReadableEvent ReceiveEvent(Handle handle);
+// True when the line is gone under an open handle (the device vanished, the other end of a
+// pseudo-terminal closed): nothing will arrive any more, yet the descriptor stays "readable".
+bool HungUp(Handle handle);
+
 // A millisecond tick that wraps at 2^32.
 std::uint32_t TickMs();
 

@@ -283,6 +283,14 @@ void WaitWritable(Handle handle, bool byDevice, int ms)
         ::poll(nullptr, 0, 1);   // a broken line: rest instead of returning at once each pass
 }
 
+ReadableEvent ReceiveEvent(Handle handle) { return {ReadableKind::Descriptor, handle}; }
+
+bool HungUp(Handle handle)
+{
+    pollfd p{Fd(handle), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::uint32_t TickMs()
 {
     using namespace std::chrono;

@@ -191,6 +191,13 @@ void WaitWritable(Handle, bool byDevice, int ms)
     Sleep(byDevice ? static_cast<DWORD>(std::clamp(ms, 1, 5)) : 1);
 }
 
+// The port is opened synchronously, so it has no event to watch: the driver polls on its timer.
+ReadableEvent ReceiveEvent(Handle) { return {}; }
+
+// Never asked here (the driver polls on its timer): a vanished device only makes each tick's
+// ClearCommError fail.
+bool HungUp(Handle) { return false; }
+
 std::uint32_t TickMs() { return GetTickCount(); }
 
 std::string WinPlatform()

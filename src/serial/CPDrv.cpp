@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "platform/Serial.h"
@@ -24,6 +25,10 @@ TCommPortDriver::TCommPortDriver(QObject* owner) : QObject(owner)
     NotifyTimer = new QTimer(this);
     NotifyTimer->setObjectName(QStringLiteral("PollTimer"));
     connect(NotifyTimer, &QTimer::timeout, this, [this] { PollTimerProc(); });
+    ReadNotifier = new QSocketNotifier(QSocketNotifier::Read, this);
+    ReadNotifier->setObjectName(QStringLiteral("ReadNotifier"));
+    ReadNotifier->setEnabled(false);
+    connect(ReadNotifier, &QSocketNotifier::activated, this, [this] { PollTimerProc(); });
 }
 
 TCommPortDriver::~TCommPortDriver()
@@ -106,8 +111,7 @@ void TCommPortDriver::SetInBufSize(std::uint32_t v)
     if (Connected())
         return;
     FInBufSize = std::clamp(v, kMinBufSize, kMaxBufSize);
-    delete[] InputBuffer;
-    InputBuffer = new std::uint8_t[FInBufSize]();
+    ReallocateInputBuffer();
     SetPacketSize(FPacketSize);
 }
 
@@ -120,19 +124,29 @@ void TCommPortDriver::SetOutBufSize(std::uint32_t v)
 
 void TCommPortDriver::SetPacketSize(std::int16_t v)
 {
-    if (v <= 0) {
-        FPacketSize = -1;
-        return;
-    }
+    const std::int16_t before = FPacketSize;
     // A packet has to fit the input buffer, whose largest size is 8192 bytes: a larger packet
     // size is limited to 8192.
-    FPacketSize = static_cast<std::int16_t>(std::min<int>(v, static_cast<int>(kMaxBufSize)));
-    if (static_cast<std::uint32_t>(FPacketSize) > FInBufSize) {
-        // The buffer grows with the packet even while connected: every packet is read into it.
+    FPacketSize = v <= 0 ? std::int16_t(-1) : static_cast<std::int16_t>(std::min<int>(v, static_cast<int>(kMaxBufSize)));
+    if (FPacketSize > 0 && static_cast<std::uint32_t>(FPacketSize) > FInBufSize) {
+        // The buffer grows with the packet even while connected: every packet is gathered in it.
         FInBufSize = static_cast<std::uint32_t>(FPacketSize);
-        delete[] InputBuffer;
-        InputBuffer = new std::uint8_t[FInBufSize]();
+        ReallocateInputBuffer();
     }
+    // Bytes gathered for a packet of the old size are handed on as they stand (PollTimerProc).
+    if (FPacketSize != before && PacketFill > 0) {
+        PacketCut = true;
+        KeepTime();
+    }
+}
+
+void TCommPortDriver::ReallocateInputBuffer()
+{
+    auto* buffer = new std::uint8_t[FInBufSize]();
+    PacketFill = std::min(PacketFill, FInBufSize);
+    std::memcpy(buffer, InputBuffer, PacketFill);
+    delete[] InputBuffer;
+    InputBuffer = buffer;
 }
 
 void TCommPortDriver::SetPacketTimeout(std::int32_t v)
@@ -143,6 +157,7 @@ void TCommPortDriver::SetPacketTimeout(std::int32_t v)
         FPacketTimeout = FPollingDelay + FPollingDelay * 40 / 100;
     else
         FPacketTimeout = v;
+    KeepTime();   // an incomplete packet may now have a time-out to keep
 }
 
 void TCommPortDriver::SetPollingDelay(std::uint16_t v)
@@ -152,10 +167,7 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t v)
     if (v == FPollingDelay)
         return;
     FPollingDelay = v;
-    if (Connected()) {
-        NotifyTimer->stop();
-        NotifyTimer->start(FPollingDelay);
-    }
+    NotifyTimer->setInterval(FPollingDelay);   // restarts the timer if it is keeping time
     SetPacketTimeout(FPacketTimeout);
 }
 
@@ -176,7 +188,13 @@ bool TCommPortDriver::Connect()
         return false;
     }
     SerialPlatform::SetTimeouts(PortHandle);
-    NotifyTimer->start(FPollingDelay);
+    const SerialPlatform::ReadableEvent event = SerialPlatform::ReceiveEvent(PortHandle);
+    Watching = event.Kind == SerialPlatform::ReadableKind::Descriptor;
+    if (Watching) {
+        ReadNotifier->setSocket(event.Value);
+        ReadNotifier->setEnabled(true);
+    }
+    KeepTime();
     return true;
 }
 
@@ -185,8 +203,12 @@ void TCommPortDriver::Disconnect()
     if (!Connected())
         return;
     NotifyTimer->stop();
+    ReadNotifier->setEnabled(false);   // before the descriptor closes
+    Watching = false;
     SerialPlatform::Close(PortHandle);
     PortHandle = SerialPlatform::kInvalidHandle;
+    PacketFill = 0;
+    PacketCut = false;
 }
 
 bool TCommPortDriver::Connected() const { return PortHandle != SerialPlatform::kInvalidHandle; }
@@ -221,6 +243,9 @@ bool TCommPortDriver::FlushBuffers(bool inBuf, bool outBuf)
     if (!SerialPlatform::Flush(PortHandle, inBuf, outBuf))
         return false;
     PacketStartTick = -1;
+    PacketFill = 0;
+    PacketCut = false;
+    KeepTime();
     return true;
 }
 
@@ -306,40 +331,105 @@ void TCommPortDriver::PollTimerProc()
 {
     if (!Connected())
         return;
+    bool got = true;
+    if (PacketCut)
+        HandOnCutPacket();
+    else
+        got = FPacketSize <= 0 ? ReceiveData() : ReceivePackets();
+    WatchLine(!got);
+    KeepTime();
+}
+
+bool TCommPortDriver::ReceiveData()
+{
     std::uint32_t count = 0;
-    if (!SerialPlatform::InputCount(PortHandle, count))
+    if (!SerialPlatform::InputCount(PortHandle, count) || count == 0)
+        return false;
+    const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
+    if (n <= 0)
+        return false;
+    // Bytes beyond InBufSize stay queued and wake the notifier again.
+    if (OnReceiveData)
+        OnReceiveData(this, InputBuffer, static_cast<std::uint32_t>(n));
+    return true;
+}
+
+bool TCommPortDriver::ReceivePackets()
+{
+    // The packet is gathered in the input buffer rather than left in the port's queue, where its
+    // first bytes would wake the notifier without end while the rest is on its way.
+    const auto packet = static_cast<std::uint32_t>(FPacketSize);
+    bool got = false;
+    // A handler may disconnect or change the packet size; the loop ends then.
+    while (Connected() && FPacketSize == static_cast<std::int16_t>(packet) && !PacketCut) {
+        const int n = SerialPlatform::Read(PortHandle, InputBuffer + PacketFill, packet - PacketFill);
+        if (n <= 0)
+            break;
+        got = true;
+        PacketFill += static_cast<std::uint32_t>(n);
+        if (PacketFill < packet)
+            break;
+        PacketFill = 0;
+        if (PacketStartTick != -1)
+            PacketStartTick = static_cast<std::uint32_t>(PacketStartTick) + PacketTime(packet);
+        if (OnReceivePacket)
+            OnReceivePacket(this, InputBuffer, packet);
+    }
+    if (!Connected() || FPacketSize != static_cast<std::int16_t>(packet) || PacketCut)
+        return got;
+    if (PacketFill == 0) {
+        PacketStartTick = -1;
+    } else if (PacketStartTick == -1) {
+        PacketStartTick = SerialPlatform::TickMs();
+    } else if (FPacketTimeout > 0
+               && Elapsed(static_cast<std::uint32_t>(PacketStartTick)) > static_cast<std::uint32_t>(FPacketTimeout)) {
+        const std::uint32_t rest = PacketFill;
+        PacketFill = 0;
+        PacketStartTick = -1;
+        if (FPacketMode == pmPass && OnReceivePacket)
+            OnReceivePacket(this, InputBuffer, rest);
+    }
+    return got;
+}
+
+void TCommPortDriver::HandOnCutPacket()
+{
+    const std::uint32_t n = PacketFill;
+    PacketFill = 0;
+    PacketStartTick = -1;
+    PacketCut = false;
+    if (n == 0)
         return;
     if (FPacketSize <= 0) {
-        if (count == 0)
-            return;
-        const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
-        if (n > 0 && OnReceiveData)
-            OnReceiveData(this, InputBuffer, static_cast<std::uint32_t>(n));
-        return;
+        if (OnReceiveData)
+            OnReceiveData(this, InputBuffer, n);
+    } else if (FPacketMode == pmPass && OnReceivePacket) {
+        OnReceivePacket(this, InputBuffer, n);
     }
-    const auto packet = static_cast<std::uint32_t>(FPacketSize);
-    if (count >= packet) {
-        // A handler may disconnect or change the packet size; the loop ends then.
-        while (count >= packet && Connected() && FPacketSize == static_cast<std::int16_t>(packet)) {
-            const int n = SerialPlatform::Read(PortHandle, InputBuffer, packet);
-            if (n > 0 && OnReceivePacket)
-                OnReceivePacket(this, InputBuffer, static_cast<std::uint32_t>(n));
-            if (PacketStartTick != -1)
-                PacketStartTick = static_cast<std::uint32_t>(PacketStartTick) + PacketTime(packet);
-            count -= packet;
-            if (count == 0)
-                PacketStartTick = -1;
-        }
+}
+
+void TCommPortDriver::WatchLine(bool nothingRead)
+{
+    // A line that is gone leaves its descriptor "readable" for good: the notifier stops watching
+    // it, and the timer looks at the line every PollingDelay until it is back.
+    if (!Watching || !Connected())
         return;
+    if (ReadNotifier->isEnabled()) {
+        if (nothingRead && SerialPlatform::HungUp(PortHandle))
+            ReadNotifier->setEnabled(false);
+    } else if (!SerialPlatform::HungUp(PortHandle)) {
+        ReadNotifier->setEnabled(true);
     }
-    if (FPacketTimeout > 0 && PacketStartTick != -1
-        && Elapsed(static_cast<std::uint32_t>(PacketStartTick)) > static_cast<std::uint32_t>(FPacketTimeout)) {
-        const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
-        if (n > 0 && FPacketMode == pmPass && OnReceivePacket)
-            OnReceivePacket(this, InputBuffer, static_cast<std::uint32_t>(n));
-        PacketStartTick = -1;
-        return;
-    }
-    if (count > 0 && PacketStartTick == -1)
-        PacketStartTick = SerialPlatform::TickMs();
+}
+
+void TCommPortDriver::KeepTime()
+{
+    // The timer runs only for what needs time: a platform without a readable event or a line
+    // that hung up (polled), an incomplete packet that may time out, cut packet bytes to hand on.
+    const bool packetDue = FPacketSize > 0 && FPacketTimeout > 0 && PacketStartTick != -1;
+    const bool needed = Connected() && (!ReadNotifier->isEnabled() || packetDue || PacketCut);
+    if (!needed)
+        NotifyTimer->stop();
+    else if (!NotifyTimer->isActive())
+        NotifyTimer->start(FPollingDelay);
 }

@@ -1,7 +1,9 @@
 #pragma once
 // TCommPortDriver: the program's only access to the serial line. Opens a port by name,
-// configures speed, framing and flow control, writes with a time limit, and polls the port
-// from a timer on the GUI thread, handing every batch of received bytes to OnReceiveData.
+// configures speed, framing and flow control, writes with a time limit, and hands every batch
+// of received bytes to OnReceiveData on the GUI thread as soon as the port has them: a read
+// notifier watches the port, and the timer only keeps time (the time-out of an incomplete
+// packet, a line that hung up, a platform without a readable event, where it polls).
 // Failures are reported by results (false, a short count, an empty set), never by exceptions.
 #include <cstdint>
 #include <functional>
@@ -11,6 +13,7 @@
 
 #include "serial/CPDrvTypes.h"
 
+class QSocketNotifier;
 class QTimer;
 
 class TCommPortDriver : public QObject {
@@ -79,7 +82,9 @@ public:
     // The device that Connect opens for PortName (see SerialPlatform::DevicePath).
     static std::string DevicePathFor(const std::string& portName);
 
-    // One polling tick, as the timer runs it (public for tests that step the driver).
+    // Reads what the port holds and hands it on (whole packets in packet mode, where the
+    // time-out of an incomplete packet is checked too). Run by the read notifier when bytes
+    // arrive and by the timer while it keeps time (public for tests that step the driver).
     void PollTimerProc();
 
 private:
@@ -104,7 +109,18 @@ private:
     bool FCheckLineStatus = false;
 
     std::intptr_t PortHandle = -1;       // platform handle; -1 when closed
-    QTimer* NotifyTimer = nullptr;       // the polling timer
+    QTimer* NotifyTimer = nullptr;       // keeps time; runs only while KeepTime finds a need
+    QSocketNotifier* ReadNotifier = nullptr; // enabled while it watches a live port
     std::uint8_t* InputBuffer = nullptr; // InBufSize bytes
     std::int64_t PacketStartTick = -1;
+    std::uint32_t PacketFill = 0;        // bytes of the incomplete packet, at InputBuffer's start
+    bool PacketCut = false;              // the packet size changed under gathered bytes
+    bool Watching = false;               // the open port has a readable event
+
+    bool ReceiveData();
+    bool ReceivePackets();
+    void HandOnCutPacket();
+    void WatchLine(bool nothingRead);
+    void KeepTime();
+    void ReallocateInputBuffer();
 };

@@ -52,6 +52,27 @@ TEST_F(EngineTest, RepliesInPiecesAreHandledOnceAndBlocksAcknowledged)
     EXPECT_TRUE(Texts().empty());
 }
 
+TEST_F(EngineTest, RepliesAreTakenAsTheyArriveWithoutAPollingTick)
+{
+    // The driver's timer would not tick within the test, and the watchdog would end a command
+    // that waited for it: every block, acknowledgement and final reply goes on arrival.
+    for (int i = 0; i < 12; ++i)
+        WriteFile(phone / ("n" + std::to_string(i) + ".bin"), PatternBytes(5000, static_cast<unsigned>(i)));
+    options.EntriesPerBlock = 2;
+    StartHandset();
+    WriteSettings();
+    CreateWindow(false);
+    win->CommPortDriver1->SetPollingDelay(60000);
+    win->show();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(PhoneCaptions().size(), 12u);
+    SelectPhone({"n3.bin"});
+    win->Action_DownloadExecute();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "n3.bin"), PatternBytes(5000, 3)));
+    EXPECT_TRUE(Texts().empty());
+}
+
 TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandset)
 {
     options.CmeErrorOn = "AT+FSDL";

@@ -14,7 +14,6 @@
 
 #include <QTimer>
 
-#include "serial/CPDrv.h"
 #include "support/WindowFixture.h"
 
 using namespace testsupport;
@@ -111,13 +110,7 @@ protected:
         WriteFile(pc / "game.jar", kJar);
     }
 
-    // The window, polling the port more often than the program does, which only saves time.
-    void Open()
-    {
-        CreateWindow(false);
-        win->CommPortDriver1->SetPollingDelay(10);
-        win->show();
-    }
+    void Open() { CreateWindow(); }
 
     // The command prefix a fault is aimed at, for each operation.
     static std::string Target(Op op)
@@ -286,7 +279,7 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
 {
     const Case c = GetParam();
     if (c.fault == Fault::SplitReply)
-        watchdogMs = 4000;   // every piece waits for a poll of the port
+        watchdogMs = 4000;   // every piece waits until the one before has been read
     if (c.op == Op::StartUp) {
         Inject(options, c.op, c.fault);
         StartHandset();

@@ -307,6 +307,13 @@ TEST_F(HandsetTest, WritePromptsForBlocksAndChecksTheCrc)
     EXPECT_EQ(Exchange(data.substr(0, 512), "##>\r\n"), "\r\n##>\r\n");
     EXPECT_EQ(Exchange(data.substr(512)), kOk);
     EXPECT_EQ(Get(root / "empty/new.bin"), data);
+    EXPECT_EQ(handset->ProtocolViolations(), 0);
+
+    // Data sent along with the command, before its prompt, is a fault of the PC: counted, and
+    // still taken.
+    const std::string early = "AT+FSFW=-1,\"early.bin\",0,\" \",3," + std::to_string(CalcCRC("abc")) + "\r\n";
+    EXPECT_EQ(Exchange(early + "abc"), early + "\r\n##>\r\n" + kOk);
+    EXPECT_EQ(handset->ProtocolViolations(), 1);
 
     // A damaged transfer stores nothing.
     const std::string bad = "AT+FSFW=-1,\"bad.bin\",0,\" \",3,12345\r\n";
@@ -319,7 +326,7 @@ TEST_F(HandsetTest, WritePromptsForBlocksAndChecksTheCrc)
     EXPECT_EQ(Exchange(empty), empty + kOk);
     EXPECT_TRUE(fs::exists(root / "empty/zero.txt"));
     // No temporary files are left behind.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root / "empty"), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "empty"), fs::directory_iterator()), 3);
 
     for (const char* badArgs : {"AT+FSFW=\r\n", "AT+FSFW=-1,\"a/b\",0,\" \",1,0\r\n",
                                 "AT+FSFW=-1,\"a\",0,\" \",-5,0\r\n"})

@@ -7,11 +7,14 @@
 #include <thread>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include "support/Pty.h"
 #include "serial/CPDrv.h"
@@ -259,6 +262,22 @@ int OpenDescriptors()
     return n;
 }
 
+// Runs the event loop `rounds` times without waiting and counts the driver's wake-ups by its
+// read notifier: a notifier stuck on a descriptor wakes it in every round.
+int NotifierWakeups(TCommPortDriver& d, int rounds)
+{
+    auto* notifier = d.findChild<QSocketNotifier*>(QStringLiteral("ReadNotifier"));
+    int n = 0;
+    const auto c = QObject::connect(notifier, &QSocketNotifier::activated, [&n] { ++n; });
+    for (int i = 0; i < rounds; ++i)
+        QCoreApplication::processEvents();
+    QObject::disconnect(c);
+    return n;
+}
+
+// Long enough that nothing in a test can wait for the timer.
+constexpr std::uint16_t kNoTick = 60000;
+
 class CommPortOnPty : public ::testing::Test {
 protected:
     Pty pty;
@@ -397,9 +416,10 @@ TEST_F(CommPortOnPty, BytesWrittenArriveAtTheOtherEnd)
     EXPECT_EQ(pty.ReadAvailable(), withNul);
 }
 
-TEST_F(CommPortOnPty, ReceivedBytesAreDeliveredFromTheTimer)
+TEST_F(CommPortOnPty, ReceivedBytesAreDeliveredOnArrivalWithoutATick)
 {
     Collect();
+    drv->SetPollingDelay(kNoTick);
     ASSERT_TRUE(drv->Connect());
     pty.Write("OK\r\n");
     ASSERT_TRUE(WaitUntil([&] { return received.size() >= 4; }));
@@ -482,17 +502,43 @@ TEST_F(CommPortOnPty, APacketLargerThanTheBufferSetWhileConnectedGrowsTheBuffer)
     EXPECT_EQ(packets, std::vector<std::string>{sent});
 }
 
-TEST_F(CommPortOnPty, WithoutTimeoutAnIncompletePacketWaitsForItsRest)
+TEST_F(CommPortOnPty, PacketsAreDeliveredOnArrivalAndAnIncompleteOneWaitsForItsRest)
 {
     Collect();
+    drv->SetPollingDelay(kNoTick);
     drv->SetPacketSize(4);
     ASSERT_TRUE(drv->Connect());
-    pty.Write("ab");
-    RunEventsFor(100);
-    EXPECT_TRUE(packets.empty());
-    pty.Write("cd");
+    pty.Write("0123ab");
     ASSERT_TRUE(WaitUntil([&] { return !packets.empty(); }));
-    EXPECT_EQ(packets, (std::vector<std::string>{"abcd"}));
+    EXPECT_EQ(packets, (std::vector<std::string>{"0123"}));
+    // The incomplete packet is gathered by the driver, so its bytes do not keep waking it.
+    EXPECT_LE(NotifierWakeups(*drv, 200), 1);
+    EXPECT_EQ(packets.size(), 1u);
+    pty.Write("cd");
+    ASSERT_TRUE(WaitUntil([&] { return packets.size() >= 2; }));
+    EXPECT_EQ(packets, (std::vector<std::string>{"0123", "abcd"}));
+    EXPECT_TRUE(received.empty());
+}
+
+TEST_F(CommPortOnPty, ALineThatVanishesIsNotWatchedInALoop)
+{
+    Collect();
+    drv->SetPollingDelay(kNoTick);
+    ASSERT_TRUE(drv->Connect());
+    auto* timer = drv->findChild<QTimer*>(QStringLiteral("PollTimer"));
+    EXPECT_FALSE(timer->isActive()) << "an idle line needs no tick";
+    pty.Write("OK\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return received == "OK\r\n"; }));
+
+    // The other end goes away: the descriptor turns "readable" for good.
+    ::close(pty.Master);
+    pty.Master = -1;
+    EXPECT_LE(NotifierWakeups(*drv, 200), 2);
+    EXPECT_TRUE(timer->isActive()) << "the timer watches the line instead";
+    EXPECT_TRUE(drv->Connected()) << "closing the port is the caller's decision";
+    EXPECT_EQ(received, "OK\r\n");
+    drv->Disconnect();
+    EXPECT_FALSE(timer->isActive());
 }
 
 TEST_F(CommPortOnPty, CheckLineStatusWithoutModemLinesSendsNothing)
@@ -526,12 +572,17 @@ TEST_F(CommPortOnPty, ClosedPortReportsByResult)
     EXPECT_EQ(drv->OutputFreeSpace(), 2048);
 }
 
-TEST_F(CommPortOnPty, PollingDelayWhileConnectedRestartsTheTimer)
+TEST_F(CommPortOnPty, PollingDelayIsTheIntervalWhileTheTimerKeepsTime)
 {
+    // An incomplete packet with a time-out keeps the timer running.
+    drv->SetPacketSize(4);
+    drv->SetPacketTimeout(1000);
     ASSERT_TRUE(drv->Connect());
     auto* timer = drv->findChild<QTimer*>(QStringLiteral("PollTimer"));
     ASSERT_NE(timer, nullptr);
-    EXPECT_TRUE(timer->isActive());
+    EXPECT_FALSE(timer->isActive());
+    pty.Write("ab");
+    ASSERT_TRUE(WaitUntil([&] { return timer->isActive(); }));
     EXPECT_EQ(timer->interval(), 5);
     drv->SetPollingDelay(70);
     EXPECT_TRUE(timer->isActive());

@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include "serial/CPDrv.h"
 #include "support/AsNobody.h"
 #include "TransfersFixture.h"
 
@@ -126,7 +125,6 @@ TEST_F(DownloadTest, OfTwoHundredAndOneSelectedTheFirstTwoHundredInListOrder)
     }
     Online();
     ASSERT_EQ(PhoneCaptions().size(), 201u);
-    win->CommPortDriver1->SetPollingDelay(5);   // the serial line polled more often: a quicker run
 
     win->ListView_PNFiles->selectAll();
     win->Action_DownloadExecute();

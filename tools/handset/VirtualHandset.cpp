@@ -1,6 +1,7 @@
 #include "VirtualHandset.h"
 
 #include "HandsetWire.h"
+#include "LinePacer.h"
 #include "protocol/CRC.h"
 
 #include <algorithm>
@@ -156,7 +157,9 @@ struct VirtualHandset::Impl {
     int commandCount = 0;
     int blocksSent = 0;         // blocks and prompts of the command at hand
     bool cmeArmed = false;
-    Clock::time_point lineFree; // when the paced line can take the next byte
+    handset::LinePacer toPc;    // the paced line, each way
+    handset::LinePacer fromPc;
+    int violations = 0;         // faults of the PC's side of the protocol (under `mu`)
 
     explicit Impl(HandsetOptions o) : opt(std::move(o)) {}
 
@@ -210,33 +213,50 @@ struct VirtualHandset::Impl {
         if (n <= 0)
             return false;
         std::string_view got(buf, static_cast<std::size_t>(n));
-        in.append(got);
         bool trace;
+        int rate;
         {
             std::lock_guard<std::mutex> lock(mu);
             received.append(got);
             if (received.size() > kMaxLog)
                 received.erase(0, received.size() - kMaxLog / 2);
             trace = opt.Trace;
+            rate = opt.LineRate;
         }
         if (trace)
             Trace("<-", got);
+        // On a paced line the bytes are here once the line has carried them.
+        fromPc.SetRate(rate);
+        SleepUntil(fromPc.Carry(got.size(), Clock::now()));
+        in.append(got);
         return true;
     }
 
     // Sleeps, waking early only to stop.
-    void Sleep(int ms)
+    void Sleep(int ms) { SleepUntil(Clock::now() + std::chrono::milliseconds(ms)); }
+
+    void SleepUntil(Clock::time_point until)
     {
-        auto until = Clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
             CheckStop();
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            if (left.count() <= 0)
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now()).count();
+            if (left <= 0)
                 return;
+            const long long ns = std::min<long long>(left, 100000000);   // looks at `stop` 10 times a second
+            const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
             pollfd fd{wakeRead, POLLIN, 0};
-            if (::poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 100))) > 0)
+            if (::ppoll(&fd, 1, &wait, nullptr) > 0)
                 DrainWake();
         }
+    }
+
+    void NoteViolation(const std::string& what)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            ++violations;
+        }
+        Trace("protocol violation:", what);
     }
 
     void WriteRaw(std::string_view bytes)
@@ -260,24 +280,20 @@ struct VirtualHandset::Impl {
         }
     }
 
-    // Writes at the line rate when one is set: the line is busy for size/rate seconds per byte.
+    // Writes at the line rate when one is set: each piece reaches the PC once the line has
+    // carried all of it, so nothing arrives before its time.
     void Paced(std::string_view bytes)
     {
-        if (cur.LineRate <= 0) {
+        toPc.SetRate(cur.LineRate);
+        if (!toPc.Paced()) {
             WriteRaw(bytes);
             return;
         }
-        const std::size_t chunk = static_cast<std::size_t>(std::max(1, cur.LineRate / 50));
-        while (!bytes.empty()) {
-            auto now = Clock::now();
-            if (lineFree > now)
-                Sleep(static_cast<int>(
-                    std::chrono::ceil<std::chrono::milliseconds>(lineFree - now).count()));
-            std::string_view piece = bytes.substr(0, chunk);
+        for (bool first = true; !bytes.empty(); first = false) {
+            std::string_view piece = bytes.substr(0, toPc.Piece());
+            SleepUntil(first ? toPc.Carry(piece.size(), Clock::now()) : toPc.CarryOn(piece.size()));
             WriteRaw(piece);
             bytes.remove_prefix(piece.size());
-            lineFree = std::max(lineFree, now) +
-                       std::chrono::microseconds(piece.size() * 1000000LL / cur.LineRate);
         }
     }
 
@@ -631,6 +647,7 @@ struct VirtualHandset::Impl {
         while (data.size() < static_cast<std::size_t>(w.size)) {
             if (CmeDue())
                 return;
+            CheckNothingBeforePrompt();
             out += kPrompt;
             Flush();
             ++blocksSent;
@@ -640,6 +657,7 @@ struct VirtualHandset::Impl {
                 return; // the PC went away in the middle of the file
             data += chunk;
         }
+        CheckNothingBeforePrompt();
         for (int i = 0; i < cur.ExtraWritePrompts; ++i) {
             out += kPrompt;
             Flush();
@@ -656,6 +674,17 @@ struct VirtualHandset::Impl {
             return;
         }
         SendFinal();
+    }
+
+    // The data of a write block go out only once its prompt has come: bytes already here when a
+    // prompt (or the final reply) is due came too early. They are reported and then taken as
+    // they stand.
+    void CheckNothingBeforePrompt()
+    {
+        while (Fill(0)) {
+        }
+        if (!in.empty())
+            NoteViolation(std::to_string(in.size()) + " byte(s) of a write before their prompt");
     }
 
     void DoErase(const std::string& args)
@@ -804,6 +833,12 @@ std::string VirtualHandset::Received() const
 {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->received;
+}
+
+int VirtualHandset::ProtocolViolations() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->violations;
 }
 
 std::vector<std::string> VirtualHandset::Commands() const

@@ -77,6 +77,9 @@ public:
     std::string Received() const;
     std::vector<std::string> Commands() const;
     void ClearLog();
+    // Faults of the PC's side seen so far (data of a write sent before their prompt); each is
+    // also reported on standard error.
+    int ProtocolViolations() const;
 
 private:
     struct Impl;

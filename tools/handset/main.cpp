@@ -40,7 +40,7 @@ const char kUsage[] =
     "  --link PATH            also make PATH a symbolic link to the terminal (removed on exit)\n"
     "  --create-tree          create the handset's standard folders under DIR\n"
     "  --model TEXT           the model name the handset reports (default \"TV-1 Virtual\")\n"
-    "  --rate BYTES_PER_S     pace the output to a line rate (11520 is 115200 bit/s)\n"
+    "  --rate BYTES_PER_S     pace the line both ways to a rate (11520 is 115200 bit/s)\n"
     "  --trace                show every byte both ways on standard error\n"
     "  --read-block N         data bytes per read block (1 to 4073, default 2048)\n"
     "  --entries-per-block N  listing entries per block (default 8)\n"
