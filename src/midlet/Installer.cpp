@@ -204,7 +204,7 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     std::string jarFile;
     const std::string upperJar = ToUpperAscii(values.JarUrl);
     for (int i = 0; i < ListView_PCFiles->topLevelItemCount() && jarFile.empty(); ++i) {
-        const std::string caption = ListView_PCFiles->topLevelItem(i)->text(0).toStdString();
+        const std::string caption = PCItemName(ListView_PCFiles->topLevelItem(i));
         if (ToUpperAscii(caption) == upperJar)
             jarFile = caption;
     }

@@ -46,6 +46,9 @@ class TCommPortDriver;
 
 // A phone list item owns its record; it is destroyed with the item.
 TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
+// A PC list item's file name as the bytes the folder holds (its caption may show replacement
+// characters); the caption for an item made without them.
+std::string PCItemName(const QTreeWidgetItem* item);
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
