@@ -195,6 +195,8 @@ public:
     void Action_DownloadExecute();
     void Action_UploadExecute();
     void Action_UplodAsMelodyExecute();
+    // While the phone is offline, tells the user so (and how to reconnect) and gives false.
+    bool PhoneOnlineOrSay() const;
     // Upload and Uplod As Melody: the selected PC files, asking before an overwrite.
     void UploadSelectedPCFiles(bool asMelody);
     void Action_DeleteExecute();
