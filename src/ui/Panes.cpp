@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -408,6 +409,9 @@ void TForm_Main::createPanes()
     ListView_PCFiles->installEventFilter(this);
     ShellTreeView1->installEventFilter(this);
     ShellTreeView1->viewport()->installEventFilter(this);
+    // Scrolling the tree by its bar is taking it in hand too (see eventFilter).
+    for (QScrollBar* bar : {ShellTreeView1->verticalScrollBar(), ShellTreeView1->horizontalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this](int) { ShellScrollTarget.clear(); });
 }
 
 void TForm_Main::InstallShellModel()
