@@ -16,6 +16,7 @@
 
 #include "midlet/MidletFormat.h"
 #include "platform/Files.h"
+#include "protocol/Upload.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 
@@ -141,6 +142,9 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     if (selected.size() != 1 || UpperExtensionOf(selected.front()) != ".JAD")
         return;
     const std::string jadName = selected.front();
+    // Offline nothing could reach the handset: nothing is prepared on the PC either.
+    if (!PhoneOnlineOrSay())
+        return;
 
     // 2. The index files in the phone folder on display.
     std::array<TFileInfo, 2> store;
@@ -195,7 +199,7 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     std::string jarFile;
     const std::string upperJar = ToUpperAscii(values.JarUrl);
     for (int i = 0; i < ListView_PCFiles->topLevelItemCount() && jarFile.empty(); ++i) {
-        const std::string caption = ListView_PCFiles->topLevelItem(i)->text(0).toStdString();
+        const std::string caption = PCItemName(ListView_PCFiles->topLevelItem(i));
         if (ToUpperAscii(caption) == upperJar)
             jarFile = caption;
     }
@@ -224,8 +228,11 @@ void TForm_Main::Action_CopyAsMIDletExecute()
         return;
     }
 
-    // 7.-9. The new suite in both index files.
-    switch (AppendStoreEntry(suitesNamePath, createMode, values.Name)) {
+    // 7.-9. The new suite in both index files, made in memory first: the PC folder changes only
+    // once every check has passed.
+    std::vector<std::uint8_t> names;
+    switch (ReadStoreFile(suitesNamePath, createMode, names) ? AppendStoreEntryBytes(names, createMode, values.Name)
+                                                              : kStoreError) {
     case kStorePresent:
         Dialogs::ErrorBox("MIDlet with name \"" + values.Name + "\" already exists.");
         return;
@@ -233,11 +240,34 @@ void TForm_Main::Action_CopyAsMIDletExecute()
         Dialogs::ErrorBox("Error while creating suitesName.utf");
         return;
     }
-    switch (AppendStoreEntry(suitesPath, createMode, prefix)) {
+    std::vector<std::uint8_t> prefixes;
+    switch (ReadStoreFile(suitesPath, createMode, prefixes) ? AppendStoreEntryBytes(prefixes, createMode, prefix)
+                                                             : kStoreError) {
     case kStorePresent:
         Dialogs::ErrorBox("MIDlet prefix \"" + prefix + "\" already exists.");
         return;
     case kStoreError:
+        Dialogs::ErrorBox("Error while creating suites.utf");
+        return;
+    }
+    // The upload shortens long names, so the suite's files may take the names of files already
+    // in the phone folder (another suite's whose name begins alike): those are never replaced.
+    for (const std::string_view file : {kSuiteJadFile, kSuiteJarFile, kSuiteJadUrlFile, kSuiteManifestFile}) {
+        const std::string onHandset = HandsetName(prefix + std::string(file), false);
+        for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i) {
+            if (ListView_PNFiles->topLevelItem(i)->text(0).toStdString() == onHandset) {
+                Dialogs::ErrorBox("File: " + onHandset
+                                  + "\r\nalready exists in the phone folder; installing would replace it.\r\n"
+                                    "Nothing was installed.");
+                return;
+            }
+        }
+    }
+    if (SaveFileReplacing(suitesNamePath, names.data(), names.size()) != SaveResult::Ok) {
+        Dialogs::ErrorBox("Error while creating suitesName.utf");
+        return;
+    }
+    if (SaveFileReplacing(suitesPath, prefixes.data(), prefixes.size()) != SaveResult::Ok) {
         Dialogs::ErrorBox("Error while creating suites.utf");
         return;
     }

@@ -184,20 +184,28 @@ int AppendStoreEntryBytes(std::vector<std::uint8_t>& file, bool create, std::str
     return kStoreAppended;
 }
 
+bool ReadStoreFile(const std::string& path, bool create, std::vector<std::uint8_t>& file)
+{
+    file.clear();
+    if (create)
+        return true;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    // One byte more than the limit is enough to know that the file is too long.
+    file.resize(kMaxStoreFileSize + 1);
+    in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    if (in.bad())
+        return false;
+    file.resize(static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
 int AppendStoreEntry(const std::string& path, bool create, std::string_view text)
 {
     std::vector<std::uint8_t> file;
-    if (!create) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
-            return kStoreError;
-        // One byte more than the limit is enough to know that the file is too long.
-        file.resize(kMaxStoreFileSize + 1);
-        in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
-        if (in.bad())
-            return kStoreError;
-        file.resize(static_cast<std::size_t>(in.gcount()));
-    }
+    if (!ReadStoreFile(path, create, file))
+        return kStoreError;
     const int result = AppendStoreEntryBytes(file, create, text);
     if (result != kStoreAppended)
         return result;

@@ -69,6 +69,10 @@ std::string StoreEntry(std::string_view text);
 // bytes; nothing changed).
 int AppendStoreEntryBytes(std::vector<std::uint8_t>& file, bool create, std::string_view text);
 
+// The bytes of an index file as AppendStoreEntryBytes takes them (at most one byte past the
+// longest file it extends); none with `create`. False when the file cannot be read.
+bool ReadStoreFile(const std::string& path, bool create, std::vector<std::uint8_t>& file);
+
 // The same on a file: read (unless `create`), extended, and put in place in one step so that a
 // failure leaves the old file as it was. Any file error gives -1.
 int AppendStoreEntry(const std::string& path, bool create, std::string_view text);

@@ -34,4 +34,9 @@ inline constexpr const char* kHandsetLinkName = "handset-port";
 int ListSerialDevices(std::vector<std::string>& names, const std::string& source = kDefaultSource,
                       const std::string& linkDir = {});
 
+// Two port names name the same device: on Linux a name under /dev, its full path and a link to
+// it all do (the devices are compared once both exist, else the paths they stand for); on
+// Windows the names are compared with the "\\.\" prefix and letter case ignored.
+bool SameDevice(const std::string& a, const std::string& b);
+
 } // namespace SerialPorts

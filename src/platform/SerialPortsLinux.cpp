@@ -5,6 +5,9 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <sys/stat.h>
+
+#include "platform/Serial.h"
 
 namespace fs = std::filesystem;
 
@@ -52,6 +55,17 @@ int ListSerialDevices(std::vector<std::string>& names, const std::string& classD
     }
     names = std::move(found);
     return 0;
+}
+
+bool SameDevice(const std::string& a, const std::string& b)
+{
+    const std::string pathA = SerialPlatform::DevicePath(a);
+    const std::string pathB = SerialPlatform::DevicePath(b);
+    struct stat stA {}, stB {};
+    if (::stat(pathA.c_str(), &stA) == 0 && ::stat(pathB.c_str(), &stB) == 0)
+        return (stA.st_dev == stB.st_dev && stA.st_ino == stB.st_ino)
+            || (S_ISCHR(stA.st_mode) && S_ISCHR(stB.st_mode) && stA.st_rdev == stB.st_rdev);
+    return fs::path(pathA).lexically_normal() == fs::path(pathB).lexically_normal();
 }
 
 } // namespace SerialPorts

@@ -48,4 +48,12 @@ int ListSerialDevices(std::vector<std::string>& names, const std::string& source
     return 0;
 }
 
+bool SameDevice(const std::string& a, const std::string& b)
+{
+    const auto bare = [](const std::string& name) {
+        return name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
+    };
+    return lstrcmpiA(bare(a).c_str(), bare(b).c_str()) == 0;
+}
+
 } // namespace SerialPorts

@@ -87,7 +87,7 @@ void TForm_Main::Action_PlayMMFExecute()
     const QTreeWidgetItem* item = FirstSelectedItem(ListView_PCFiles);
     if (!item)
         return;
-    const std::string caption = item->text(0).toStdString();
+    const std::string caption = PCItemName(item);
     const int offset = SmafDataOffset(caption);
     if (offset < 0)
         return;

@@ -81,8 +81,14 @@ void TForm_Main::closeEvent(QCloseEvent* event)
         Form_Progress->hide();
     if (Form_Log)
         Form_Log->hide();
+    // The settings are saved while the program still runs: once it has been told to quit, a
+    // message box would close as soon as it opened, and a failed save would go unseen.
+    try {
+        FormDestroy();
+    } catch (const std::exception& e) {
+        Dialogs::ErrorBox(e.what());
+    }
     QCoreApplication::quit();
-    FormDestroy();
 }
 
 void TForm_Main::Action_ReconnectExecute()

@@ -85,7 +85,7 @@ void TForm_Main::DropDataObject(const QMimeData* data)
 
 void TForm_Main::DropFileList(const QMimeData* data)
 {
-    if (!data->hasFormat(kFileListFormat))
+    if (!data->hasFormat(kFileListFormat) || !PhoneOnlineOrSay())
         return;
     // The list ends with its last line; a line that names no local file (a comment line of the
     // list, a remote address) is passed over rather than taken as the end, which would silently

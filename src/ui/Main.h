@@ -46,6 +46,9 @@ class TCommPortDriver;
 
 // A phone list item owns its record; it is destroyed with the item.
 TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
+// A PC list item's file name as the bytes the folder holds (its caption may show replacement
+// characters); the caption for an item made without them.
+std::string PCItemName(const QTreeWidgetItem* item);
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -193,6 +196,8 @@ public:
     void Action_DownloadExecute();
     void Action_UploadExecute();
     void Action_UplodAsMelodyExecute();
+    // While the phone is offline, tells the user so (and how to reconnect) and gives false.
+    bool PhoneOnlineOrSay() const;
     // Upload and Uplod As Melody: the selected PC files, asking before an overwrite.
     void UploadSelectedPCFiles(bool asMelody);
     void Action_DeleteExecute();

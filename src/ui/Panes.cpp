@@ -1,6 +1,7 @@
 // The main window's layout, actions and menus, the four views and the rules that enable the
 // actions as the user moves between the panes and selects files.
 #include <algorithm>
+#include <filesystem>
 
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -26,6 +28,8 @@
 #include "ui/Main.h"
 
 TForm_Main* Form_Main = nullptr;
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -406,6 +410,9 @@ void TForm_Main::createPanes()
     ListView_PCFiles->installEventFilter(this);
     ShellTreeView1->installEventFilter(this);
     ShellTreeView1->viewport()->installEventFilter(this);
+    // Scrolling the tree by its bar is taking it in hand too (see eventFilter).
+    for (QScrollBar* bar : {ShellTreeView1->verticalScrollBar(), ShellTreeView1->horizontalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this](int) { ShellScrollTarget.clear(); });
 }
 
 void TForm_Main::InstallShellModel()
@@ -429,7 +436,11 @@ void TForm_Main::InstallShellModel()
             });
     // Bring the chosen folder into view as soon as the folders above it have been read.
     // (Until the user takes the tree in hand: see eventFilter.)
+    // Folders read later, and the sorting that follows, move the rows below them: the chosen
+    // folder is brought back into view after each.
     connect(model, &QFileSystemModel::directoryLoaded, this, [this](const QString&) { ScrollShellToCurrent(); });
+    connect(model, &QFileSystemModel::layoutChanged, this, [this] { ScrollShellToCurrent(); });
+    connect(model, &QFileSystemModel::rowsInserted, this, [this] { ScrollShellToCurrent(); });
     if (old)
         old->deleteLater();
 }
@@ -530,13 +541,22 @@ std::vector<TFileInfo> TForm_Main::SelectedPhoneRecords() const
     return records;
 }
 
+std::string PCItemName(const QTreeWidgetItem* item)
+{
+    const QVariant bytes = item->data(0, Qt::UserRole);
+    if (!bytes.isValid())
+        return item->text(0).toStdString();
+    const QByteArray name = bytes.toByteArray();
+    return std::string(name.constData(), static_cast<std::size_t>(name.size()));
+}
+
 std::vector<std::string> TForm_Main::SelectedPCNames() const
 {
     std::vector<std::string> names;
     for (int i = 0; i < ListView_PCFiles->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = ListView_PCFiles->topLevelItem(i);
         if (item->isSelected())
-            names.push_back(item->text(0).toStdString());
+            names.push_back(PCItemName(item));
     }
     return names;
 }
@@ -638,21 +658,26 @@ void TForm_Main::ShellTreeView1Change()
         return;
     PCDir = path;
 
-    const QFileInfoList entries = QDir(QString::fromStdString(path))
-                                      .entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    if (entries.isEmpty())
-        return;
+    // Every entry that is not a folder, by the bytes of its name: a name that is not UTF-8 is
+    // shown with replacement characters and its bytes are kept for opening the file.
     QList<QTreeWidgetItem*> items;
-    for (const QFileInfo& entry : entries) {
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(path), ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code entryEc;
+        if (it->is_directory(entryEc))
+            continue;
+        const std::string name = it->path().filename().string();
+        const std::uintmax_t size = it->is_regular_file(entryEc) ? it->file_size(entryEc) : 0;
         auto* item = new QTreeWidgetItem;
-        item->setText(0, entry.fileName());
-        const auto low32 = static_cast<quint32>(static_cast<quint64>(entry.size()) & 0xFFFFFFFFu);
-        item->setText(1, QLocale().toString(static_cast<qulonglong>(low32)));
+        item->setText(0, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+        item->setData(0, Qt::UserRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+        item->setText(1, QLocale().toString(static_cast<qulonglong>(entryEc ? 0 : size)));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         items.push_back(item);
     }
     ListView_PCFiles->addTopLevelItems(items);
     ListView_PCFiles->sortItems(0, Qt::AscendingOrder);
+    // The upload actions follow the list that is shown, an empty one too.
     const bool selected = !ListView_PCFiles->selectedItems().isEmpty();
     Action_Upload->setEnabled(selected);
     Action_UplodAsMelody->setEnabled(selected);
@@ -663,7 +688,7 @@ void TForm_Main::UpdatePlayActions()
     const QList<QTreeWidgetItem*> selected = ListView_PCFiles->selectedItems();
     bool play = false;
     if (ListView_PCFiles->hasFocus() && selected.size() == 1) {
-        const std::string ext = UpperExtension(selected.front()->text(0).toStdString());
+        const std::string ext = UpperExtension(PCItemName(selected.front()));
         play = ext == ".MMF" || ext == ".MEL";
     }
     Action_PlayMMF->setEnabled(play);

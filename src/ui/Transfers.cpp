@@ -5,6 +5,7 @@
 #include <climits>
 #include <fstream>
 #include <filesystem>
+#include <set>
 
 #include <QAction>
 #include <QDir>
@@ -151,8 +152,17 @@ void TForm_Main::Action_UploadExecute() { UploadSelectedPCFiles(false); }
 
 void TForm_Main::Action_UplodAsMelodyExecute() { UploadSelectedPCFiles(true); }
 
+bool TForm_Main::PhoneOnlineOrSay() const
+{
+    if (!PhoneOnline)
+        Dialogs::ErrorBox("The phone is offline.\r\nConnect it, then choose Action > Reconnect.");
+    return PhoneOnline;
+}
+
 void TForm_Main::UploadSelectedPCFiles(bool asMelody)
 {
+    if (!PhoneOnlineOrSay())
+        return;
     std::vector<std::string> paths;
     for (const std::string& name : SelectedPCNames())
         paths.push_back(JoinPath(PCDir, name));
@@ -166,6 +176,9 @@ void TForm_Main::UploadSelectedPCFiles(bool asMelody)
 
 TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask)
 {
+    // The phone list is not listed again between the files: a name written earlier in this
+    // list (two PC names that shorten alike) is on the handset all the same.
+    std::set<std::string> written;
     for (const std::string& path : paths) {
         if (Closing)
             break;
@@ -184,7 +197,7 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
         SplitExtension(name, base, ext);
         const std::int32_t type = asMelody ? 0 : TypeCodeFor(ext);
 
-        bool erase = false;
+        bool erase = written.count(name) != 0;
         for (int i = 0; i < ListView_PNFiles->topLevelItemCount() && !erase; ++i)
             if (const TFileInfo* r = PhoneItemRecord(ListView_PNFiles->topLevelItem(i)))
                 erase = r->Name == name;
@@ -239,6 +252,7 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
         TransferBuffer = std::move(buffer);
         BufPos = 0;
         SendFSFW();
+        written.insert(name);
         WaitReplyDone();
         // The write has ended (or never went out while the port is closed).
         TransferBuffer.reset();

@@ -126,8 +126,13 @@ int ExecuteComSetup(TForm_ComSetup& dialog)
     dialog.ComboBox_Port->view()->setMinimumWidth(dialog.ComboBox_Port->view()->sizeHintForColumn(0) + 8);
 
     // 2.-4. The selections from the settings; a value that is not in a list selects nothing.
-    dialog.ComboBox_Port->setCurrentIndex(
-        dialog.ComboBox_Port->findText(QString::fromStdString(ComPort), Qt::MatchFixedString));
+    // A port has several names here (ttyUSB0, /dev/ttyUSB0, a link to it): the entry that names
+    // the same device as the setting is selected when none spells it alike.
+    int portIndex = dialog.ComboBox_Port->findText(QString::fromStdString(ComPort), Qt::MatchFixedString);
+    for (int i = 0; portIndex < 0 && i < static_cast<int>(ports.size()); ++i)
+        if (SerialPorts::SameDevice(ports[static_cast<std::size_t>(i)], ComPort))
+            portIndex = i;
+    dialog.ComboBox_Port->setCurrentIndex(portIndex);
     dialog.ComboBox_BRate->setCurrentIndex(
         dialog.ComboBox_BRate->findText(QString::number(ComBaudRate), Qt::MatchExactly));
     dialog.ComboBox_CheckLine->setCurrentIndex(ComCheckLineStatus ? 1 : 0);
@@ -141,8 +146,11 @@ int ExecuteComSetup(TForm_ComSetup& dialog)
 
     // 6. "Ok" takes the values; "Cancel" and the close button leave the settings alone.
     if (result == QDialog::Accepted) {
-        ComPort = dialog.ComboBox_Port->currentIndex() < 0 ? std::string()
-                                                           : dialog.ComboBox_Port->currentText().toStdString();
+        // The port the setting named keeps the setting's spelling.
+        if (dialog.ComboBox_Port->currentIndex() < 0)
+            ComPort.clear();
+        else if (dialog.ComboBox_Port->currentIndex() != portIndex)
+            ComPort = dialog.ComboBox_Port->currentText().toStdString();
         ComBaudRate = dialog.ComboBox_BRate->currentIndex() < 0 ? 115200 : dialog.ComboBox_BRate->currentText().toInt();
         ComCheckLineStatus = dialog.ComboBox_CheckLine->currentIndex() == 1;
         ComHwFlow = dialog.HWFlowIndex();

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "platform/NativePath.h"
 
 std::string ComPort;
@@ -367,35 +368,10 @@ void SaveSettings()
     SaveSettingsTo(ini);
     const std::string text = FormatIni(ini);
 
-    // The new text goes to a file beside the old one, which it replaces only once it is
-    // complete: a failed save leaves the old file as it was.
-    fs::path temp = target;
-    temp += ".new";
-    bool written = false;
-    try {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (out.is_open()) {
-            out.write(text.data(), static_cast<std::streamsize>(text.size()));
-            out.flush();
-            written = out.good();
-            out.close();
-            written = written && !out.fail();
-        }
-    } catch (const std::exception&) {
-        written = false;
-    }
-    if (!written) {
-        fs::remove(temp, ec);
+    // The new text replaces the old file only once it is complete, so a failed save leaves the
+    // old file as it was; a folder that takes no new file gets the file written in place.
+    if (SaveFileReplacing(NativePath::ToText(target), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                          true)
+        != SaveResult::Ok)
         throw std::runtime_error(FileErrorMessage(file));
-    }
-    if (existed) {
-        const auto perms = fs::status(target, ec).permissions();
-        if (!ec)
-            fs::permissions(temp, perms, ec);
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        throw std::runtime_error(FileErrorMessage(file));
-    }
 }

@@ -230,10 +230,16 @@ TEST_F(ComSetup, OkWithUnchangedValuesKeepsThem)
     EXPECT_EQ(ComHwFlow, 2);
 }
 
-TEST_F(ComSetup, AValueNotInItsListSelectsNothing)
+// A port is found by its device (a name under /dev, its path, a link to it) and Ok keeps the
+// setting's spelling; a port or rate that is not in its list selects nothing.
+TEST_F(ComSetup, APortIsFoundByItsDeviceAndAValueNotInItsListSelectsNothing)
 {
+    tty.Add("null");
+    tty.Add("ttyQQ9");   // no such device: the paths are compared
+    const std::string link = tty.Path() + "/link-to-null";
+    fs::create_symlink("/dev/null", link);
     const struct {
-        const char* port;
+        std::string port;
         std::int32_t baud;
         std::int32_t hwFlow;
         int portIndex;
@@ -242,8 +248,11 @@ TEST_F(ComSetup, AValueNotInItsListSelectsNothing)
         std::int32_t storedFlow;
     } cases[] = {
         {"COM7", 115200, 1, -1, "", 115200, 1},
-        {"com1", 9600, 0, 0, "COM1", 115200, 0},   // the port's letter case is ignored
+        {"com1", 9600, 0, 0, "com1", 115200, 0},   // the port's letter case is ignored
         {"COM3", -1, 5, 1, "COM3", 115200, -1},
+        {"/dev/null", 115200, 1, 2, "/dev/null", 115200, 1},
+        {link, 115200, 1, 2, link, 115200, 1},
+        {"/dev/ttyQQ9", 115200, 1, 3, "/dev/ttyQQ9", 115200, 1},
     };
     for (const auto& c : cases) {
         ComPort = c.port;

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
@@ -118,6 +119,30 @@ TEST_F(MenuEntries, ASaveErrorReachesTheCallerAndNoReloadMessage)
     }
     EXPECT_TRUE(dialogs.Shown().empty());
     EXPECT_EQ(ComBaudRate, 230400);   // the new values are kept in memory
+}
+
+// Closing the window saves the settings while the program still runs: a failed save is shown in
+// a box that the user can read (the box's own event loop runs), then the program ends.
+TEST_F(MenuEntries, AFailedSaveAtProgramEndIsShownBeforeTheProgramEnds)
+{
+    fs::remove(ini_);
+    fs::create_directory(ini_);
+    std::vector<std::string> texts;
+    bool boxLoopRan = false;
+    Dialogs::SetHandler([&](Dialogs::Kind, const std::string& text) {
+        texts.push_back(text);
+        QEventLoop box;
+        QTimer::singleShot(0, &box, [&] {
+            boxLoopRan = true;
+            box.quit();
+        });
+        box.exec();
+        return Dialogs::Answer::Ok;
+    });
+    QTimer::singleShot(0, win, [this] { win->close(); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_EQ(texts, std::vector<std::string>{"Unable to write to " + ini_.string()});
+    EXPECT_TRUE(boxLoopRan);
 }
 
 TEST_F(MenuEntries, APortListErrorOpensNoDialog)

@@ -285,6 +285,25 @@ TEST_F(MidletInstallTest, LongPrefixGivesShortenedNamesOnTheHandset)
     EXPECT_TRUE(fs::exists(pc / (prefix + "jadUrl.utf")));
 }
 
+// Two suites whose file names shorten alike: the second would replace the first one's files, so
+// it is refused before anything is sent, and the index files stay as they are on both sides.
+TEST_F(MidletInstallTest, ASuiteWhoseShortenedNamesAreTakenIsRefused)
+{
+    Prepare(GameJad("Space Invaders 1"));
+    WriteFile(pc / "game2.jad", Jad("Space Invaders 2", "game.jar", std::to_string(jar.size())));
+    ASSERT_EQ(Install({Answer::Yes}), std::vector<std::string>{kCreateNew});
+    ASSERT_TRUE(fs::exists(java / "#Space%0020#Invaders%002.jar"));
+
+    EXPECT_EQ(Install({Answer::YesToAll}, "game2.jad"),
+              (std::vector<std::string>{"File: suites.utf\r\nexists. Owerwrite?",
+                                        "File: #Space%0020#Invaders%002.jad\r\nalready exists in the phone folder; "
+                                        "installing would replace it.\r\nNothing was installed."}));
+    EXPECT_EQ(Changes(), std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(java / "#Space%0020#Invaders%002.jar"), jar);
+    for (const fs::path& dir : {java, pc})
+        EXPECT_EQ(ReadFile(dir / "suitesName.utf"), Index({"Space Invaders 1"})) << dir;
+}
+
 TEST_F(MidletInstallTest, TheDemoSuiteInstallsIntoJava)
 {
     const fs::path demo = fs::path(TARVEL_SOURCE_DIR) / "demo" / "pc";

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/AsNobody.h"
 #include "ui/Unit_Init.h"
 
 namespace fs = std::filesystem;
@@ -239,7 +240,52 @@ TEST_F(SettingsFile, AFullDiskRefusesTheSaveAndKeepsTheOldFile)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadAll(file_), old);
-    EXPECT_FALSE(fs::exists(dir_ / "tarvel.ini.new"));
+    EXPECT_EQ(fs::directory_iterator(dir_)->path(), file_);   // no temporary left behind
+}
+
+// A writable tarvel.ini in a folder that takes no new file is written in place; when that write
+// fails too, the old contents stay whole. Root may write anywhere: the saves run in a child
+// acting as an ordinary user. Exit code 0: both saves went as expected.
+TEST_F(SettingsFile, AWritableFileInAReadOnlyFolderIsWrittenInPlace)
+{
+    const std::string old = "[COMMON]\nPORT=COM2\nUserKey=kept\n";
+    WriteAll(file_, old);
+    fs::permissions(file_, fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec & ~fs::perms::others_exec);
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                              | fs::perms::others_read | fs::perms::others_exec);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AsNobody nobody;
+        if (!nobody.Ok() || std::ofstream(dir_ / "probe").is_open())
+            _exit(3);
+        ResetSettingsToDefaults();
+        ComPort = "/dev/ttyUSB0";
+        try {
+            SaveSettings();
+        } catch (const std::exception&) {
+            _exit(1);
+        }
+        // No room to grow: the second save fails and leaves the first one's text.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(fs::file_size(file_)), static_cast<rlim_t>(fs::file_size(file_))};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        ComPort = "COM4";
+        try {
+            SaveSettings();
+        } catch (const std::runtime_error& e) {
+            _exit(std::string(e.what()) == "Unable to write to " + file_.string() ? 0 : 4);
+        }
+        _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    fs::permissions(dir_, fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadAll(file_), "[COMMON]\nPORT=/dev/ttyUSB0\nUserKey=kept\nCOMPortBaudRate=115200\nHOMEDIR=\n"
+                              "COMCheckLineStatus=0\nCOMHwFlow=1\n");
+    EXPECT_EQ(fs::directory_iterator(dir_)->path(), file_);
 }
 
 TEST_F(SettingsFile, TheFolderIsCapturedOnceAtStart)

@@ -129,10 +129,11 @@ TEST_F(DropTest, EveryPartOfTheWindowTakesTheDropAndHandsItToTheWindow)
     EXPECT_EQ(ReadFile(phone / "p.txt"), "p");
 }
 
-TEST_F(DropTest, DropWhileThePortIsClosedRunsThroughAtOnce)
+// While the phone is offline (the watchdog has closed the port), a drop, Upload and Copy As
+// MIDlet each say so and how to reconnect, send nothing and change nothing on the PC.
+TEST_F(DropTest, WhileOfflineDropsUploadsAndMidletsSaySoAndChangeNothing)
 {
     Online();
-    // The handset falls silent on a listing: the watchdog closes the port.
     handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
     win->ShowPhoneDir("/images");
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
@@ -140,16 +141,23 @@ TEST_F(DropTest, DropWhileThePortIsClosedRunsThroughAtOnce)
     handset->ClearLog();
     dialogs->Clear();
     WriteFile(pc / "one.txt", "1");
-    WriteFile(pc / "two.txt", "2");
+    WriteFile(pc / "game.jad", "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: 1\r\n");
+    WriteFile(pc / "game.jar", "j");
+    RefreshPC();
 
-    SendDrop(win, FileList({pc / "one.txt", pc / "two.txt"}).get());
+    SendDrop(win, FileList({pc / "one.txt"}).get());
+    SelectPC({"one.txt"});
+    win->Action_UploadExecute();
+    SelectPC({"game.jad"});
+    win->Action_CopyAsMIDletExecute();
 
-    EXPECT_TRUE(win->ReplyDone);
+    const std::string offline = "The phone is offline.\r\nConnect it, then choose Action > Reconnect.";
+    EXPECT_EQ(Texts(), (std::vector<std::string>{offline, offline, offline}));
     EXPECT_TRUE(PanesEnabled());
-    EXPECT_EQ(win->TransferBuffer, nullptr);
-    Pump(100);
     EXPECT_TRUE(Commands().empty());
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"game.jad", "game.jar", "one.txt"}));
+    RefreshPC();
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"game.jad", "game.jar", "one.txt"}));
 }
 
 TEST_F(DropTest, DataWithoutAFileListAndNoDataAtAll)

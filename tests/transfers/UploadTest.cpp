@@ -64,6 +64,22 @@ TEST_F(UploadTest, HandsetNamesAndTypeCodes)
     EXPECT_TRUE(PanesEnabled());
 }
 
+// Two PC files of one list that shorten to the same handset name: the first one's name counts
+// as taken on the handset, so the second is asked about and erases it before its write.
+TEST_F(UploadTest, FilesThatShortenAlikeAskBeforeTheSecondReplacesTheFirst)
+{
+    const std::string shortName = "abcdefghijklmnopqrstuvwx.txt";
+    WriteFile(pc / "abcdefghijklmnopqrstuvwxyz-1.txt", "first");
+    WriteFile(pc / "abcdefghijklmnopqrstuvwxyz-2.txt", "second");
+    Online();
+    dialogs->Script({Answer::Yes});
+    Upload({"abcdefghijklmnopqrstuvwxyz-1.txt", "abcdefghijklmnopqrstuvwxyz-2.txt"});
+    EXPECT_EQ(Texts(), std::vector<std::string>{Overwrite(shortName)});
+    EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd(shortName, 0, "first"), EraseCmd(shortName),
+                                                    WriteCmd(shortName, 0, "second"), ListCmd("/")}));
+    EXPECT_EQ(ReadFile(phone / shortName), "second");
+}
+
 TEST_F(UploadTest, FileArrivesByteForByteWithItsCrcAndTheListIsReloaded)
 {
     const std::string data = PatternBytes(3000, 3);   // six write blocks

@@ -1,5 +1,8 @@
 // The main window offscreen: its controls and actions, the enabling rules, and the start-up
 // through the virtual handset.
+#include <set>
+
+#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
@@ -240,16 +243,62 @@ TEST_F(MainWindowTest, SelectAllActsOnTheFocusedList)
     EXPECT_EQ(win->ListView_PCFiles->selectedItems().size(), 3);
 }
 
-TEST_F(MainWindowTest, PCListShowsSortedFilesWithGroupedSizes)
+// The PC list shows every file (a name that is not UTF-8 too, sizes past 4 GiB whole), the upload
+// actions follow the list shown, and Reload keeps the folder selected, expanded to and in view.
+TEST_F(MainWindowTest, PCListShowsEveryFileAndReloadKeepsItsFolderInView)
 {
+    namespace fs = std::filesystem;
     WriteFile(pc / "b.bin", std::string(2048, 'x'));
     WriteFile(pc / "a.bin", "1");
-    std::filesystem::create_directories(pc / "sub");
+    WriteFile(pc / "ring\xE9.mmf", "latin-1 name");
+    std::ofstream(pc / "huge.bin").close();
+    fs::resize_file(pc / "huge.bin", 5368709121ull);   // sparse
+    fs::create_directories(pc / "sub" / "inner");
+    for (int i = 0; i < 40; ++i)   // folders before pc in the tree, so that pc starts out of view
+        fs::create_directories(root / ("a" + std::to_string(100 + i)));
     StartOnline();
-    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"a.bin", "b.bin"}));
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"a.bin", "b.bin", "huge.bin", "ring\uFFFD.mmf"}));
     EXPECT_EQ(PCItem("b.bin")->text(1).toStdString(), "2,048");
+    EXPECT_EQ(PCItem("huge.bin")->text(1).toStdString(), "5,368,709,121");
+    EXPECT_EQ(PCItemName(PCItem("ring\uFFFD.mmf")), "ring\xE9.mmf");
     EXPECT_EQ(win->PCDir, pc.string());
-    EXPECT_EQ(std::filesystem::current_path(), pc);
+    EXPECT_EQ(fs::current_path(), pc);
+
+    SelectPC({"ring\uFFFD.mmf"});
+    ASSERT_TRUE(win->Action_UplodAsMelody->isEnabled());
+    win->Action_UplodAsMelodyExecute();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(ReadFile(phone / "ring\xE9.mel").substr(32), "latin-1 name");
+
+    // A folder holding only folders: an empty list, and nothing to upload.
+    SelectPC({"a.bin"});
+    ASSERT_TRUE(win->Action_Upload->isEnabled());
+    ASSERT_TRUE(win->SetShellPath((pc / "sub").string()));
+    EXPECT_TRUE(PCCaptions().empty());
+    EXPECT_FALSE(win->Action_Upload->isEnabled());
+    EXPECT_FALSE(win->Action_UplodAsMelody->isEnabled());
+
+    ASSERT_TRUE(win->SetShellPath((pc / "sub" / "inner").string()));
+    const auto shownAndInView = [this] {
+        const QModelIndex index = win->ShellTreeView1->currentIndex();
+        return win->ShellModel->filePath(index).toStdString() == (pc / "sub" / "inner").string()
+               && win->ShellTreeView1->isExpanded(index.parent())
+               && win->ShellTreeView1->viewport()->rect().contains(win->ShellTreeView1->visualRect(index));
+    };
+    ASSERT_TRUE(WaitUntil(shownAndInView));
+    // Reload reads the tree anew; the folders above the current one fill in as they are read.
+    win->Action_ReloadExecute();
+    std::set<std::string> loaded;
+    QObject::connect(win->ShellModel, &QFileSystemModel::directoryLoaded, win,
+                     [&loaded](const QString& dir) { loaded.insert(dir.toStdString()); });
+    ASSERT_TRUE(WaitUntil([&] {
+        for (fs::path p = pc / "sub"; p != p.parent_path(); p = p.parent_path())
+            if (!loaded.count(p.string()))
+                return false;
+        return loaded.count("/") != 0;
+    }));
+    QCoreApplication::processEvents();   // the model sorts what it has read
+    EXPECT_TRUE(shownAndInView());
 }
 
 TEST_F(MainWindowTest, PortThatDoesNotExist)
