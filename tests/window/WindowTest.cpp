@@ -37,6 +37,8 @@ struct ActionRow {
 
 TEST_F(MainWindowTest, ActionsCarryTheirNamesCaptionsHintsAndShortcuts)
 {
+    // No settings: the PC pane opens the (empty) home folder, and the upload actions follow
+    // its empty list.
     CreateWindow(false);
     const ActionRow rows[] = {
         {"EditSelectAll1", "Select &All", "Select All", "Ctrl+A", true},
@@ -44,8 +46,8 @@ TEST_F(MainWindowTest, ActionsCarryTheirNamesCaptionsHintsAndShortcuts)
         {"Action_Download", "Download", "Copy to computer", "", true},
         {"Action_Delete", "Action_Delete", "Delete file", "", true},
         {"Action_Reload", "Reload", "Reload", "F5", true},
-        {"Action_Upload", "Upload", "Copy to phone", "", true},
-        {"Action_UplodAsMelody", "Uplod As Melody", "Copy to phone as melody (only for MMF files)", "", true},
+        {"Action_Upload", "Upload", "Copy to phone", "", false},
+        {"Action_UplodAsMelody", "Uplod As Melody", "Copy to phone as melody (only for MMF files)", "", false},
         {"Action_PlayMMF", "Play MMF", "", "", false},
         {"Action_StopMMF", "Stop MMF", "", "", false},
         {"Action_Reconnect", "Reconnect", "", "", true},
