@@ -14,6 +14,21 @@ namespace {
 
 class EngineTest : public WindowTest {};
 
+// Ends every wait of the window after `ms`, so that a wait that could never end fails the test
+// instead of hanging it.
+class WaitBreaker {
+public:
+    WaitBreaker(TForm_Main* win, int ms)
+    {
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, win, [win] { win->Closing = true; });
+        timer_.start(ms);
+    }
+
+private:
+    QTimer timer_;
+};
+
 int Count(const std::string& haystack, const std::string& needle)
 {
     int n = 0;
@@ -67,6 +82,7 @@ TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
     EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
 
     // A handset that refuses the reset itself: one message, and the link is given up.
+    const WaitBreaker breaker(win, 3000);
     handset->Update([](HandsetOptions& o) { o.CmeErrorOn = "ATZ"; });
     handset->ClearLog();
     dialogs->Clear();
@@ -78,6 +94,7 @@ TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
     EXPECT_FALSE(win->PhoneOnline);
     EXPECT_FALSE(win->CommPortDriver1->Connected());
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    EXPECT_FALSE(win->Closing);
 }
 
 TEST_F(EngineTest, WrongEchoIsRefused)
@@ -239,8 +256,7 @@ TEST_F(EngineTest, NothingIsSentOrTimedOutInsideTheHandlingOfAReply)
         win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                         static_cast<std::uint32_t>(bytes.size()));
     };
-    // A wait that could never end is ended, so that the test reports it instead of hanging.
-    QTimer::singleShot(5000, win, [this] { win->Closing = true; });
+    const WaitBreaker breaker(win, 5000);
 
     handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFR"; });
     win->CurrentFile.Name = "a.bin";
