@@ -1,8 +1,9 @@
-// Reply classification and the echo check over arbitrary bytes. The first byte sets the length
+// Reply classification, unsolicited lines and the echo check over arbitrary bytes. The first byte sets the length
 // of the command line the echo is checked against (taken from the bytes behind it).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "protocol/Reply.h"
@@ -22,6 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (cls > rcError)
             std::abort();
         if (n == 0 && cls != rcEmpty)
+            std::abort();
+        // Unsolicited lines are only ever taken out whole: nothing is lost or made up.
+        std::string bytes(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+        std::size_t dropped = 0;
+        for (const std::string& line : DropUnsolicited(bytes, readData))
+            dropped += line.size();
+        if (bytes.size() + dropped != static_cast<std::size_t>(n))
             std::abort();
     }
     const std::string_view echo(reinterpret_cast<const char*>(b), echoLen);

@@ -1,6 +1,8 @@
 // The command engine: one AT command at a time, its reply gathered, classified, checked against
 // the echo and handed to ProcessReply; the watchdog ends a command the handset leaves unanswered.
+#include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -12,6 +14,7 @@
 #include "serial/CPDrv.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
+#include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
 
 void TForm_Main::WaitReplyDone()
@@ -28,17 +31,58 @@ void TForm_Main::SendCommand(TPhoneCommand kind, const std::string& text)
     WaitReplyDone();
     if (Closing || !CommPortDriver1->Connected())
         return;
-    if (CommPortDriver1->SendString(text)) {
-        CurrentCommand = kind;
-        LastCommand = text;
-        ReplyDone = false;
+    CurrentCommand = kind;
+    LastCommand = text;
+    ReplyDone = false;
+    // Nothing goes out while a reply is being handled: the command is outstanding from now on,
+    // and it is sent once that handling has returned.
+    if (HandlingReply > 0)
+        PendingCommand = text;
+    else
+        WriteCommand(text);
+}
+
+void TForm_Main::WriteCommand(const std::string& text)
+{
+    if (!Closing && CommPortDriver1->Connected() && CommPortDriver1->SendString(text)) {
+        ArmWatchdog();
+        return;
+    }
+    CurrentCommand = pcNone;
+    LastCommand.clear();
+    ReplyDone = true;
+    if (!Closing)
+        Dialogs::ErrorBox("Send Error.");
+}
+
+void TForm_Main::ArmWatchdog()
+{
+    // It runs exactly while the handset owes an answer: a command is outstanding and the PC is
+    // not itself busy with the last reply.
+    if (!ReplyDone && HandlingReply == 0 && PendingCommand.empty()) {
         WDTimer->setInterval(WatchdogInterval);
         WDTimer->start();
     } else {
-        Dialogs::ErrorBox("Send Error.");
-        CurrentCommand = pcNone;
-        LastCommand.clear();
+        WDTimer->stop();
     }
+}
+
+void TForm_Main::BeginReplyHandling()
+{
+    ++HandlingReply;
+    WDTimer->stop();
+}
+
+void TForm_Main::EndReplyHandling()
+{
+    if (--HandlingReply > 0)
+        return;
+    if (!PendingCommand.empty()) {
+        const std::string text = std::move(PendingCommand);
+        PendingCommand.clear();
+        WriteCommand(text);
+    }
+    ArmWatchdog();
 }
 
 void TForm_Main::SendATZ() { SendCommand(pcATZ, CommandATZ()); }
@@ -87,20 +131,27 @@ void TForm_Main::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     }
     std::memcpy(TempBuf.data() + TempBufPos, DataPtr, DataSize);
     TempBufPos += static_cast<std::int32_t>(DataSize);
-    std::memset(TempBuf.data() + TempBufPos, 0, TempBuf.size() - static_cast<std::size_t>(TempBufPos));
 
     ReplyContext ctx;
     ctx.ReadDataExpected = CurrentCommand == pcFSFR && ReadHeaderSeen;
+    DropUnsolicitedLines(ctx.ReadDataExpected);
+    std::memset(TempBuf.data() + TempBufPos, 0, TempBuf.size() - static_cast<std::size_t>(TempBufPos));
     ReplyClass = ClassifyReply(TempBuf.data(), TempBufPos, ctx);
 
     if (ReplyClass == rcError) {
+        const bool resetFailed = CurrentCommand == pcATZ;
         AbortCommand();
         const std::string command = LastCommand;
         LastCommand.clear();
         TempBufPos = 0;
         ReplyClass = rcEmpty;
+        // The handset is reset, unless the reset itself failed: that would only fail again,
+        // so the link is given up instead.
+        if (resetFailed)
+            GoOffline();
         Dialogs::ErrorBox("Command error.\r\nCommand: " + command);
-        SendATZ();
+        if (!resetFailed)
+            SendATZ();
         return;
     }
     if (ReplyClass == rcFinal || ReplyClass == rcBlock || ReplyClass == rcPrompt) {
@@ -129,6 +180,26 @@ void TForm_Main::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     }
 }
 
+void TForm_Main::DropUnsolicitedLines(bool readData)
+{
+    std::string gathered(TempBuf.begin(), TempBuf.begin() + TempBufPos);
+    const std::vector<std::string> lines = DropUnsolicited(gathered, readData);
+    // While no command is outstanding, the line breaks left around such lines are dropped
+    // too, so that they cannot pile up in the buffer.
+    if (ReplyDone && std::all_of(gathered.begin(), gathered.end(), [](char c) { return IsControlByte(static_cast<std::uint8_t>(c)); }))
+        gathered.clear();
+    std::copy(gathered.begin(), gathered.end(), TempBuf.begin());
+    TempBufPos = static_cast<std::int32_t>(gathered.size());
+    if (Form_Log && Form_Log->Showing()) {
+        try {
+            for (const std::string& line : lines)
+                Form_Log->AppendRaw(line);
+        } catch (const std::exception& e) {
+            Dialogs::ErrorBox(e.what());
+        }
+    }
+}
+
 void TForm_Main::AbortCommand()
 {
     WaitCursor::Arrow();
@@ -137,6 +208,7 @@ void TForm_Main::AbortCommand()
     Panel_Phone->setEnabled(true);
     CurrentCommand = pcNone;
     ReplyDone = true;
+    PendingCommand.clear();
     CloseProgressIfShowing();
     TransferBuffer.reset();
 }
@@ -145,7 +217,6 @@ void TForm_Main::WDTimerTimer()
 {
     WaitCursor::Arrow();
     WDTimer->stop();
-    PhoneOnline = false;
     Panel_PC->setEnabled(true);
     Panel_Phone->setEnabled(true);
     const std::string name(WatchdogName(CurrentCommand));
@@ -155,10 +226,16 @@ void TForm_Main::WDTimerTimer()
     TempBufPos = 0;
     ReplyClass = rcEmpty;
     LastCommand.clear();
-    CommPortDriver1->Disconnect();
-    SetPanelText(2, QStringLiteral("Offline"));
+    GoOffline();
     ReplyDone = true;
     CloseProgressIfShowing();
     TransferBuffer.reset();
     Dialogs::ErrorBox("Phone not respond.\r\nCommand: " + name);
+}
+
+void TForm_Main::GoOffline()
+{
+    PhoneOnline = false;
+    CommPortDriver1->Disconnect();
+    SetPanelText(2, QStringLiteral("Offline"));
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
@@ -33,6 +32,30 @@ void TForm_Main::ReadBlock(const std::uint8_t* block, std::int32_t count)
         ReadHeaderBlock(block, count);
     else if (!ReadFailed)
         ReadDataBlock(block, count);
+    else
+        DrainDataBlock(block, count);
+}
+
+void TForm_Main::DrainDataBlock(const std::uint8_t* block, std::int32_t count)
+{
+    // A refused read still runs to its final "OK" (the handset waits for every
+    // acknowledgement); its blocks are not stored, only shown as progress.
+    const ReadData data = ExtractReadData(block, count);
+    if (data.Code == 0)
+        BufPos = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
+    ShowProgress(ProgressPercent(BufPos, CurrentFile.Size));
+}
+
+void TForm_Main::ShowReadProgress(const std::string& name, std::int32_t size)
+{
+    // The window is painted once this reply has been handled; the handling itself runs no
+    // event loop, so nothing can send or time out in the middle of it.
+    if (Form_Progress) {
+        Form_Progress->StaticText_Size->setText(
+            QStringLiteral("Size - ") + QLocale().toString(static_cast<qlonglong>(size)) + QStringLiteral(" byte(s)"));
+        Form_Progress->StaticText_FileName->setText(QString::fromStdString(ShowableName(name)));
+        Form_Progress->ShowCentred();
+    }
 }
 
 void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
@@ -48,6 +71,10 @@ void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
                           + (header.Ok ? "The phone sent another file (" + ShowableName(header.Info.Name)
                                              + "); nothing is saved."
                                        : header.Error));
+        // The rest of the file still comes: shown, so that a long drain does not look like a hang.
+        CurrentFile.Size = header.Info.Size;
+        ShowReadProgress(requested, CurrentFile.Size);
+        ShowProgress(0);
         return;
     }
     // The file keeps the name it was asked for under; the header gives its size and CRC.
@@ -55,14 +82,7 @@ void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
     CurrentFile.Name = requested;
     if (CurrentFile.Kind == 1 && CurrentFile.Size > 0) {
         TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(CurrentFile.Size));
-        if (Form_Progress) {
-            Form_Progress->StaticText_Size->setText(
-                QStringLiteral("Size - ") + QLocale().toString(static_cast<qlonglong>(CurrentFile.Size))
-                + QStringLiteral(" byte(s)"));
-            Form_Progress->StaticText_FileName->setText(QString::fromStdString(ShowableName(CurrentFile.Name)));
-            Form_Progress->ShowCentred();
-            QCoreApplication::processEvents();
-        }
+        ShowReadProgress(CurrentFile.Name, CurrentFile.Size);
     }
     ShowProgress(0);
     BufPos = 0;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <exception>
 
-#include <QCoreApplication>
 #include <QLabel>
 
 #include "protocol/Text.h"
@@ -22,8 +21,7 @@ void TForm_Main::WritePrompt()
     if (BufPos == 0 && Form_Progress) {
         Form_Progress->StaticText_Size->setText(QStringLiteral("Size - %1 byte(s)").arg(UploadFile.Size));
         Form_Progress->StaticText_FileName->setText(QString::fromStdString(UploadFile.Name));
-        Form_Progress->ShowCentred();
-        QCoreApplication::processEvents();
+        Form_Progress->ShowCentred();   // painted once the prompt has been handled
     }
     SendWriteBlock();
     ShowProgress(ProgressPercent(BufPos, UploadFile.Size));

@@ -3,8 +3,6 @@
 #include <exception>
 #include <new>
 
-#include <QTimer>
-
 #include "protocol/Reply.h"
 #include "serial/CPDrv.h"
 #include "ui/Dialogs.h"
@@ -15,6 +13,14 @@
 void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
 {
     const TReplyClass cls = ReplyClass;
+
+    // While the reply is handled the handset waits for the PC: the watchdog is held, and a
+    // command asked for meanwhile goes out only once the handling has returned.
+    BeginReplyHandling();
+    struct HandlingEnd {
+        TForm_Main* form;
+        ~HandlingEnd() { form->EndReplyHandling(); }
+    } handlingEnd{this};
 
     // A private copy with a NUL behind it.
     std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(count) + 1]);
@@ -41,7 +47,6 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
     case rcFinal: {
         CloseProgressIfShowing();
         ReplyDone = true;
-        WDTimer->stop();
         const TPhoneCommand kind = CurrentCommand;
         CurrentCommand = pcNone;
         LastFinished = kind;
@@ -68,22 +73,16 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
         break;
     }
     case rcBlock:
-        WDTimer->stop();
         if (CurrentCommand == pcFSDL)
             ListingBlock(bytes, count);
         else if (CurrentCommand == pcFSFR)
             ReadBlock(bytes, count);
         if (!Closing && !CommPortDriver1->SendString(std::string(kBlockAck)))
             Dialogs::ErrorBox("Send Error.");
-        WDTimer->setInterval(WatchdogInterval);
-        WDTimer->start();
         break;
     case rcPrompt:
         if (CurrentCommand == pcFSFW)
             WritePrompt();
-        WDTimer->stop();
-        WDTimer->setInterval(WatchdogInterval);
-        WDTimer->start();
         break;
     default:
         break;

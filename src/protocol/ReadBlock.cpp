@@ -39,10 +39,11 @@ std::size_t LeadIn(std::string_view s)
     return n;
 }
 
-ReadHeader Refuse(std::string error)
+ReadHeader Refuse(std::string error, TFileInfo partial = {})
 {
     ReadHeader h;
     h.Error = std::move(error);
+    h.Info = std::move(partial);
     return h;
 }
 
@@ -79,7 +80,7 @@ ReadHeader ParseReadHeader(std::string_view reply)
         return Refuse("The file size in the file header from the phone is negative.");
     if (info.Size > kMaxReadSize)
         return Refuse("The file is larger than " + FormatGrouped(kMaxReadSize, ",") +
-                      " bytes, the most a read can take.");
+                      " bytes, the most a read can take.", info);
     if (!ParseUInt32(TrimCtl(rest), info.Crc))
         return Refuse("The CRC in the file header from the phone is not a number.");
     info.Kind = info.Size != 0 ? 1 : 2;

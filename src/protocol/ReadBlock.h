@@ -27,7 +27,8 @@ constexpr std::int32_t kDataHeaderSize = 19;
 constexpr std::int32_t kMaxReadSize = 524289;   // largest file a read accepts
 
 // The header of a read. On failure, `Error` says why (no "+FSFR:", a field that is not a
-// number, a negative size, a size above kMaxReadSize) and Info is unusable.
+// number, a negative size, a size above kMaxReadSize) and Info is not to be used, except the
+// name and size of a file refused for its size.
 struct ReadHeader {
     bool Ok = false;
     TFileInfo Info;

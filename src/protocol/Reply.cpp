@@ -7,7 +7,29 @@
 
 namespace {
 
-constexpr std::string_view kCmeError = "+CME ERROR";
+// The error answers: "+CME ERROR" (a code follows) at the start of a line, and the plain final
+// result "ERROR" of a handset that does not know the command, as a line of its own.
+struct ErrorText {
+    std::string_view text;
+    bool wholeLine;
+};
+constexpr std::array<ErrorText, 2> kErrors{{
+    {"+CME ERROR", false},
+    {"ERROR", true},
+}};
+
+// What a handset announces on its own. A code that ends with ':' starts its line; the others
+// are the whole line. The message indications carry the message on one more line.
+struct UnsolicitedCode {
+    std::string_view text;
+    int lines;
+};
+constexpr std::array<UnsolicitedCode, 20> kUnsolicited{{
+    {"RING", 1},     {"NO CARRIER", 1}, {"+CRING:", 1}, {"+CLIP:", 1},  {"+CCWA:", 1},
+    {"+CMTI:", 1},   {"+CDSI:", 1},     {"+CBMI:", 1},  {"+CMT:", 2},   {"+CDS:", 2},
+    {"+CBM:", 2},    {"+CREG:", 1},     {"+CGREG:", 1}, {"+CEREG:", 1}, {"+CIEV:", 1},
+    {"+CUSD:", 1},   {"+CGEV:", 1},     {"+CSSU:", 1},  {"+CTZV:", 1},  {"+CALA:", 1},
+}};
 
 struct CommandEntry {
     TPhoneCommand kind;
@@ -47,13 +69,19 @@ bool EndsWithCrLf(std::string_view s)
     return s.size() >= 2 && s[s.size() - 2] == '\r' && s.back() == '\n';
 }
 
-// "+CME ERROR" at the start of a line of s, looking at hits that begin at `from` or later.
+bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+
+// An error answer at the start of a line of s, looking at hits that begin at `from` or later.
 bool HasLineStartError(std::string_view s, std::size_t from)
 {
-    for (auto pos = s.find(kCmeError, from); pos != std::string_view::npos;
-         pos = s.find(kCmeError, pos + 1)) {
-        if (pos == 0 || s[pos - 1] == '\r' || s[pos - 1] == '\n')
-            return true;
+    for (const ErrorText& e : kErrors) {
+        for (auto pos = s.find(e.text, from); pos != std::string_view::npos;
+             pos = s.find(e.text, pos + 1)) {
+            const std::size_t end = pos + e.text.size();
+            if ((pos == 0 || IsLineBreak(s[pos - 1]))
+                && (!e.wholeLine || end == s.size() || IsLineBreak(s[end])))
+                return true;
+        }
     }
     return false;
 }
@@ -104,6 +132,61 @@ TReplyClass ClassifyReply(const std::uint8_t* b, std::int32_t n, const ReplyCont
         }
     }
     return ClassifyTail(s, 0);
+}
+
+int UnsolicitedLines(std::string_view line)
+{
+    for (const UnsolicitedCode& u : kUnsolicited) {
+        if (u.text.back() == ':' ? line.starts_with(u.text) : line == u.text)
+            return u.lines;
+    }
+    return 0;
+}
+
+std::vector<std::string> DropUnsolicited(std::string& bytes, bool readData)
+{
+    std::vector<std::string> dropped;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        if (readData) {
+            // The announced bytes of a data block are data, whatever they hold.
+            std::size_t lead = pos;
+            while (lead < bytes.size() && IsControlByte(static_cast<std::uint8_t>(bytes[lead])))
+                ++lead;
+            const std::int32_t extent = DataBlockExtent(
+                reinterpret_cast<const std::uint8_t*>(bytes.data() + lead), static_cast<std::int32_t>(bytes.size() - lead));
+            if (extent >= 0) {
+                pos = lead + static_cast<std::size_t>(extent);
+                continue;
+            }
+        }
+        // A line starts at the front or behind a line break (not between CR and LF).
+        if (pos > 0 && (!IsLineBreak(bytes[pos - 1]) || bytes[pos] == '\n')) {
+            pos = bytes.find_first_of("\r\n", pos);
+            if (pos == std::string::npos)
+                break;
+            ++pos;
+            continue;
+        }
+        auto lineEnd = [&bytes](std::size_t from) { return bytes.find("\r\n", from); };
+        const std::size_t end = lineEnd(pos);
+        if (end == std::string::npos)
+            break;
+        const int lines = UnsolicitedLines(std::string_view(bytes).substr(pos, end - pos));
+        std::size_t last = end;
+        for (int i = 1; i < lines && last != std::string::npos; ++i)
+            last = lineEnd(last + 2);
+        if (lines == 0 || last == std::string::npos) {
+            // Not one, or its message line is still to come.
+            pos = end + 2;
+            if (lines > 0)
+                break;
+            continue;
+        }
+        dropped.push_back(bytes.substr(pos, last + 2 - pos));
+        bytes.erase(pos, last + 2 - pos);
+    }
+    return dropped;
 }
 
 EchoCheck CheckEcho(const std::uint8_t* b, std::int32_t n, std::string_view echo)

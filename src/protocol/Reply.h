@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/FileInfo.h"
 
@@ -31,10 +32,21 @@ struct ReplyContext {
 //    completes a reply);
 //  - trailing control bytes are ignored, then "OK" -> rcFinal, "##>" -> rcPrompt,
 //    "#OK#" -> rcBlock;
-//  - "+CME ERROR" at the start of a line (start of the bytes, or after CR or LF) -> rcError,
-//    outranking every ending; a plain "ERROR" is not recognised.
+//  - "+CME ERROR" at the start of a line (start of the bytes, or after CR or LF), or a line
+//    that is just "ERROR" (a handset that does not know the command) -> rcError, outranking
+//    every ending.
 //  - with ctx.ReadDataExpected and a valid data header, see ReplyContext.
 TReplyClass ClassifyReply(const std::uint8_t* b, std::int32_t n, const ReplyContext& ctx = {});
+
+// Unsolicited result codes: what a handset announces on its own ("RING", "+CMTI: ...", "NO
+// CARRIER", ...), each a whole line ended by CR LF. UnsolicitedLines gives how many lines the
+// code takes (2 for the message indications, whose message follows on the next line), or 0 for
+// a line that is none.
+int UnsolicitedLines(std::string_view line);
+// Removes every whole unsolicited line from the gathered bytes and returns them (each with its
+// CR LF). With readData (a read's header has arrived) the announced bytes of a data block are
+// left alone: they are data whatever they hold. A line that is not complete yet stays.
+std::vector<std::string> DropUnsolicited(std::string& bytes, bool readData);
 
 // The echo check. Skips leading control bytes, compares `echo` byte by byte from there.
 // On a match, Strip is the number of leading bytes to remove: the control bytes, the echo and

@@ -76,6 +76,20 @@ public:
     void CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize);
     void AbortCommand();
     void WDTimerTimer();
+    // The link given up: PhoneOnline false, the port closed, "Offline" shown.
+    void GoOffline();
+    // Drops the handset's unsolicited lines from the gathered bytes (into the log window).
+    void DropUnsolicitedLines(bool readData);
+    // Reply handling (ProcessReply) under way; nested handlings count. A command asked for
+    // meanwhile waits in PendingCommand until the outermost handling has returned.
+    int HandlingReply = 0;
+    std::string PendingCommand;
+    void BeginReplyHandling();
+    void EndReplyHandling();
+    // Writes a command that is already outstanding; a failed write ends it with "Send Error.".
+    void WriteCommand(const std::string& text);
+    // Runs the watchdog exactly while the handset owes an answer, stops it otherwise.
+    void ArmWatchdog();
     // Keeps the window responsive until no command is outstanding (or the program is ending).
     void WaitReplyDone();
     // True once the main window is closing: waits end at once and nothing more is sent.
@@ -103,6 +117,9 @@ public:
     void ReadBlock(const std::uint8_t* block, std::int32_t count);
     void ReadHeaderBlock(const std::uint8_t* block, std::int32_t count);
     void ReadDataBlock(const std::uint8_t* block, std::int32_t count);
+    void DrainDataBlock(const std::uint8_t* block, std::int32_t count);
+    // Shows the progress window for a read, with the file's name and size.
+    void ShowReadProgress(const std::string& name, std::int32_t size);
     void EndRead();
     // Sets both progress bars.
     void ShowProgress(int percent);

@@ -1,8 +1,10 @@
 // The command engine against the virtual handset on a pseudo-terminal.
 #include <algorithm>
 
+#include <QThread>
 #include <QTimer>
 
+#include "protocol/Reply.h"
 #include "serial/CPDrv.h"
 #include "support/WindowFixture.h"
 
@@ -11,6 +13,21 @@ using namespace testsupport;
 namespace {
 
 class EngineTest : public WindowTest {};
+
+// Ends every wait of the window after `ms`, so that a wait that could never end fails the test
+// instead of hanging it.
+class WaitBreaker {
+public:
+    WaitBreaker(TForm_Main* win, int ms)
+    {
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, win, [win] { win->Closing = true; });
+        timer_.start(ms);
+    }
+
+private:
+    QTimer timer_;
+};
 
 int Count(const std::string& haystack, const std::string& needle)
 {
@@ -73,7 +90,7 @@ TEST_F(EngineTest, RepliesAreTakenAsTheyArriveWithoutAPollingTick)
     EXPECT_TRUE(Texts().empty());
 }
 
-TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandset)
+TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
 {
     options.CmeErrorOn = "AT+FSDL";
     StartHandset();
@@ -84,6 +101,21 @@ TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandset)
     ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone && handset->Commands().size() >= 5; }));
     EXPECT_EQ(handset->Commands().back(), "ATZ\r");
     EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
+
+    // A handset that refuses the reset itself: one message, and the link is given up.
+    const WaitBreaker breaker(win, 3000);
+    handset->Update([](HandsetOptions& o) { o.CmeErrorOn = "ATZ"; });
+    handset->ClearLog();
+    dialogs->Clear();
+    win->Action_ReconnectExecute();
+    Pump(300);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: ATZ\r"});
+    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
+    EXPECT_TRUE(win->ReplyDone);
+    EXPECT_FALSE(win->PhoneOnline);
+    EXPECT_FALSE(win->CommPortDriver1->Connected());
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    EXPECT_FALSE(win->Closing);
 }
 
 TEST_F(EngineTest, WrongEchoIsRefused)
@@ -205,14 +237,77 @@ TEST_F(EngineTest, SendersWithoutANameSendNothingAndDoNotWait)
     EXPECT_EQ(handset->Commands().back(), "AT+FSFW=\r\n");
 }
 
-TEST_F(EngineTest, StrayBlockWhileIdleIsAcknowledgedAndEndsInTheWatchdog)
+// What arrives while no command is outstanding: a stray block or prompt is answered as the
+// handset expects, an unsolicited line is only logged, and none of them starts the watchdog.
+TEST_F(EngineTest, WhatArrivesWhileIdleNeitherStartsTheWatchdogNorSpoilsTheNextReply)
 {
     StartOnline();
-    handset->Update([](HandsetOptions& o) { o.UnsolicitedBlock = true; });
-    win->ShowPhoneDir("/java");
+    Form_Log->show();
+    for (int stray = 0; stray < 3; ++stray) {
+        handset->Update([stray](HandsetOptions& o) {
+            o.UnsolicitedBlock = stray == 0;
+            o.UnsolicitedPrompt = stray == 1;
+            o.Unsolicited = stray == 2 ? "RING" : "";
+            o.UnsolicitedAfterFinal = stray == 2;
+        });
+        handset->ClearLog();
+        win->ShowPhoneDir("/java");
+        ASSERT_TRUE(WaitIdle());
+        if (stray == 0)
+            ASSERT_TRUE(WaitUntil([this] { return handset->Received() == CommandFSDL("/java") + "##>\r\n"; }));
+        else
+            Pump(100);   // the stray bytes are read as soon as they come
+        EXPECT_FALSE(win->WDTimer->isActive()) << stray;
+        EXPECT_EQ(win->TempBufPos, 0) << stray;
+    }
+    EXPECT_NE(Form_Log->Text().find("\r\nRING\r\n"), std::string::npos);
+    handset->Update([](HandsetOptions& o) { o.UnsolicitedAfterFinal = false; });
+    OpenPhoneFolder("/user/sounds");
+    EXPECT_EQ(Texts(), std::vector<std::string>{});
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
+}
+
+// Reply handling runs no command and no timer of its own: a Reconnect chosen while a read's
+// header is handled waits for the read, whose watchdog keeps running; a watchdog already due
+// when a write's first prompt comes fires once, after the prompt has been answered.
+TEST_F(EngineTest, NothingIsSentOrTimedOutInsideTheHandlingOfAReply)
+{
+    StartOnline();
+    auto deliver = [this](const std::string& bytes) {
+        win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                        static_cast<std::uint32_t>(bytes.size()));
+    };
+    const WaitBreaker breaker(win, 5000);
+
+    handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFR"; });
+    win->CurrentFile.Name = "a.bin";
+    win->SendFSFR();
+    ASSERT_TRUE(WaitUntil([this] { return handset->Commands().back() == CommandFSFR("a.bin"); }));
+    handset->ClearLog();
+    QTimer::singleShot(0, win, [this] { win->Action_ReconnectExecute(); });
+    deliver(CommandFSFR("a.bin") + "\r\n+FSFR: 0,\"a.bin\",0,0,0,10,0,0,\"d\",0,1\r\n#OK#\r\n");
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->ReplyDone; }));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR"});
+    EXPECT_EQ(handset->Commands(), std::vector<std::string>{});   // the acknowledgement, no ATZ
+    EXPECT_EQ(handset->Received(), "##>\r\n");
+    EXPECT_FALSE(win->Closing);
+
+    handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFW"; });
+    win->Action_ReconnectExecute();
+    ASSERT_TRUE(WaitIdle());
+    dialogs->Clear();
+    win->UploadFile.Name = "u.bin";
+    win->UploadFile.Size = 3;
+    win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(3, 'u');
+    win->BufPos = 0;
+    win->SendFSFW();
+    QThread::msleep(static_cast<unsigned long>(watchdogMs) + 100);   // the watchdog is due
+    deliver(CommandFSFW(win->UploadFile) + "\r\n##>\r\n");
+    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(win->WDTimer->isActive());
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
-    EXPECT_EQ(Texts().back(), "Phone not respond.\r\nCommand: ");
-    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
+    Pump(watchdogMs + 300);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFW"});
 }
 
 } // namespace

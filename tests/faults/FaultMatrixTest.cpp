@@ -27,6 +27,7 @@ enum class Fault {
     Silence,
     CmeError,       // at once, after the echo
     CmeErrorLater,  // after the first block or prompt of the reply
+    PlainError,     // a plain "ERROR", as from a handset without the command
     NoEcho,
     WrongEcho,
     CorruptByte,
@@ -36,6 +37,7 @@ enum class Fault {
     SplitReply,
     UnsolicitedBlock,
     UnsolicitedPrompt,
+    UnsolicitedLines,   // "+CMTI:" lines before every echo, between blocks, behind and after finals
     Vanish,         // before the operation
     VanishMidway,   // while the handset holds back its answer
 };
@@ -47,9 +49,9 @@ const char* OpName(Op op)
 }
 const char* FaultName(Fault f)
 {
-    static const char* names[] = {"Silence", "CmeError", "CmeErrorLater", "NoEcho", "WrongEcho", "CorruptByte", "SizeTooBig",
-                                  "SizeTooSmall", "ShortBlock", "SplitReply", "UnsolicitedBlock", "UnsolicitedPrompt", "Vanish",
-                                  "VanishMidway"};
+    static const char* names[] = {"Silence", "CmeError", "CmeErrorLater", "PlainError", "NoEcho", "WrongEcho", "CorruptByte",
+                                  "SizeTooBig", "SizeTooSmall", "ShortBlock", "SplitReply", "UnsolicitedBlock", "UnsolicitedPrompt",
+                                  "UnsolicitedLines", "Vanish", "VanishMidway"};
     return names[static_cast<int>(f)];
 }
 
@@ -135,6 +137,7 @@ protected:
         case Fault::Silence: o.SilentOn = target; break;
         case Fault::CmeError: o.CmeErrorOn = target; break;
         case Fault::CmeErrorLater: o.CmeErrorOn = target; o.CmeErrorAfterBlocks = 1; break;
+        case Fault::PlainError: o.ErrorOn = target; break;
         case Fault::NoEcho: o.Echo = false; break;
         case Fault::WrongEcho: o.WrongEcho = true; break;
         case Fault::CorruptByte: o.CorruptReadByte = true; break;
@@ -147,6 +150,10 @@ protected:
             break;
         case Fault::UnsolicitedBlock: o.UnsolicitedBlock = true; break;
         case Fault::UnsolicitedPrompt: o.UnsolicitedPrompt = true; break;
+        case Fault::UnsolicitedLines:
+            o.Unsolicited = "+CMTI: \"SM\",3";
+            o.UnsolicitedBeforeEcho = o.UnsolicitedBetweenBlocks = o.UnsolicitedWithFinal = o.UnsolicitedAfterFinal = true;
+            break;
         case Fault::Vanish: break;
         case Fault::VanishMidway: o.SilentOn = target; break;
         }
@@ -334,7 +341,7 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
 // middle of a reply names no command: its line was cleared when the first block passed the echo
 // check. A stray block or prompt right after a final reply is read as the start of the next
 // command's reply, which then fails its echo check; with no command after it, it is
-// acknowledged and starts the watchdog, which closes the port naming no command.
+// acknowledged and dropped. Unsolicited result codes are never taken for part of a reply.
 using Msgs = std::vector<std::string>;
 const std::string kListSounds = "AT+FSDL=\"/user/sounds\"\r\n";
 const std::string kReadA = "AT+FSFR= -1,\"a.mmf\"\r\n";
@@ -367,8 +374,10 @@ const std::vector<Case> kCases = {
     {Op::Listing, Fault::NoEcho, {kRespondIncorrect + kListSounds}},
     {Op::Listing, Fault::WrongEcho, {kRespondIncorrect + kListSounds}},
     {Op::Listing, Fault::SplitReply, {}},
-    {Op::Listing, Fault::UnsolicitedBlock, {kNotRespond}},
-    {Op::Listing, Fault::UnsolicitedPrompt, {kNotRespond}},
+    {Op::Listing, Fault::PlainError, {kCommandError + kListSounds}},
+    {Op::Listing, Fault::UnsolicitedBlock, {}},
+    {Op::Listing, Fault::UnsolicitedPrompt, {}},
+    {Op::Listing, Fault::UnsolicitedLines, {}},
     {Op::Listing, Fault::Vanish, {kSendError}},
     {Op::Listing, Fault::VanishMidway, {kNotRespond + "+FSDL"}},
     // ---- read (over an existing PC file: the question comes first)
@@ -382,8 +391,10 @@ const std::vector<Case> kCases = {
     {Op::Read, Fault::SizeTooSmall, {kAskA, SizeError("a.mmf", 2993, 3000)}},
     {Op::Read, Fault::ShortBlock, {kAskA, kExtract2, SizeError("a.mmf", 3000, 952)}},
     {Op::Read, Fault::SplitReply, {kAskA}},
-    {Op::Read, Fault::UnsolicitedBlock, {kAskA, kNotRespond}},
-    {Op::Read, Fault::UnsolicitedPrompt, {kAskA, kNotRespond}},
+    {Op::Read, Fault::PlainError, {kAskA, kCommandError + kReadA}},
+    {Op::Read, Fault::UnsolicitedBlock, {kAskA}},
+    {Op::Read, Fault::UnsolicitedPrompt, {kAskA}},
+    {Op::Read, Fault::UnsolicitedLines, {kAskA}},
     {Op::Read, Fault::Vanish, {kAskA, kSendError}},
     {Op::Read, Fault::VanishMidway, {kAskA, kNotRespond + "+FSFR"}},
     // ---- write (the handset still waits for the data after a refused first reply, so it takes
@@ -396,6 +407,7 @@ const std::vector<Case> kCases = {
     {Op::Write, Fault::SplitReply, {}},
     {Op::Write, Fault::UnsolicitedBlock, {kRespondIncorrect + kListSounds}, {Msgs{}}},
     {Op::Write, Fault::UnsolicitedPrompt, {kRespondIncorrect + kListSounds}, {Msgs{}}},
+    {Op::Write, Fault::UnsolicitedLines, {}},
     {Op::Write, Fault::Vanish, {kSendError, kSendError}},
     {Op::Write, Fault::VanishMidway, {kNotRespond + "+FSFW"}},
     // ---- erase
@@ -406,10 +418,13 @@ const std::vector<Case> kCases = {
     {Op::Erase, Fault::SplitReply, {kAskC}},
     {Op::Erase, Fault::UnsolicitedBlock, {kAskC, kRespondIncorrect + kListSounds}, {Msgs{kAskC}}},
     {Op::Erase, Fault::UnsolicitedPrompt, {kAskC, kRespondIncorrect + kListSounds}, {Msgs{kAskC}}},
+    {Op::Erase, Fault::UnsolicitedLines, {kAskC}},
     {Op::Erase, Fault::Vanish, {kAskC, kSendError, kSendError}},
     // ---- start-up (aimed at AT+CGMM)
     {Op::StartUp, Fault::Silence, {kNotRespond + "+CGMM"}},
     {Op::StartUp, Fault::CmeError, {kCommandError + "AT+CGMM\r"}},
+    {Op::StartUp, Fault::PlainError, {kCommandError + "AT+CGMM\r"}},
+    {Op::StartUp, Fault::UnsolicitedLines, {}},
     {Op::StartUp, Fault::NoEcho, {kRespondIncorrect + "ATZ\r", kRespondIncorrect + "AT+CGMM\r", kRespondIncorrect + "AT+FSIF\r"}},
     {Op::StartUp, Fault::WrongEcho, {kRespondIncorrect + "ATZ\r", kRespondIncorrect + "AT+CGMM\r", kRespondIncorrect + "AT+FSIF\r"}},
     {Op::StartUp, Fault::SplitReply, {}},
@@ -435,6 +450,7 @@ const std::vector<Case> kCases = {
      {kAskA, kExtract2, SizeError("a.mmf", 3000, 952), kExtract2, SizeError("b.mmf", 5000, 2952), kExtract2,
       SizeError("c.mmf", 100, 0)}},
     {Op::MultiDownload, Fault::SplitReply, {kAskA}},
+    {Op::MultiDownload, Fault::UnsolicitedLines, {kAskA}},
     {Op::MultiDownload, Fault::UnsolicitedBlock, {kAskA, kRespondIncorrect + kReadB},
      {Msgs{kAskA}, Msgs{kAskA, kRespondIncorrect + kReadB, kRespondIncorrect + kReadC}}},
     {Op::MultiDownload, Fault::UnsolicitedPrompt, {kAskA, kRespondIncorrect + kReadB},
@@ -448,6 +464,7 @@ const std::vector<Case> kCases = {
     {Op::MultiUpload, Fault::NoEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSFW"}},
     {Op::MultiUpload, Fault::WrongEcho, {kRespondIncorrect + kWriteUp1, kNotRespond + "+FSFW"}},
     {Op::MultiUpload, Fault::SplitReply, {}},
+    {Op::MultiUpload, Fault::UnsolicitedLines, {}},
     {Op::MultiUpload, Fault::UnsolicitedBlock, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"},
      {Msgs{}, Msgs{kRespondIncorrect + kWriteUp2, kRespondIncorrect + kWriteUp3, kNotRespond + "+FSDL"}}},
     {Op::MultiUpload, Fault::UnsolicitedPrompt, {kRespondIncorrect + kWriteUp2, kNotRespond + "+FSFW"},
@@ -468,6 +485,7 @@ const std::vector<Case> kCases = {
     {Op::Midlet, Fault::ShortBlock,
      {kExtract2, SizeError("suites.utf", 7, 0), kExtract2, SizeError("suitesName.utf", 5, 0), kFetchFailed}},
     {Op::Midlet, Fault::SplitReply, {}},
+    {Op::Midlet, Fault::UnsolicitedLines, {}},
     {Op::Midlet, Fault::UnsolicitedBlock,
      {kRespondIncorrect + "AT+FSFR= -1,\"suitesName.utf\"\r\n", "File: \"suitesName.utf upload fail."}, {Msgs{}}},
     {Op::Midlet, Fault::UnsolicitedPrompt,

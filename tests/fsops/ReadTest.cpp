@@ -247,7 +247,7 @@ TEST_F(ReadTest, TheFileIsSavedUnderTheNameAskedForNeverTheHeaders)
         EXPECT_EQ(FilesUnder(root), before);
         ExpectCleanEnd();
     }
-    EXPECT_EQ(progressShows.Shows, 0);
+    EXPECT_EQ(progressShows.Shows, 9);   // the rest of each refused file is drained in view
     // A header that gives the name cut as a list shows it names the same file: it is saved under
     // the whole name it was asked for.
     dialogs->Clear();
@@ -303,6 +303,22 @@ TEST_F(ReadTest, HeaderFaultsEndTheReadCleanly)
     dialogs->Clear();
     Read("h.bin");
     EXPECT_TRUE(SameBytes(ReadFile(pc / "h.bin"), data));
+}
+
+// A read refused at its header (here for the size it announces) still runs to its end, in view.
+TEST_F(ReadTest, RefusedReadIsDrainedInView)
+{
+    WriteFile(phone / "big.bin", PatternBytes(6000, 14));
+    options.AnnouncedSizeDelta = 600000 - 6000;
+    Online();
+    Read("big.bin");
+    EXPECT_EQ(Texts(), std::vector<std::string>{"File: big.bin\r\nThe file is larger than 524,289 bytes, the most a read can take."});
+    EXPECT_EQ(fileBar, (std::vector<int>{1}));   // 1 % once 4,096 of the 600,000 bytes are in
+    EXPECT_EQ(shownAtValue, (std::vector<bool>{true}));
+    EXPECT_EQ(Form_Progress->StaticText_FileName->text().toStdString(), "big.bin");
+    EXPECT_EQ(Form_Progress->StaticText_Size->text().toStdString(), "Size - 600,000 byte(s)");
+    EXPECT_FALSE(std::filesystem::exists(pc / "big.bin"));
+    ExpectCleanEnd();
 }
 
 TEST_F(ReadTest, MoreDataThanAnnouncedIsCountedAndNothingSaved)

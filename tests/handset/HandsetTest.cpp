@@ -421,7 +421,7 @@ TEST_F(HandsetTest, ReadFaults)
     }
 }
 
-TEST_F(HandsetTest, SplitWritesArriveInPiecesAndStrayRepliesOnTheirOwn)
+TEST_F(HandsetTest, SplitWritesArriveInPiecesAndStrayRepliesAndUnsolicitedLinesAtTheirMoments)
 {
     options.SplitWrites = 3;
     StartHandset();
@@ -443,6 +443,19 @@ TEST_F(HandsetTest, SplitWritesArriveInPiecesAndStrayRepliesOnTheirOwn)
     EXPECT_EQ(Exchange("ATZ\r"), "ATZ\r\r\nOK\r\n");
     EXPECT_FALSE(handset->Options().UnsolicitedBlock);
     EXPECT_EQ(handset->Commands().size(), 3u);
+
+    // An unsolicited line at each of its moments: before the echo, between the blocks (and
+    // before the final reply behind them), behind the final reply, and once that has been read.
+    handset->Update([](HandsetOptions& o) {
+        o.Unsolicited = "RING";
+        o.UnsolicitedBeforeEcho = o.UnsolicitedBetweenBlocks = o.UnsolicitedWithFinal = o.UnsolicitedAfterFinal = true;
+    });
+    const std::string block = Exchange("AT+FSDL=\"/user/sounds\"\r\n", "#OK#\r\n");
+    EXPECT_EQ(block.rfind("\r\nRING\r\nAT+FSDL=\"/user/sounds\"\r\n+FSDL: 0,\"tune.mmf\"", 0), 0u) << block;
+    EXPECT_EQ(block.find("RING", 3), std::string::npos) << block;
+    const std::string final = std::string("\r\nRING\r\n") + kOk + "\r\nRING\r\n";
+    EXPECT_EQ(Exchange(kAck, final), final);
+    EXPECT_EQ(ReadUntil("\r\nRING\r\n"), "\r\nRING\r\n");
 }
 
 TEST_F(HandsetTest, PortCanBeReopenedUntilTheHandsetVanishes)

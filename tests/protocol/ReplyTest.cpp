@@ -48,7 +48,10 @@ TEST(ClassifyReply, EndingsAndEdgeCases)
         {"error inside a file name",
          "\r\n+FSDL: 0,\"x+CME ERROR.txt\",0,0,0,0,5,0,\"d\",0\r\n#OK#\r\n", rcBlock},
         {"error after a blank", "\r\n +CME ERROR\r\nOK\r\n", rcFinal},
-        {"plain ERROR", "\r\nERROR\r\n", rcIncomplete},
+        {"plain ERROR", "\r\nERROR\r\n", rcError},
+        {"plain ERROR alone", "ERROR\r\n", rcError},
+        {"ERROR is a whole line", "\r\nERRORS\r\nOK\r\n", rcFinal},
+        {"ERROR starts its line", "\r\nNO ERROR\r\nOK\r\n", rcFinal},
         {"only line ends", "\r\n\r\n", rcIncomplete},
     };
     for (const ClassCase& c : cases)
@@ -113,6 +116,51 @@ TEST(ClassifyReply, DataBlockFramingCases)
     std::string huge = DataBlock("abc");
     huge.replace(2 + 6, 7, "   5000");
     EXPECT_EQ(Classify(huge, true), rcBlock);
+}
+
+TEST(UnsolicitedLines, Table)
+{
+    const std::pair<std::string_view, int> cases[] = {
+        {"RING", 1}, {"NO CARRIER", 1}, {"+CRING: VOICE", 1}, {"+CLIP: \"123\",129", 1},
+        {"+CMTI: \"SM\",3", 1}, {"+CREG: 1", 1}, {"+CGREG: 5", 1}, {"+CIEV: 2,1", 1},
+        {"+CUSD: 0", 1}, {"+CMT: ,23", 2}, {"+CDS: 25", 2}, {"+CBM: 88", 2},
+        {"RINGTONE", 0}, {"RING ", 0}, {" RING", 0}, {"+CMTI", 0}, {"OK", 0}, {"ERROR", 0},
+        {"+FSDL: 0,\"RING\",0,0,0,0,5,0,\"d\",0", 0}, {"+FSFR: 0", 0}, {"#OK#", 0}, {"", 0},
+    };
+    for (const auto& [line, lines] : cases)
+        EXPECT_EQ(UnsolicitedLines(line), lines) << line;
+}
+
+TEST(DropUnsolicited, WholeLinesOutsideReadData)
+{
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool readData;
+        std::string kept;
+        std::vector<std::string> dropped;
+    };
+    const std::string block = DataBlock("\r\nRING\r\n");
+    const Case cases[] = {
+        {"idle", "\r\nRING\r\n", false, "\r\n", {"RING\r\n"}},
+        {"before the echo", "\r\nRING\r\nATZ\r\r\nOK\r\n", false, "\r\nATZ\r\r\nOK\r\n", {"RING\r\n"}},
+        {"behind a final reply", "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n", false, "\r\nOK\r\n\r\n", {"+CMTI: \"SM\",3\r\n"}},
+        {"with its message line", "\r\n+CMT: ,23\r\n0791\r\nOK\r\n", false, "\r\nOK\r\n", {"+CMT: ,23\r\n0791\r\n"}},
+        {"message line still to come", "\r\n+CMT: ,23\r\n07", false, "\r\n+CMT: ,23\r\n07", {}},
+        {"line not complete", "\r\nRIN", false, "\r\nRIN", {}},
+        {"not at a line start", "x RING\r\n", false, "x RING\r\n", {}},
+        {"between entries", "+FSDL: a\r\nNO CARRIER\r\n+FSDL: b\r\n#OK#\r\n", false, "+FSDL: a\r\n+FSDL: b\r\n#OK#\r\n",
+         {"NO CARRIER\r\n"}},
+        {"inside read data", block, true, block, {}},
+        {"around read data", "\r\nRING\r\n" + block + "RING\r\n", true, "\r\n" + block, {"RING\r\n", "RING\r\n"}},
+        {"in front of a data block still coming", "\r\nRING\r\n" + block.substr(0, 25), true, "\r\n" + block.substr(0, 25),
+         {"RING\r\n"}},
+    };
+    for (const Case& c : cases) {
+        std::string bytes = c.bytes;
+        EXPECT_EQ(DropUnsolicited(bytes, c.readData), c.dropped) << c.what;
+        EXPECT_EQ(bytes, c.kept) << c.what;
+    }
 }
 
 struct EchoCase {

@@ -35,6 +35,7 @@ constexpr std::string_view kFinal = "\r\nOK\r\n";
 constexpr std::string_view kAck = "##>\r\n";
 constexpr std::string_view kPrompt = "\r\n##>\r\n";
 constexpr std::string_view kStrayBlock = "\r\n#OK#\r\n";
+constexpr std::string_view kUnknown = "\r\nERROR\r\n";   // what a handset answers to a command it lacks
 constexpr std::size_t kWriteBlock = 512;
 constexpr int kMaxReadBlock = 4073;          // what fits a 4096-byte receive buffer
 constexpr std::int64_t kCapacity = 64 << 20; // the largest file the handset takes
@@ -394,8 +395,16 @@ struct VirtualHandset::Impl {
         return true;
     }
 
+    // The unsolicited line, framed as a handset sends it.
+    void Unsolicited(bool due)
+    {
+        if (due && !cur.Unsolicited.empty())
+            out += "\r\n" + cur.Unsolicited + "\r\n";
+    }
+
     bool SendBlock(std::string_view block)
     {
+        Unsolicited(cur.UnsolicitedBetweenBlocks && blocksSent > 0);
         out += block;
         Flush();
         ++blocksSent;
@@ -416,8 +425,15 @@ struct VirtualHandset::Impl {
             strayPrompt = opt.UnsolicitedPrompt;
             opt.UnsolicitedBlock = opt.UnsolicitedPrompt = false;
         }
+        Unsolicited(cur.UnsolicitedBetweenBlocks && blocksSent > 0);
         out += kFinal;
+        Unsolicited(cur.UnsolicitedWithFinal);
         Flush();
+        if (cur.UnsolicitedAfterFinal && !cur.Unsolicited.empty()) {
+            WaitDrained(2000);
+            Unsolicited(true);
+            Flush();
+        }
         // A stray reply must reach the PC on its own, not glued to the final one.
         if (strayBlock) {
             WaitDrained(2000);
@@ -462,11 +478,17 @@ struct VirtualHandset::Impl {
             return;
         if (Matches(cmd, cur.SilentOn))
             return;
+        Unsolicited(cur.UnsolicitedBeforeEcho);
         Echo(line);
         blocksSent = 0;
         cmeArmed = Matches(cmd, cur.CmeErrorOn);
         if (CmeDue())
             return;
+        if (Matches(cmd, cur.ErrorOn)) {
+            out += kUnknown;
+            Flush();
+            return;
+        }
 
         handset::CommandLine c = handset::SplitCommand(line);
         if (!c.hasArgs && (c.verb == "ATZ" || c.verb == "AT"))
@@ -484,7 +506,7 @@ struct VirtualHandset::Impl {
         else if (c.hasArgs && c.verb == "AT+FSFE")
             DoErase(c.args);
         else {
-            out += "\r\nERROR\r\n";
+            out += kUnknown;
             Flush();
         }
     }

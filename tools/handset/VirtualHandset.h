@@ -19,6 +19,8 @@ struct HandsetOptions {
     int SilentAfter = -1;              // answer this many commands, then nothing (-1: never)
     std::string SilentOn;              // answer nothing to commands starting with this text
     std::string CmeErrorOn;            // "+CME ERROR: 4" to commands starting with this text
+    std::string ErrorOn;               // a plain "ERROR" to commands starting with this text (a
+                                       // handset without such a command)
     int CmeErrorAfterBlocks = -1;      // ... after this many blocks (or write prompts) of the
                                        // reply (-1 or 0: at once, right after the echo)
     bool CorruptReadByte = false;      // flip one data byte of a read (the CRC stays)
@@ -34,6 +36,13 @@ struct HandsetOptions {
     bool UnsolicitedBlock = false;     // after the next final reply, once the PC has read it,
                                        // send a stray "\r\n#OK#\r\n" block (then cleared)
     bool UnsolicitedPrompt = false;    // likewise a stray "\r\n##>\r\n" prompt (then cleared)
+    std::string Unsolicited;           // an unsolicited line ("RING", "+CMTI: \"SM\",3"), sent
+                                       // between CR LF at each moment chosen below
+    bool UnsolicitedBeforeEcho = false;    // in front of the echo of every command
+    bool UnsolicitedBetweenBlocks = false; // in front of every block but the first, and of a
+                                           // final reply that follows blocks
+    bool UnsolicitedWithFinal = false;     // right behind every final reply, in the same write
+    bool UnsolicitedAfterFinal = false;    // once the PC has read the final reply (it is idle)
     int ReadBlockSize = 2048;          // data bytes per read block (at most 4073)
     int EntriesPerBlock = 8;           // listing entries per block
     bool EntriesInFinal = false;       // a listing's last entries come in its final reply, in
@@ -43,7 +52,7 @@ struct HandsetOptions {
     int ExtraWritePrompts = 0;         // prompts sent after a write's data are all in, before
                                        // the final reply (each takes no data)
     bool Trace = false;                // every byte received and sent to standard error
-    // SilentOn and CmeErrorOn match the start of the command line without regard to case,
+    // SilentOn, CmeErrorOn and ErrorOn match the start of the command line without regard to case,
     // with or without its leading "AT" ("+FSDL" matches AT+FSDL=...).
 };
 

@@ -52,6 +52,10 @@ const char kUsage[] =
     "  --silent-on CMD        answer nothing to commands starting with CMD (e.g. +FSDL)\n"
     "  --cme-on CMD           answer \"+CME ERROR: 4\" to commands starting with CMD\n"
     "  --cme-after-blocks N   ... after N blocks of the answer\n"
+    "  --error-on CMD         answer a plain \"ERROR\" to commands starting with CMD\n"
+    "  --urc LINE             send the unsolicited line LINE (e.g. RING) at the moments of --urc-at\n"
+    "  --urc-at WHEN,...      before-echo, between-blocks, with-final (behind the final reply)\n"
+    "                         and after-final (once the PC has read it); default after-final\n"
     "  --corrupt-read         damage one data byte of every read\n"
     "  --size-delta N         add N to the size a read announces\n"
     "  --short-block          the first data block of a read lacks its last byte\n"
@@ -69,6 +73,30 @@ bool ToInt(const char* text, int& out)
         return false;
     out = static_cast<int>(v);
     return true;
+}
+
+// "before-echo,with-final": the moments at which the unsolicited line is sent.
+bool UnsolicitedMoments(const std::string& list, HandsetOptions& o)
+{
+    o.UnsolicitedBeforeEcho = o.UnsolicitedBetweenBlocks = o.UnsolicitedWithFinal = o.UnsolicitedAfterFinal = false;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', from);
+        const std::string moment = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (moment == "before-echo")
+            o.UnsolicitedBeforeEcho = true;
+        else if (moment == "between-blocks")
+            o.UnsolicitedBetweenBlocks = true;
+        else if (moment == "with-final")
+            o.UnsolicitedWithFinal = true;
+        else if (moment == "after-final")
+            o.UnsolicitedAfterFinal = true;
+        else
+            return false;
+        if (comma == std::string::npos)
+            return true;
+        from = comma + 1;
+    }
 }
 
 int Usage(const std::string& problem)
@@ -122,6 +150,16 @@ int main(int argc, char** argv)
             ok = value(v);
             if (ok)
                 o.CmeErrorOn = v;
+        } else if (a == "--error-on") {
+            ok = value(v);
+            if (ok)
+                o.ErrorOn = v;
+        } else if (a == "--urc") {
+            ok = value(v);
+            if (ok)
+                o.Unsolicited = v;
+        } else if (a == "--urc-at") {
+            ok = value(v) && UnsolicitedMoments(v, o);
         } else if (a == "--rate")
             ok = number(o.LineRate);
         else if (a == "--read-block")
@@ -163,6 +201,8 @@ int main(int argc, char** argv)
     }
     if (o.Root.empty())
         return Usage("--root is required");
+    if (!o.Unsolicited.empty() && !o.UnsolicitedBeforeEcho && !o.UnsolicitedBetweenBlocks && !o.UnsolicitedWithFinal)
+        o.UnsolicitedAfterFinal = true;
 
     std::error_code ec;
     if (createTree)
