@@ -11,8 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > 65536)
         return 0;
+    // A name is kept as the handset sent it; what the list shows of it is always valid UTF-8
+    // and never longer than the cut.
     for (const TFileInfo& f : ParseListingBlock(data, static_cast<std::int32_t>(size))) {
-        if (!f.Name.empty() && !IsValidBmpUtf8(f.Name))
+        const std::string listed = ListedName(f.Name);
+        if (!IsValidBmpUtf8(ShowableName(f.Name)) || !IsValidBmpUtf8(listed)
+            || CutToChars(listed, kMaxShownNameChars) != listed)
             std::abort();
     }
     ParseDirEntry(std::string_view(reinterpret_cast<const char*>(data), size));
