@@ -17,7 +17,7 @@
 #include "support/Pty.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Serial.h"
-#include "ui/PortAdvice.h"
+#include "serial/PortAdvice.h"
 
 namespace {
 
