@@ -69,7 +69,11 @@ std::string FormatLine(std::chrono::system_clock::time_point when, Side from, st
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
     std::tm local {};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(ms < 0 ? ms + 1000 : ms));
