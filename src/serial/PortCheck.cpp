@@ -56,10 +56,9 @@ Answer Exchange(TCommPortDriver& port, const std::string& command, int timeoutMs
         loop.quit();
     };
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!port.SendString(command))
-        return Answer::Silent;
-    loop.exec();
-    port.OnReceiveData = nullptr;
+    if (port.SendString(command))
+        loop.exec();
+    port.OnReceiveData = nullptr;   // it refers to this call's locals
     if (answer == Answer::Silent)
         reply = gathered;
     return answer;
