@@ -14,10 +14,10 @@
 
 #include "protocol/Text.h"
 #include "serial/CPDrv.h"
+#include "serial/PortAdvice.h"
 #include "smaf/MA3_Drv.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
-#include "serial/PortAdvice.h"
 #include "ui/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
