@@ -75,3 +75,7 @@ put("receive", "read_data", bytes([7, 1, 0, len(DATA) // 16]) + data_block(DATA[
 put("receive", "write", bytes([8, 4, 0, 19]) + replies["prompt"].encode() + b"\r\n##>\r\n\r\nOK\r\n")
 put("receive", "cme", bytes([7, 4, 0, 0]) + replies["cme"].encode())
 put("receive", "erase", bytes([6, 4, 3, 0]) + b'AT+FSFE= -1,"a.mmf"\r\n\r\nOK\r\n')
+
+# trace: a few lines as tarvel --trace writes them, with a remark between them
+put("trace", "session", "15:07:27.263 PC->HS ATZ<CR>\n15:07:27.263 HS->PC ATZ<CR><CR><LF>OK<CR><LF>\n"
+    "handset: protocol violation: data before the prompt\n15:07:27.300 HS->PC <00><3C><FF>#OK#<CR><LF>\n")

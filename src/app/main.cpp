@@ -1,7 +1,14 @@
 // The program entry: the application object, the five windows, the message loop.
+#include <cstdlib>
+#include <iostream>
+
+#include <QCoreApplication>
 #include <QIcon>
 
 #include "app/Application.h"
+#include "app/StartOptions.h"
+#include "serial/PortCheck.h"
+#include "serial/TraceFile.h"
 #include "smaf/MA3_Drv.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
@@ -11,8 +18,43 @@
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
 
+namespace {
+
+// `tarvel --check-port`: the checks of the configured port, on standard output.
+int CheckPort(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    InitSettingsDir();
+    LoadSettings();
+    PortCheckSettings s;
+    s.Port = ComPort;
+    s.BaudRate = static_cast<std::uint32_t>(ComBaudRate);
+    s.HwFlow = ComHwFlow;
+    s.CheckLineStatus = ComCheckLineStatus;
+    return RunPortCheck(s, std::cout) ? 0 : 1;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    const StartOptions options = ParseStartOptions(argc, argv, std::getenv("TARVEL_TRACE"));
+    if (!options.Error.empty() || options.Help) {
+        (options.Help ? std::cout : std::cerr) << (options.Error.empty() ? "" : "tarvel: " + options.Error + "\n\n")
+                                               << kStartUsage;
+        return options.Help ? 0 : 2;
+    }
+    if (!options.TraceFile.empty()) {
+        std::string error;
+        if (!StartTraceFile(options.TraceFile, &error)) {
+            std::cerr << "tarvel: cannot write the trace " << options.TraceFile << ": " << error << "\n";
+            return 1;
+        }
+    }
+    if (options.CheckPort)
+        return CheckPort(argc, argv);
+    ShowLogMenuEntry = options.ShowLog;
+
     TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarvel"));
     QApplication::setDesktopFileName(QStringLiteral("tarvel"));

@@ -5,9 +5,12 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace DeviceAccess {
@@ -64,6 +67,49 @@ Access Examine(const std::string& path)
     a.inGroupNow = ProcessHoldsGroup(st.st_gid);
     a.inGroupAtLogin = UserListedInGroup(st.st_gid);
     return a;
+}
+
+std::vector<Holder> Holders(const std::string& path, const std::string& procDir)
+{
+    namespace fs = std::filesystem;
+    std::vector<Holder> holders;
+    struct stat device {};
+    if (::stat(path.c_str(), &device) != 0)
+        return holders;
+    auto same = [&device](const struct stat& st) {
+        return S_ISCHR(device.st_mode) ? (S_ISCHR(st.st_mode) && st.st_rdev == device.st_rdev)
+                                       : (st.st_dev == device.st_dev && st.st_ino == device.st_ino);
+    };
+    // A pseudo-terminal's other end is no competitor: the program that made the terminal (it
+    // has the multiplexer open) may keep the terminal side open too, as the virtual handset does.
+    const bool pseudoTerminal = S_ISCHR(device.st_mode) && major(device.st_rdev) >= 136 && major(device.st_rdev) <= 143;
+    auto multiplexer = [](const struct stat& st) {
+        return S_ISCHR(st.st_mode) && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2;
+    };
+    const std::string self = std::to_string(::getpid());
+    std::error_code ec;
+    for (fs::directory_iterator it(procDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string pid = it->path().filename().string();
+        if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        bool holds = false, makesTerminals = false;
+        std::error_code fdEc;
+        for (fs::directory_iterator fd(it->path() / "fd", fdEc); !fdEc && fd != end; fd.increment(fdEc)) {
+            struct stat st {};
+            if (::stat(fd->path().c_str(), &st) != 0)
+                continue;
+            holds = holds || same(st);
+            makesTerminals = makesTerminals || multiplexer(st);
+        }
+        if (!holds || (pseudoTerminal && makesTerminals))
+            continue;
+        Holder h;
+        h.pid = std::stoi(pid);
+        std::ifstream comm(it->path() / "comm");
+        std::getline(comm, h.name);
+        holders.push_back(std::move(h));
+    }
+    return holders;
 }
 
 } // namespace DeviceAccess

@@ -34,6 +34,22 @@ inline constexpr const char* kHandsetLinkName = "handset-port";
 int ListSerialDevices(std::vector<std::string>& names, const std::string& source = kDefaultSource,
                       const std::string& linkDir = {});
 
+// Where udev keeps a name for each USB serial device that stays the same when the device comes
+// back under another number (made of its maker, model and serial number).
+inline constexpr const char* kByIdDir = "/dev/serial/by-id";
+
+// The stable names in `byIdDir` (full paths, sorted) with the device each points to now
+// ("/dev/ttyACM0"). Links to nothing are left out. None on Windows.
+struct StableName {
+    std::string path;
+    std::string device;
+};
+std::vector<StableName> ListStableNames(const std::string& byIdDir = kByIdDir);
+
+// True for a standard serial port with no UART behind it (Linux: a ttyS device that `classDir`
+// lists with type 0): it opens, but nothing is connected to it. Links are followed.
+bool NoHardwareBehind(const std::string& devicePath, const std::string& classDir = kTtyClassDir);
+
 // Two port names name the same device: on Linux a name under /dev, its full path and a link to
 // it all do (the devices are compared once both exist, else the paths they stand for); on
 // Windows the names are compared with the "\\.\" prefix and letter case ignored.

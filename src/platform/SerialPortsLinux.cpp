@@ -57,6 +57,30 @@ int ListSerialDevices(std::vector<std::string>& names, const std::string& classD
     return 0;
 }
 
+std::vector<StableName> ListStableNames(const std::string& byIdDir)
+{
+    std::vector<StableName> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(byIdDir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code linkEc;
+        const fs::path device = fs::canonical(it->path(), linkEc);
+        if (!linkEc && fs::is_character_file(device, linkEc))
+            names.push_back({fs::absolute(it->path(), linkEc).lexically_normal().string(), device.string()});
+    }
+    std::sort(names.begin(), names.end(), [](const StableName& a, const StableName& b) { return a.path < b.path; });
+    return names;
+}
+
+bool NoHardwareBehind(const std::string& devicePath, const std::string& classDir)
+{
+    std::error_code ec;
+    const std::string name = fs::canonical(devicePath, ec).filename().string();
+    if (ec || name.size() < 5 || name.compare(0, 4, "ttyS") != 0
+        || name.find_first_not_of("0123456789", 4) != std::string::npos)
+        return false;
+    return PlaceholderPort(fs::path(classDir) / name);
+}
+
 bool SameDevice(const std::string& a, const std::string& b)
 {
     const std::string pathA = SerialPlatform::DevicePath(a);

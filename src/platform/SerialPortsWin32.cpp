@@ -48,6 +48,10 @@ int ListSerialDevices(std::vector<std::string>& names, const std::string& source
     return 0;
 }
 
+std::vector<StableName> ListStableNames(const std::string&) { return {}; }
+
+bool NoHardwareBehind(const std::string&, const std::string&) { return false; }
+
 bool SameDevice(const std::string& a, const std::string& b)
 {
     const auto bare = [](const std::string& name) {

@@ -13,6 +13,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/SerialPorts.h"
+
 namespace SerialPlatform {
 
 // Sets a bit rate that has no Bnnn constant (defined beside, with the kernel's termios2).
@@ -91,6 +93,12 @@ std::string DevicePath(const std::string& portName)
 Handle Open(const std::string& path)
 {
     lastError = 0;
+    // A standard port without a UART opens, and then nothing ever answers: it counts as no
+    // device at all.
+    if (SerialPorts::NoHardwareBehind(path)) {
+        lastError = ENODEV;
+        return kInvalidHandle;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lastError = errno;

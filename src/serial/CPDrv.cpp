@@ -14,6 +14,18 @@ namespace {
 constexpr std::uint32_t kMinBufSize = 128;
 constexpr std::uint32_t kMaxBufSize = 8192;
 
+TCommPortDriver::TTraceSink& TraceSink()
+{
+    static TCommPortDriver::TTraceSink sink;
+    return sink;
+}
+
+void Trace(WireTrace::Side from, const std::uint8_t* data, int count)
+{
+    if (count > 0 && TraceSink())
+        TraceSink()(from, std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count)));
+}
+
 // Milliseconds from `since` to now, modulo 2^32 (a wrap of the counter changes nothing).
 std::uint32_t Elapsed(std::uint32_t since) { return SerialPlatform::TickMs() - since; }
 
@@ -171,6 +183,8 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t v)
     SetPacketTimeout(FPacketTimeout);
 }
 
+void TCommPortDriver::SetTrace(TTraceSink sink) { TraceSink() = std::move(sink); }
+
 std::string TCommPortDriver::DevicePathFor(const std::string& portName)
 {
     return SerialPlatform::DevicePath(portName);
@@ -291,6 +305,7 @@ std::uint32_t TCommPortDriver::SendDataTimed(const void* DataPtr, std::uint32_t 
                 return written;
             const int n = SerialPlatform::Write(PortHandle, p + written, std::min<std::uint32_t>(free, remaining));
             if (n > 0) {
+                Trace(WireTrace::Side::Pc, p + written, n);
                 written += static_cast<std::uint32_t>(n);
                 remaining -= static_cast<std::uint32_t>(n);
                 start = SerialPlatform::TickMs();
@@ -348,6 +363,7 @@ bool TCommPortDriver::ReceiveData()
     const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
     if (n <= 0)
         return false;
+    Trace(WireTrace::Side::Handset, InputBuffer, n);
     // Bytes beyond InBufSize stay queued and wake the notifier again.
     if (OnReceiveData)
         OnReceiveData(this, InputBuffer, static_cast<std::uint32_t>(n));
@@ -365,6 +381,7 @@ bool TCommPortDriver::ReceivePackets()
         const int n = SerialPlatform::Read(PortHandle, InputBuffer + PacketFill, packet - PacketFill);
         if (n <= 0)
             break;
+        Trace(WireTrace::Side::Handset, InputBuffer + PacketFill, n);
         got = true;
         PacketFill += static_cast<std::uint32_t>(n);
         if (PacketFill < packet)

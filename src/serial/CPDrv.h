@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include <QObject>
+
+#include "protocol/WireTrace.h"
 
 #include "serial/CPDrvTypes.h"
 
@@ -78,6 +81,11 @@ public:
     std::uint32_t SendData(const void* DataPtr, std::uint32_t DataSize);
     bool SendString(const std::string& s);
     std::uint32_t PacketTime(std::uint32_t byteCount) const;
+
+    // Every byte any driver of the process sends or receives goes here as well, for a trace of
+    // the line (see serial/TraceFile.h). Set it before a port opens; an empty sink ends it.
+    using TTraceSink = std::function<void(WireTrace::Side from, std::string_view bytes)>;
+    static void SetTrace(TTraceSink sink);
 
     // The device that Connect opens for PortName (see SerialPlatform::DevicePath).
     static std::string DevicePathFor(const std::string& portName);

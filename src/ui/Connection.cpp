@@ -14,10 +14,10 @@
 
 #include "protocol/Text.h"
 #include "serial/CPDrv.h"
+#include "serial/PortAdvice.h"
 #include "smaf/MA3_Drv.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
-#include "ui/PortAdvice.h"
 #include "ui/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
@@ -28,7 +28,7 @@ void TForm_Main::FormCreate()
     setAcceptDrops(true);
     DropTargetRegistered = true;
     SynthInitialize();
-    miLog->setVisible(false);
+    miLog->setVisible(ShowLogMenuEntry);
     LoadSettings();
     if (!HomeDir.empty() && !SetShellPath(HomeDir))
         HomeDir.clear();
@@ -113,9 +113,9 @@ void TForm_Main::Action_ReconnectExecute()
     CommPortDriver1->SetCheckLineStatus(ComCheckLineStatus);
     CommPortDriver1->SetHwFlow(static_cast<THwFlowControl>(ComHwFlow));
     if (!CommPortDriver1->Connect()) {
-        // The box keeps its fixed text; the reason and what to do go to standard error.
-        ReportPortOpenFailure(std::cerr, CommPortDriver1->PortName());
-        Dialogs::ErrorBox("Error open port.");
+        // The box keeps its fixed text; the reason and what to do go to standard error and into
+        // the box's details.
+        Dialogs::ErrorBox("Error open port.", ReportPortOpenFailure(std::cerr, CommPortDriver1->PortName()));
     }
 
     const TLineStatusSet lines = CommPortDriver1->LineStatus();

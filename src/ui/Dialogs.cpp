@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QString>
 
+#include <utility>
+
 namespace Dialogs {
 
 namespace {
@@ -30,12 +32,20 @@ QWidget* Parent()
     return (w && w->isVisible()) ? w : nullptr;
 }
 
+std::string& CurrentDetails()
+{
+    static std::string details;
+    return details;
+}
+
 Answer ShowQt(Kind kind, const std::string& text)
 {
     const QString title = QApplication::applicationName();
     QMessageBox box(Parent());
     box.setWindowTitle(title);
     box.setText(Shown(text));
+    if (!CurrentDetails().empty())
+        box.setDetailedText(Shown(CurrentDetails()));
     switch (kind) {
     case Kind::Error:
         box.setIcon(QMessageBox::Critical);
@@ -95,8 +105,35 @@ std::string ChooseFolder(const std::string& title)
     return dir.toStdString();
 }
 
-Answer Show(Kind kind, const std::string& text)
+const std::string& ShowingDetails() { return CurrentDetails(); }
+
+namespace {
+FolderHandler& CurrentSaveFileHandler()
 {
+    static FolderHandler handler;
+    return handler;
+}
+} // namespace
+
+void SetSaveFileHandler(FolderHandler handler) { CurrentSaveFileHandler() = std::move(handler); }
+
+std::string ChooseSaveFile(const std::string& title, const std::string& suggestedName)
+{
+    if (CurrentSaveFileHandler())
+        return CurrentSaveFileHandler()(title);
+    return QFileDialog::getSaveFileName(Parent(), QString::fromStdString(title),
+                                        QDir::home().filePath(QString::fromStdString(suggestedName)))
+        .toStdString();
+}
+
+Answer Show(Kind kind, const std::string& text, const std::string& details)
+{
+    // Kept for the length of the call only; a box shown from within a handler has its own.
+    struct Scope {
+        std::string before;
+        explicit Scope(const std::string& d) : before(std::exchange(CurrentDetails(), d)) {}
+        ~Scope() { CurrentDetails() = std::move(before); }
+    } scope(details);
     if (CurrentHandler())
         return CurrentHandler()(kind, text);
     return ShowQt(kind, text);
@@ -119,7 +156,7 @@ std::vector<std::string> Recorder::Texts() const
 
 Answer Recorder::Answer_(Kind kind, const std::string& text)
 {
-    shown_.push_back({kind, text});
+    shown_.push_back({kind, text, ShowingDetails()});
     if (next_ < answers_.size())
         return answers_[next_++];
     return (kind == Kind::YesNo || kind == Kind::YesNoYesToAll) ? Answer::Yes : Answer::Ok;

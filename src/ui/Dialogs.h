@@ -16,8 +16,11 @@ using Handler = std::function<Answer(Kind kind, const std::string& text)>;
 // Replaces the real boxes (an empty handler restores them).
 void SetHandler(Handler handler);
 
-Answer Show(Kind kind, const std::string& text);
-inline void ErrorBox(const std::string& text) { Show(Kind::Error, text); }
+// `details` (when not empty) is the box's detailed text, behind its Show Details button.
+Answer Show(Kind kind, const std::string& text, const std::string& details = {});
+// The details of the box being shown (for a handler; "" outside Show).
+const std::string& ShowingDetails();
+inline void ErrorBox(const std::string& text, const std::string& details = {}) { Show(Kind::Error, text, details); }
 inline void InfoBox(const std::string& text) { Show(Kind::Information, text); }
 inline void PlainBox(const std::string& text) { Show(Kind::Plain, text); }
 inline Answer YesNo(const std::string& text) { return Show(Kind::YesNo, text); }
@@ -27,6 +30,10 @@ inline Answer YesNoYesToAll(const std::string& text) { return Show(Kind::YesNoYe
 using FolderHandler = std::function<std::string(const std::string& title)>;
 void SetFolderHandler(FolderHandler handler);
 std::string ChooseFolder(const std::string& title);
+// The file chooser for saving: the chosen file's path, or empty when the user cancelled. A test
+// handler gets the title.
+void SetSaveFileHandler(FolderHandler handler);
+std::string ChooseSaveFile(const std::string& title, const std::string& suggestedName);
 
 // A recorder for tests: answers from a script (Ok/Yes when the script is used up) and keeps
 // every box shown, in order. Installs itself on construction, restores the real boxes after.
@@ -35,6 +42,7 @@ public:
     struct Entry {
         Kind kind;
         std::string text;
+        std::string details;
     };
     Recorder();
     ~Recorder();

@@ -121,14 +121,20 @@ int ExecuteComSetup(TForm_ComSetup& dialog)
                     dialog.PortLinkDir.empty() ? SettingsDir : dialog.PortLinkDir);
     dialog.ComboBox_Port->clear();
     for (const auto& port : ports)
-        dialog.ComboBox_Port->addItem(QString::fromStdString(port));
+        dialog.ComboBox_Port->addItem(QString::fromStdString(port), QString::fromStdString(port));
+    // The stable names survive a replug; each shows the device it stands for now.
+    for (const SerialPorts::StableName& name : SerialPorts::ListStableNames(dialog.PortByIdDir)) {
+        dialog.ComboBox_Port->addItem(QString::fromStdString(name.path + "  (now " + name.device + ")"),
+                                      QString::fromStdString(name.path));
+        ports.push_back(name.path);
+    }
     // Long names (the handset link's path) are readable in the open list.
     dialog.ComboBox_Port->view()->setMinimumWidth(dialog.ComboBox_Port->view()->sizeHintForColumn(0) + 8);
 
     // 2.-4. The selections from the settings; a value that is not in a list selects nothing.
     // A port has several names here (ttyUSB0, /dev/ttyUSB0, a link to it): the entry that names
     // the same device as the setting is selected when none spells it alike.
-    int portIndex = dialog.ComboBox_Port->findText(QString::fromStdString(ComPort), Qt::MatchFixedString);
+    int portIndex = dialog.ComboBox_Port->findData(QString::fromStdString(ComPort), Qt::UserRole, Qt::MatchFixedString);
     for (int i = 0; portIndex < 0 && i < static_cast<int>(ports.size()); ++i)
         if (SerialPorts::SameDevice(ports[static_cast<std::size_t>(i)], ComPort))
             portIndex = i;
@@ -150,7 +156,7 @@ int ExecuteComSetup(TForm_ComSetup& dialog)
         if (dialog.ComboBox_Port->currentIndex() < 0)
             ComPort.clear();
         else if (dialog.ComboBox_Port->currentIndex() != portIndex)
-            ComPort = dialog.ComboBox_Port->currentText().toStdString();
+            ComPort = dialog.ComboBox_Port->currentData().toString().toStdString();
         ComBaudRate = dialog.ComboBox_BRate->currentIndex() < 0 ? 115200 : dialog.ComboBox_BRate->currentText().toInt();
         ComCheckLineStatus = dialog.ComboBox_CheckLine->currentIndex() == 1;
         ComHwFlow = dialog.HWFlowIndex();

@@ -2,6 +2,7 @@
 // The COM port setup dialog.
 #include <QDialog>
 
+#include "platform/SerialPorts.h"
 #include "ui/Unit_COMPorts.h"
 
 class QComboBox;
@@ -33,6 +34,7 @@ public:
     // Where the port list comes from; tests point these at folders of their own.
     std::string PortClassDir;   // empty: the system's device list
     std::string PortLinkDir;    // empty: the settings folder
+    std::string PortByIdDir = SerialPorts::kByIdDir;   // the stable names offered too
 };
 
 // Fills the dialog from the settings, shows it modally and, when it is closed with "Ok", takes

@@ -1,12 +1,18 @@
 #include "ui/Unit_Log.h"
 
+#include <fstream>
 #include <stdexcept>
 
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "platform/NativePath.h"
+#include "ui/Dialogs.h"
+
 TForm_Log* Form_Log = nullptr;
+bool ShowLogMenuEntry = false;
 
 TForm_Log::TForm_Log(QWidget* parent) : QWidget(parent, Qt::Window)
 {
@@ -20,6 +26,16 @@ TForm_Log::TForm_Log(QWidget* parent) : QWidget(parent, Qt::Window)
     Log_View->setLineWrapMode(QPlainTextEdit::NoWrap);
     Log_View->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Log_View->clear();
+    Log_View->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Log_View, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = Log_View->createStandardContextMenu(at);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addSeparator();
+        QAction* saveAs = menu->addAction(QStringLiteral("Save As..."));
+        saveAs->setObjectName(QStringLiteral("LogSaveAs"));
+        connect(saveAs, &QAction::triggered, this, [this] { SaveAs(); });
+        menu->popup(Log_View->viewport()->mapToGlobal(at));
+    });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Log_View);
@@ -72,3 +88,16 @@ void TForm_Log::AppendLine(const std::string& line)
 }
 
 std::string TForm_Log::Text() const { return text_.toStdString(); }
+
+void TForm_Log::SaveAs()
+{
+    const std::string file = Dialogs::ChooseSaveFile("Save Log As", "tarvel-log.txt");
+    if (file.empty())
+        return;
+    std::ofstream out(NativePath::FromText(file), std::ios::binary);
+    const std::string text = Text();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out)
+        Dialogs::ErrorBox("Unable to write to " + file);
+}

@@ -32,12 +32,18 @@ public:
     // Closing by the window's own button hides it (the menu check mark stays).
     bool ClosedByUser = false;
 
+    // Save As... of the view's context menu: asks for a file and writes the text shown there.
+    void SaveAs();
+
 private:
     void SetText(const QString& text);
     QString text_;   // the memo's text with CR LF line ends
 };
 
 extern TForm_Log* Form_Log;
+
+// The Log entry of the Help menu shows (tarvel --log, --trace); hidden otherwise.
+extern bool ShowLogMenuEntry;
 
 // Makes every lone CR or LF a CR LF pair.
 QString NormalizeLineBreaks(const QString& text);

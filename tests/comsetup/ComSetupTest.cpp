@@ -75,6 +75,9 @@ TEST(PortList, OnlyDevicesWithHardware)
     tty.Add("ttyUSB0");
     tty.Add("usb!ttyX0");          // a device in a subfolder of /dev
     EXPECT_EQ(Ports(tty), (std::vector<std::string>{"ttyS0", "ttyUSB0", "usb/ttyX0"}));
+    // Opened by its name, such a port is no port either (the entries stand in for the devices).
+    EXPECT_TRUE(SerialPorts::NoHardwareBehind(tty.Path() + "/ttyS1", tty.Path()));
+    EXPECT_FALSE(SerialPorts::NoHardwareBehind(tty.Path() + "/ttyS0", tty.Path()));
 }
 
 TEST(PortList, OffersTheVirtualHandsetLink)
@@ -139,6 +142,7 @@ protected:
         tty.Add("COM3");
         dialog.PortClassDir = tty.Path();
         dialog.PortLinkDir = tty.Path();
+        dialog.PortByIdDir = tty.Path() + "/by-id";
         ResetSettingsToDefaults();
         ComPort = "COM3";
     }
@@ -238,6 +242,10 @@ TEST_F(ComSetup, APortIsFoundByItsDeviceAndAValueNotInItsListSelectsNothing)
     tty.Add("ttyQQ9");   // no such device: the paths are compared
     const std::string link = tty.Path() + "/link-to-null";
     fs::create_symlink("/dev/null", link);
+    // A stable name comes after the system's names, with the device it points to.
+    const std::string byId = tty.Path() + "/by-id/usb-Maker_Phone_0123-if00";
+    fs::create_directories(tty.Path() + "/by-id");
+    fs::create_symlink("/dev/null", byId);
     const struct {
         std::string port;
         std::int32_t baud;
@@ -253,6 +261,7 @@ TEST_F(ComSetup, APortIsFoundByItsDeviceAndAValueNotInItsListSelectsNothing)
         {"/dev/null", 115200, 1, 2, "/dev/null", 115200, 1},
         {link, 115200, 1, 2, link, 115200, 1},
         {"/dev/ttyQQ9", 115200, 1, 3, "/dev/ttyQQ9", 115200, 1},
+        {byId, 115200, 1, 4, byId, 115200, 1},
     };
     for (const auto& c : cases) {
         ComPort = c.port;
@@ -260,6 +269,7 @@ TEST_F(ComSetup, APortIsFoundByItsDeviceAndAValueNotInItsListSelectsNothing)
         ComHwFlow = c.hwFlow;
         int portIndex = 0, rateIndex = 0;
         Run([&](TForm_ComSetup& d) {
+            EXPECT_EQ(d.ComboBox_Port->itemText(4).toStdString(), byId + "  (now /dev/null)");
             portIndex = d.ComboBox_Port->currentIndex();
             rateIndex = d.ComboBox_BRate->currentIndex();
             PressOk(d);

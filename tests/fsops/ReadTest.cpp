@@ -8,6 +8,7 @@
 #include <QLabel>
 
 #include "FsopsFixture.h"
+#include "serial/TraceFile.h"
 
 using namespace fsops;
 
@@ -405,3 +406,31 @@ TEST_F(ReadTest, SaveFailuresAreReportedAndLeaveWhatWasThere)
 }
 
 } // namespace
+
+// A trace written while Tarvel lists "/" and reads a file, replayed by the virtual handset with
+// the phone's files gone, gives the same listing and the same file.
+TEST_F(ReadTest, ATracedListingAndReadReplayTheSame)
+{
+    const std::string data = PatternBytes(5000, 11);
+    WriteFile(phone / "tone.mmf", data);
+    const std::filesystem::path trace = root / "trace.txt";
+    ASSERT_TRUE(StartTraceFile(trace.string()));
+    Online();
+    const std::vector<std::string> listed = PhoneCaptions();
+    Read("tone.mmf");
+    StopTraceFile();
+    ASSERT_TRUE(SameBytes(ReadFile(pc / "tone.mmf"), data));
+
+    CloseWindow();
+    handset->Stop();
+    std::filesystem::remove_all(phone);
+    std::filesystem::create_directories(phone);
+    std::filesystem::remove(pc / "tone.mmf");
+    options.Replay = WireTrace::ParseTrace(ReadFile(trace));
+    ASSERT_FALSE(options.Replay.empty());
+    Online();
+    EXPECT_EQ(PhoneCaptions(), listed);
+    Read("tone.mmf");
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "tone.mmf"), data));
+    EXPECT_TRUE(Texts().empty());
+}

@@ -76,6 +76,11 @@ TEST_F(AuxWindowsTest, LoneLineBreaksBecomeCrLf)
     Form_Log->AppendLine("line");
     EXPECT_EQ(Form_Log->Text(), "a\r\nb\r\nc\r\nd\r\ne\r\nline\r\n");
     EXPECT_EQ(Form_Log->Log_View->toPlainText().toStdString(), "a\nb\nc\nd\ne\nline\n");
+    // Save As... (the view's context menu) writes the text as it is, CR LF line ends included.
+    Dialogs::SetSaveFileHandler([this](const std::string&) { return (root / "log.txt").string(); });
+    Form_Log->SaveAs();
+    Dialogs::SetSaveFileHandler({});
+    EXPECT_EQ(ReadFile(root / "log.txt"), Form_Log->Text());
     // A reply is taken as text up to its first NUL byte.
     Form_Log->show();
     win->ReplyClass = rcPrompt;

@@ -1,8 +1,11 @@
 // What a user is told on standard error when the port does not open.
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,7 +20,9 @@
 #include "support/Pty.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Serial.h"
-#include "ui/PortAdvice.h"
+#include "handset/VirtualHandset.h"
+#include "serial/PortAdvice.h"
+#include "serial/PortCheck.h"
 
 namespace {
 
@@ -187,4 +192,79 @@ TEST(PortAdvice, TerminalOfAnotherUserReportsPermissionOnly)
     EXPECT_FALSE(asUser.readWrite);
     EXPECT_FALSE(asUser.inGroupNow);
     EXPECT_EQ(out.str(), "tarvel: cannot open " + device + ": Permission denied\n");
+}
+
+// Who holds a port, end to end: a child process has the pseudo-terminal open. The window's
+// failure report and the port check both name it; the check also reports a missing port and a
+// handset that says nothing.
+TEST(PortAdvice, HolderMissingPortAndSilentHandsetInTheReportAndTheCheck)
+{
+    const Pty pty;
+    const int slave = ::open(pty.SlavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, 0);
+    posix_spawn_file_actions_addclose(&actions, pty.Master);   // the child is not the terminal's maker
+    char sleepName[] = "sleep";
+    char seconds[] = "60";
+    char* const args[] = {sleepName, seconds, nullptr};
+    pid_t child = 0;
+    // Returns once the child runs `sleep` (the exec has happened).
+    ASSERT_EQ(posix_spawnp(&child, "sleep", &actions, nullptr, args, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(slave);
+    const std::string held = pty.SlavePath + " is held by sleep (pid " + std::to_string(child) + ")";
+
+    std::ostringstream report;
+    const std::string details = ReportPortOpenFailure(report, pty.SlavePath);
+    EXPECT_NE(report.str().find("tarvel: " + held + ".\ntarvel: Close that program (or end it with `kill "
+                                + std::to_string(child) + "`)"),
+              std::string::npos)
+        << report.str();
+    EXPECT_EQ(details.rfind("cannot open " + pty.SlavePath, 0), 0u) << details;
+    EXPECT_NE(details.find("\r\n" + held + ".\r\n"), std::string::npos) << details;
+
+    std::ostringstream busy;
+    PortCheckSettings s;
+    s.Port = pty.SlavePath;
+    EXPECT_FALSE(RunPortCheck(s, busy));
+    EXPECT_NE(busy.str().find("  FAILED   no other process holds it: held by sleep (pid " + std::to_string(child)
+                              + ")\n"),
+              std::string::npos)
+        << busy.str();
+    EXPECT_NE(busy.str().find("  not run  the line opens at 115200 bit/s\n"), std::string::npos) << busy.str();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+
+    std::ostringstream missing;
+    s.Port = "/nonexistent-tarvel-dir/ttyUSB9";
+    EXPECT_FALSE(RunPortCheck(s, missing));
+    EXPECT_EQ(missing.str(),
+              "Checking the port /nonexistent-tarvel-dir/ttyUSB9 at 115200 bit/s:\n"
+              "  FAILED   the port exists (/nonexistent-tarvel-dir/ttyUSB9): not there\n"
+              "           /nonexistent-tarvel-dir/ttyUSB9 is not there; plug the phone in, or choose its port "
+              "under Setup > COM Port...\n"
+              "  not run  you may open it\n"
+              "  not run  no other process holds it\n"
+              "  not run  the line opens at 115200 bit/s\n"
+              "  not run  the handset answers ATZ and AT+CGMM within 4 s\n"
+              "  not run  the file-system commands are there (AT+FSIF)\n"
+              "A check failed.\n");
+
+    HandsetOptions o;
+    o.Root = std::filesystem::temp_directory_path().string();
+    o.SilentAfter = 0;
+    VirtualHandset silent(o);
+    ASSERT_TRUE(silent.Open());
+    silent.Start();
+    std::ostringstream mute;
+    s.Port = silent.SlavePath();
+    s.ReplyTimeoutMs = 300;
+    EXPECT_FALSE(RunPortCheck(s, mute));
+    EXPECT_NE(mute.str().find("  ok       the line opens at 115200 bit/s\n"
+                              "  FAILED   the handset answers ATZ and AT+CGMM within 0.3 s: no answer to ATZ within 0.3 s\n"),
+              std::string::npos)
+        << mute.str();
+    EXPECT_EQ(silent.Commands(), std::vector<std::string>{"ATZ\r"});
 }

@@ -18,6 +18,7 @@
 
 #include "support/Pty.h"
 #include "serial/CPDrv.h"
+#include "platform/SerialPorts.h"
 
 namespace {
 
@@ -594,3 +595,37 @@ TEST_F(CommPortOnPty, PollingDelayIsTheIntervalWhileTheTimerKeepsTime)
 }
 
 } // namespace
+
+// A stable name (a link as udev makes under /dev/serial/by-id) is offered with the device it
+// points to, and a port set to it follows the link at every open: after a replug the link
+// points to a new device and the same name reaches it.
+TEST(StableNames, ALinkIsListedAndFollowedToANewDevice)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tarvel-by-id-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path link = dir / "usb-Maker_Phone_0123-if00";
+    auto before = std::make_unique<Pty>();
+    std::filesystem::create_symlink(before->SlavePath, link);
+    EXPECT_EQ(SerialPorts::ListStableNames(dir.string()).size(), 1u);
+    EXPECT_EQ(SerialPorts::ListStableNames(dir.string()).at(0).device, before->SlavePath);
+
+    TCommPortDriver drv;
+    drv.SetPortName(link.string());
+    ASSERT_TRUE(drv.Connect());
+    EXPECT_TRUE(drv.SendString("AT\r"));
+    EXPECT_EQ(before->ReadAvailable(), "AT\r");
+    drv.Disconnect();
+
+    const Pty after;   // it comes back under another number
+    before.reset();
+    ASSERT_NE(after.SlavePath, link.string());
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(after.SlavePath, link);
+    EXPECT_EQ(SerialPorts::ListStableNames(dir.string()).at(0).path, link.string());
+    EXPECT_EQ(SerialPorts::ListStableNames(dir.string()).at(0).device, after.SlavePath);
+    ASSERT_TRUE(drv.Connect());
+    EXPECT_TRUE(drv.SendString("ATZ\r"));
+    EXPECT_EQ(after.ReadAvailable(), "ATZ\r");
+    drv.Disconnect();
+    std::filesystem::remove_all(dir);
+}

@@ -310,6 +310,9 @@ TEST_F(MainWindowTest, PortThatDoesNotExist)
     CreateWindow();
     Pump(200);
     EXPECT_EQ(Texts(), std::vector<std::string>{"Error open port."});
+    const std::string port = (root / "no-such-port").string();
+    EXPECT_EQ(dialogs->Shown().at(0).details, "cannot open " + port + ": No such file or directory\r\n" + port
+                                                  + " is not there; plug the phone in, or choose its port under Setup > COM Port...");
     EXPECT_EQ(win->PanelText(3).toStdString(), "CTS: Off, DSR: Off");
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
     EXPECT_FALSE(win->TreeView_PNDir->isEnabled());

@@ -231,25 +231,4 @@ bool SplitFolderPath(std::string_view path, std::vector<std::string>& parts)
     return true;
 }
 
-std::string TraceText(std::string_view bytes)
-{
-    std::string s;
-    s.reserve(bytes.size());
-    for (char ch : bytes) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c == '\r')
-            s += "<CR>";
-        else if (c == '\n')
-            s += "<LF>";
-        else if (c >= 0x20 && c < 0x7F)
-            s += ch;
-        else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "<%02X>", c);
-            s += buf;
-        }
-    }
-    return s;
-}
-
 } // namespace handset

@@ -75,7 +75,4 @@ bool IsPlainName(std::string_view name);
 // "/" or has a "." or ".." part or a part with a control byte.
 bool SplitFolderPath(std::string_view path, std::vector<std::string>& parts);
 
-// Bytes made readable for a trace: printable ASCII as it is, <CR>, <LF>, others as <hh>.
-std::string TraceText(std::string_view bytes);
-
 } // namespace handset

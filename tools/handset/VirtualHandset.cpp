@@ -3,6 +3,7 @@
 #include "HandsetWire.h"
 #include "LinePacer.h"
 #include "protocol/CRC.h"
+#include "protocol/WireTrace.h"
 
 #include <algorithm>
 #include <cctype>
@@ -53,16 +54,17 @@ constexpr int kBadArgument = 50;
 
 std::mutex g_traceMutex;
 
-void Trace(const char* direction, std::string_view bytes)
+// A line of the wire trace, or a remark between them, on standard error.
+void TraceOut(const std::string& line)
 {
     std::lock_guard<std::mutex> lock(g_traceMutex);
-    std::string line = "handset ";
-    line += direction;
-    line += ' ';
-    line += handset::TraceText(bytes);
-    line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+void Trace(WireTrace::Side from, std::string_view bytes)
+{
+    TraceOut(WireTrace::FormatLine(std::chrono::system_clock::now(), from, bytes));
 }
 
 void CloseFd(int& fd)
@@ -225,7 +227,7 @@ struct VirtualHandset::Impl {
             rate = opt.LineRate;
         }
         if (trace)
-            Trace("<-", got);
+            Trace(WireTrace::Side::Pc, got);
         // On a paced line the bytes are here once the line has carried them.
         fromPc.SetRate(rate);
         SleepUntil(fromPc.Carry(got.size(), Clock::now()));
@@ -257,7 +259,7 @@ struct VirtualHandset::Impl {
             std::lock_guard<std::mutex> lock(mu);
             ++violations;
         }
-        Trace("protocol violation:", what);
+        TraceOut("handset: protocol violation: " + WireTrace::Escape(what) + "\n");
     }
 
     void WriteRaw(std::string_view bytes)
@@ -265,7 +267,7 @@ struct VirtualHandset::Impl {
         if (bytes.empty())
             return;
         if (TraceOn())
-            Trace("->", bytes);
+            Trace(WireTrace::Side::Handset, bytes);
         while (!bytes.empty()) {
             CheckStop();
             ssize_t n = ::write(master, bytes.data(), bytes.size());
@@ -458,6 +460,43 @@ struct VirtualHandset::Impl {
         if (cur.EchoCrOnly && echo.size() >= 2 && echo.compare(echo.size() - 2, 2, "\r\n") == 0)
             echo.pop_back();
         out += echo;
+    }
+
+    // Plays the handset's side of a recorded trace: the bytes the PC sent are taken in the
+    // order recorded, and once the PC has sent all of one record the handset's records that
+    // follow it go out, one write each, as they were split in the trace. When the PC sends
+    // something else than the trace has, the handset says so and answers nothing more. Played
+    // to its end, the trace begins again (for the PC's next session).
+    void Replay(const std::vector<WireTrace::Record>& trace)
+    {
+        std::size_t next = 0;
+        bool lost = false;
+        for (;;) {
+            if (next == trace.size() && trace.front().from == WireTrace::Side::Pc)
+                next = 0;
+            for (bool first = true; !lost && next < trace.size() && trace[next].from == WireTrace::Side::Handset;
+                 ++next, first = false) {
+                if (!first)
+                    WaitDrained(1000);   // each record reaches the PC on its own
+                WriteRaw(trace[next].bytes);
+            }
+            if (lost || next == trace.size()) {
+                Fill(100);
+                in.clear();
+                continue;
+            }
+            const std::string& want = trace[next].bytes;
+            while (in.size() < want.size() && want.compare(0, in.size(), in) == 0)
+                Fill(100);
+            if (in.compare(0, want.size(), want) != 0) {
+                TraceOut("handset: replay: the PC sent " + WireTrace::Escape(in.substr(0, want.size()))
+                         + " where the trace has " + WireTrace::Escape(want) + "; answering nothing more\n");
+                lost = true;
+                continue;
+            }
+            in.erase(0, want.size());
+            ++next;
+        }
     }
 
     void ServeOne()
@@ -813,6 +852,9 @@ void VirtualHandset::Serve(const std::atomic<bool>& stop)
     impl_->stop = &stop;
     impl_->folderDir.clear();
     try {
+        const std::vector<WireTrace::Record> replay = Options().Replay;
+        if (!replay.empty())
+            impl_->Replay(replay);
         for (;;)
             impl_->ServeOne();
     } catch (const StopServing&) {

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/WireTrace.h"
+
 struct HandsetOptions {
     std::string Root;                  // the folder served as the handset's "/"
     std::string Model = "TV-1 Virtual";// the AT+CGMM answer (empty: a bare OK)
@@ -52,6 +54,8 @@ struct HandsetOptions {
     int ExtraWritePrompts = 0;         // prompts sent after a write's data are all in, before
                                        // the final reply (each takes no data)
     bool Trace = false;                // every byte received and sent to standard error
+    std::vector<WireTrace::Record> Replay; // when not empty: play the handset's side of this
+                                       // trace instead of serving Root (see Impl::Replay)
     // SilentOn, CmeErrorOn and ErrorOn match the start of the command line without regard to case,
     // with or without its leading "AT" ("+FSDL" matches AT+FSDL=...).
 };

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -42,6 +44,9 @@ const char kUsage[] =
     "  --model TEXT           the model name the handset reports (default \"TV-1 Virtual\")\n"
     "  --rate BYTES_PER_S     pace the line both ways to a rate (11520 is 115200 bit/s)\n"
     "  --trace                show every byte both ways on standard error\n"
+    "  --replay TRACE         play the handset's side of a trace (Tarvel's --trace or this\n"
+    "                         program's): each time the PC has sent what the trace has, send\n"
+    "                         what the handset sent then, split as recorded (--root not needed)\n"
     "  --read-block N         data bytes per read block (1 to 4073, default 2048)\n"
     "  --entries-per-block N  listing entries per block (default 8)\n"
     "faults, for trying a PC program's error handling:\n"
@@ -111,6 +116,7 @@ int main(int argc, char** argv)
 {
     HandsetOptions o;
     std::string link;
+    std::string replay;
     bool createTree = false;
 
     for (int i = 1; i < argc; ++i) {
@@ -138,6 +144,10 @@ int main(int argc, char** argv)
             ok = value(v);
             if (ok)
                 link = v;
+        } else if (a == "--replay") {
+            ok = value(v);
+            if (ok)
+                replay = v;
         } else if (a == "--model") {
             ok = value(v);
             if (ok)
@@ -198,6 +208,18 @@ int main(int argc, char** argv)
             return Usage("unknown option " + a);
         if (!ok)
             return Usage("missing or bad value for " + a);
+    }
+    if (!replay.empty()) {
+        std::ifstream in(replay, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        o.Replay = WireTrace::ParseTrace(text.str());
+        if (!in || o.Replay.empty()) {
+            std::cerr << "tarvel-handset: " << replay << " holds no trace records\n";
+            return 1;
+        }
+        if (o.Root.empty())
+            o.Root = ".";
     }
     if (o.Root.empty())
         return Usage("--root is required");
