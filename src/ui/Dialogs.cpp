@@ -11,12 +11,6 @@ namespace Dialogs {
 
 namespace {
 
-Handler& CurrentHandler()
-{
-    static Handler handler;
-    return handler;
-}
-
 QString Shown(const std::string& text)
 {
     QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -74,8 +68,6 @@ Answer ShowQt(Kind kind, const std::string& text)
 
 } // namespace
 
-void SetHandler(Handler handler) { CurrentHandler() = std::move(handler); }
-
 namespace {
 FolderHandler& CurrentFolderHandler()
 {
@@ -95,34 +87,18 @@ std::string ChooseFolder(const std::string& title)
     return dir.toStdString();
 }
 
+void UseMessageBoxes()
+{
+    static bool installed = false;
+    if (!installed)
+        Prompts::SetFallback(ShowQt);
+    installed = true;
+}
+
 Answer Show(Kind kind, const std::string& text)
 {
-    if (CurrentHandler())
-        return CurrentHandler()(kind, text);
-    return ShowQt(kind, text);
-}
-
-Recorder::Recorder()
-{
-    SetHandler([this](Kind kind, const std::string& text) { return Answer_(kind, text); });
-}
-
-Recorder::~Recorder() { SetHandler({}); }
-
-std::vector<std::string> Recorder::Texts() const
-{
-    std::vector<std::string> texts;
-    for (const Entry& e : shown_)
-        texts.push_back(e.text);
-    return texts;
-}
-
-Answer Recorder::Answer_(Kind kind, const std::string& text)
-{
-    shown_.push_back({kind, text});
-    if (next_ < answers_.size())
-        return answers_[next_++];
-    return (kind == Kind::YesNo || kind == Kind::YesNoYesToAll) ? Answer::Yes : Answer::Ok;
+    UseMessageBoxes();
+    return Prompts::Show(kind, text);
 }
 
 } // namespace Dialogs
