@@ -17,6 +17,7 @@
 #include "midlet/MidletFormat.h"
 #include "platform/Files.h"
 #include "protocol/Upload.h"
+#include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 
@@ -169,7 +170,7 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     // 4. Fresh copies of the index files from the handset.
     if (!createMode) {
         const std::array<bool, 2> fetchFailed = FetchStoreFiles(*this, store, workDir);
-        if (Closing)
+        if (Link->Closing)
             return;
         for (std::size_t i = 0; i < kStoreFiles.size(); ++i) {
             const std::string path = workDir + std::string(kStoreFiles[i]);
@@ -303,6 +304,6 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     } catch (const std::exception&) {
         uploaded = false;
     }
-    if (!uploaded && !Closing)
+    if (!uploaded && !Link->Closing)
         Dialogs::ErrorBox("MIDlet files list creating error.");
 }

@@ -1,16 +1,14 @@
 // ProcessReply: the one place where a completed reply takes effect.
 #include <cstring>
-#include <exception>
 #include <new>
 
+#include "phone/PhoneLink.h"
+#include "phone/Prompts.h"
 #include "protocol/Reply.h"
+#include "protocol/Text.h"
 #include "serial/CPDrv.h"
-#include "ui/Dialogs.h"
-#include "ui/Main.h"
-#include "ui/Unit_Log.h"
-#include "ui/Unit_Progress.h"
 
-void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
+void TPhoneLink::ProcessReply(const std::uint8_t* reply, std::int32_t count)
 {
     const TReplyClass cls = ReplyClass;
 
@@ -18,14 +16,14 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
     // command asked for meanwhile goes out only once the handling has returned.
     BeginReplyHandling();
     struct HandlingEnd {
-        TForm_Main* form;
-        ~HandlingEnd() { form->EndReplyHandling(); }
+        TPhoneLink* link;
+        ~HandlingEnd() { link->EndReplyHandling(); }
     } handlingEnd{this};
 
     // A private copy with a NUL behind it.
     std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(count) + 1]);
     if (!copy) {
-        Dialogs::ErrorBox("Memory Allocate Error.");
+        Prompts::ErrorBox("Memory Allocate Error.");
         return;
     }
     if (count > 0)
@@ -35,17 +33,11 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
 
     // A full log says so, but the reply still takes effect: losing it would stall the command
     // until the watchdog closes the port.
-    if (Form_Log && Form_Log->Showing()) {
-        try {
-            Form_Log->AppendRaw(std::string(reinterpret_cast<const char*>(bytes)));
-        } catch (const std::exception& e) {
-            Dialogs::ErrorBox(e.what());
-        }
-    }
+    emit LogRaw(std::string(reinterpret_cast<const char*>(bytes)));
 
     switch (cls) {
     case rcFinal: {
-        CloseProgressIfShowing();
+        emit ProgressClosed();
         ReplyDone = true;
         const TPhoneCommand kind = CurrentCommand;
         CurrentCommand = pcNone;
@@ -54,7 +46,7 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
         case pcATZ:
         case pcCGMM:
         case pcFSIF:
-            StartupReply(kind, bytes, count);
+            StartupReply(kind, std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(count)));
             break;
         case pcFSDL:
             EndListing();
@@ -78,11 +70,29 @@ void TForm_Main::ProcessReply(const std::uint8_t* reply, std::int32_t count)
         else if (CurrentCommand == pcFSFR)
             ReadBlock(bytes, count);
         if (!Closing && !CommPortDriver1->SendString(std::string(kBlockAck)))
-            Dialogs::ErrorBox("Send Error.");
+            Prompts::ErrorBox("Send Error.");
         break;
     case rcPrompt:
         if (CurrentCommand == pcFSFW)
             WritePrompt();
+        break;
+    default:
+        break;
+    }
+}
+
+void TPhoneLink::StartupReply(TPhoneCommand kind, std::span<const std::uint8_t> reply)
+{
+    switch (kind) {
+    case pcATZ:
+        PhoneOnline = true;
+        emit WentOnline();
+        break;
+    case pcCGMM:
+        emit ModelKnown(ExtractModel(std::string_view(reinterpret_cast<const char*>(reply.data()), reply.size())));
+        break;
+    case pcFSIF:
+        emit FileSystemReady();
         break;
     default:
         break;

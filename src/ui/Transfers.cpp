@@ -17,6 +17,7 @@
 #include "protocol/CRC.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
+#include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "ui/Unit_Init.h"
@@ -110,7 +111,7 @@ bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
         return true;
     }
     bool yesToAll = false;
-    for (std::size_t i = 0; i < queue.size() && !Closing; ++i) {
+    for (std::size_t i = 0; i < queue.size() && !Link->Closing; ++i) {
         const TFileInfo& entry = queue[i];
         // The file is saved under the name the handset listed, as the PC can show it; the
         // question is about the very path the read will save to.
@@ -128,20 +129,18 @@ bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
                 continue;
             yesToAll = answer == Consent::YesToAll;
         }
-        Panel_PC->setEnabled(false);
-        Panel_Phone->setEnabled(false);
-        WaitReplyDone();   // see "One command's records at a time" above
-        CurrentFile = entry;
-        BufPos = 0;
-        ReadTarget = target;
-        LastReadSaved = false;
-        SendFSFR();
-        WaitReplyDone();
+        Link->SetBusy(true);
+        Link->WaitReplyDone();   // see "One command's records at a time" above
+        Link->CurrentFile = entry;
+        Link->BufPos = 0;
+        Link->ReadTarget = target;
+        Link->LastReadSaved = false;
+        Link->SendFSFR();
+        Link->WaitReplyDone();
         if (outcomes)
-            (*outcomes)[i] = LastReadSaved ? FetchOutcome::Saved : FetchOutcome::Failed;
+            (*outcomes)[i] = Link->LastReadSaved ? FetchOutcome::Saved : FetchOutcome::Failed;
     }
-    Panel_PC->setEnabled(true);
-    Panel_Phone->setEnabled(true);
+    Link->SetBusy(false);
     ShellTreeView1Change();
     return true;
 }
@@ -154,9 +153,9 @@ void TForm_Main::Action_UplodAsMelodyExecute() { UploadSelectedPCFiles(true); }
 
 bool TForm_Main::PhoneOnlineOrSay() const
 {
-    if (!PhoneOnline)
+    if (!Link->PhoneOnline)
         Dialogs::ErrorBox("The phone is offline.\r\nConnect it, then choose Action > Reconnect.");
-    return PhoneOnline;
+    return Link->PhoneOnline;
 }
 
 void TForm_Main::UploadSelectedPCFiles(bool asMelody)
@@ -180,10 +179,10 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
     // list (two PC names that shorten alike) is on the handset all the same.
     std::set<std::string> written;
     for (const std::string& path : paths) {
-        if (Closing)
+        if (Link->Closing)
             break;
         // A listing under way would leave the phone list half filled for the check below.
-        WaitReplyDone();   // see "One command's records at a time" above
+        Link->WaitReplyDone();   // see "One command's records at a time" above
         const std::string pcName = fs::path(path).filename().string();
         const std::string name = HandsetName(pcName, asMelody);
         // The name travels inside quotes on the serial line with nothing escaped: a quote or a
@@ -209,8 +208,7 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
                 ask = false;
         }
 
-        Panel_PC->setEnabled(false);
-        Panel_Phone->setEnabled(false);
+        Link->SetBusy(true);
 
         // The PC file is read before anything happens on the handset, so a file that cannot be
         // read never costs the handset its copy.
@@ -221,9 +219,8 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
             continue;
         }
         if (read != ReadOutcome::Ok) {
-            TransferBuffer.reset();
-            Panel_PC->setEnabled(true);
-            Panel_Phone->setEnabled(true);
+            Link->TransferBuffer.reset();
+            Link->SetBusy(false);
             return read == ReadOutcome::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
         }
         if (asMelody) {
@@ -234,32 +231,31 @@ TForm_Main::UploadResult TForm_Main::UploadFiles(const std::vector<std::string>&
         if (erase) {
             // The write goes out only once the erase has ended with its final reply; an erase
             // that failed (its message is already shown) skips this file.
-            CurrentFile.Clear();
-            CurrentFile.Name = name;
-            LastFinished = pcNone;
-            SendFSFE();
-            WaitReplyDone();
-            if (LastFinished != pcFSFE)
+            Link->CurrentFile.Clear();
+            Link->CurrentFile.Name = name;
+            Link->LastFinished = pcNone;
+            Link->SendFSFE();
+            Link->WaitReplyDone();
+            if (Link->LastFinished != pcFSFE)
                 continue;
         }
 
-        UploadFile.Clear();
-        UploadFile.Name = name;
-        UploadFile.FileType = type;
-        UploadFile.Size = static_cast<std::int32_t>(buffer->size());
-        UploadFile.Crc = CalcCRC(buffer->data(), buffer->size());
-        UploadFile.Kind = 1;
-        TransferBuffer = std::move(buffer);
-        BufPos = 0;
-        SendFSFW();
+        Link->UploadFile.Clear();
+        Link->UploadFile.Name = name;
+        Link->UploadFile.FileType = type;
+        Link->UploadFile.Size = static_cast<std::int32_t>(buffer->size());
+        Link->UploadFile.Crc = CalcCRC(buffer->data(), buffer->size());
+        Link->UploadFile.Kind = 1;
+        Link->TransferBuffer = std::move(buffer);
+        Link->BufPos = 0;
+        Link->SendFSFW();
         written.insert(name);
-        WaitReplyDone();
+        Link->WaitReplyDone();
         // The write has ended (or never went out while the port is closed).
-        TransferBuffer.reset();
+        Link->TransferBuffer.reset();
     }
     RelistPhoneFolder();
-    Panel_PC->setEnabled(true);
-    Panel_Phone->setEnabled(true);
+    Link->SetBusy(false);
     return UploadResult::Done;
 }
 
@@ -276,14 +272,13 @@ void TForm_Main::Action_DeleteExecute()
     std::vector<TFileInfo> records;
     for (QTreeWidgetItem* item : items)
         records.push_back(*PhoneItemRecord(item));
-    const QString folder = PN_FullDirName->text();
+    const std::string folder = Link->PhoneDir;
 
-    Panel_PC->setEnabled(false);
-    Panel_Phone->setEnabled(false);
+    Link->SetBusy(true);
     bool yesToAll = false;
-    for (std::size_t i = 0; i < records.size() && !Closing; ++i) {
+    for (std::size_t i = 0; i < records.size() && !Link->Closing; ++i) {
         // Another command (Reconnect from the menu) may have emptied or changed the list.
-        if (PN_FullDirName->text() != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
+        if (Link->PhoneDir != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
             break;
         if (!yesToAll) {
             const Consent answer = AskYesNoAll("Deleting file: " + ShowableName(records[i].Name) + "\r\nA you sure?");
@@ -291,18 +286,17 @@ void TForm_Main::Action_DeleteExecute()
                 continue;
             yesToAll = answer == Consent::YesToAll;
         }
-        WaitReplyDone();   // see "One command's records at a time" above
-        if (PN_FullDirName->text() != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
+        Link->WaitReplyDone();   // see "One command's records at a time" above
+        if (Link->PhoneDir != folder || ListView_PNFiles->indexOfTopLevelItem(items[i]) < 0)
             break;
-        CurrentFile = records[i];
-        SendFSFE();
-        WaitReplyDone();
+        Link->CurrentFile = records[i];
+        Link->SendFSFE();
+        Link->WaitReplyDone();
         if (ListView_PNFiles->indexOfTopLevelItem(items[i]) >= 0)
             items[i]->setSelected(false);
     }
-    Panel_PC->setEnabled(true);
-    Panel_Phone->setEnabled(true);
-    if (PN_FullDirName->text() == folder)
+    Link->SetBusy(false);
+    if (Link->PhoneDir == folder)
         RelistPhoneFolder();
 }
 
@@ -310,16 +304,16 @@ void TForm_Main::RelistPhoneFolder()
 {
     // A listing started meanwhile (Reload from the menu) ends first, or its entries would land
     // in the list cleared here.
-    WaitReplyDone();
+    Link->WaitReplyDone();
     ListView_PNFiles->clear();
-    SendFSDL();
+    Link->SendFSDL();
 }
 
 // ---- Reload and the home folder --------------------------------------------------------------
 
 void TForm_Main::Action_ReloadExecute()
 {
-    ShowPhoneDir(PN_FullDirName->text().toStdString());
+    ShowPhoneDir(Link->PhoneDir);
     ShellTreeView1Change();
     if (ShellModel->rowCount(ShellTreeView1->rootIndex()) == 0)
         return;

@@ -1,0 +1,138 @@
+#pragma once
+// TPhoneLink: the link to the handset, with no widgets (QtCore only). It owns the serial driver
+// and the command state, gathers and dispatches the replies, runs listings, reads, writes and
+// erases, and reports through signals; its messages and questions go through the prompts
+// interface (phone/Prompts.h). Its member functions live in this folder, one file per concern:
+//   CommandEngine.cpp   sending, receiving, the echo check, the watchdog, the waiting loop
+//   ReplyDispatch.cpp   ProcessReply and the start-up replies
+//   Listing.cpp         folder listing into PhoneRecords
+//   FileRead.cpp        file read: header, data blocks, the end of a read
+//   FileWrite.cpp       file write blocks, the end of a write
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <QObject>
+
+#include "protocol/FileInfo.h"
+
+class QTimer;
+class TCommPortDriver;
+
+class TPhoneLink : public QObject {
+    Q_OBJECT
+public:
+    explicit TPhoneLink(QObject* parent = nullptr);
+    ~TPhoneLink() override;
+
+    TCommPortDriver* CommPortDriver1 = nullptr;
+
+    // ---- command state (CommandEngine.cpp) --------------------------------------------------
+    bool ReplyDone = true;
+    TPhoneCommand CurrentCommand = pcNone;
+    std::string LastCommand;
+    std::array<std::uint8_t, 4096> TempBuf{};
+    std::int32_t TempBufPos = 0;
+    TReplyClass ReplyClass = rcEmpty;
+    QTimer* WDTimer = nullptr;
+
+    void SendCommand(TPhoneCommand kind, const std::string& text);
+    void SendATZ();
+    void SendCGMM();
+    void SendFSIF();
+    void SendFSDL();
+    void SendFSFE();
+    void SendFSFR();
+    void SendFSFW();
+    void CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize);
+    void AbortCommand();
+    void WDTimerTimer();
+    // The link given up: PhoneOnline false, the port closed, Offline reported.
+    void GoOffline();
+    // Drops the handset's unsolicited lines from the gathered bytes (into the log).
+    void DropUnsolicitedLines(bool readData);
+    // Reply handling (ProcessReply) under way; nested handlings count. A command asked for
+    // meanwhile waits in PendingCommand until the outermost handling has returned.
+    int HandlingReply = 0;
+    std::string PendingCommand;
+    void BeginReplyHandling();
+    void EndReplyHandling();
+    // Writes a command that is already outstanding; a failed write ends it with "Send Error.".
+    void WriteCommand(const std::string& text);
+    // Runs the watchdog exactly while the handset owes an answer, stops it otherwise.
+    void ArmWatchdog();
+    // Keeps the event loop running until no command is outstanding (or the link is closing).
+    void WaitReplyDone();
+    // True once whoever drives the link is ending: waits end at once and nothing more is sent.
+    bool Closing = false;
+
+    // Test-only: the watchdog interval (4000 ms in the program).
+    void SetWatchdogIntervalForTests(int ms) { WatchdogInterval = ms; }
+    int WatchdogInterval = 4000;
+
+    // ---- link state ---------------------------------------------------------------------------
+    bool PhoneOnline = false;
+    // The phone folder listed last (SendFSDL lists it); empty: none.
+    std::string PhoneDir;
+    // A transfer queue is running: whoever drives the link starts no second one meanwhile.
+    bool Busy = false;
+    void SetBusy(bool busy);
+
+    // ---- reply dispatch (ReplyDispatch.cpp) -------------------------------------------------
+    void ProcessReply(const std::uint8_t* reply, std::int32_t count);
+    void StartupReply(TPhoneCommand kind, std::span<const std::uint8_t> reply);
+
+    // ---- listing (Listing.cpp) --------------------------------------------------------------
+    void ListingBlock(const std::uint8_t* block, std::int32_t count);
+    void EndListing();
+
+    // ---- file read (FileRead.cpp) -----------------------------------------------------------
+    TFileInfo CurrentFile;
+    std::unique_ptr<std::vector<std::uint8_t>> TransferBuffer;   // null: none
+    std::int32_t BufPos = 0;
+    bool ReadHeaderSeen = false;   // the header of the read under way has arrived
+    bool ReadFailed = false;       // the header was refused; the rest of the read is ignored
+    std::string ReadTarget;        // the PC path the read under way saves to (set by its sender)
+    void ReadBlock(const std::uint8_t* block, std::int32_t count);
+    void ReadHeaderBlock(const std::uint8_t* block, std::int32_t count);
+    void ReadDataBlock(const std::uint8_t* block, std::int32_t count);
+    void DrainDataBlock(const std::uint8_t* block, std::int32_t count);
+    void EndRead();
+
+    // ---- file write (FileWrite.cpp) ---------------------------------------------------------
+    TFileInfo UploadFile;
+    void WritePrompt();
+    void SendWriteBlock();
+    void EndWrite();
+
+    // The kind of the command whose final reply was handled last, and whether the last read
+    // saved its file.
+    TPhoneCommand LastFinished = pcNone;
+    bool LastReadSaved = false;
+
+signals:
+    // A listing's entry as it arrives, and the end of the listing.
+    void ListingEntry(const TFileInfo& info);
+    void ListingEnded();
+    // A transfer's file (pcFSFR: a read, pcFSFW: a write) with its size; its progress in
+    // percent; the progress is over.
+    void TransferShown(TPhoneCommand kind, const std::string& name, std::int32_t size);
+    void Progress(int percent);
+    void ProgressClosed();
+    // A command has ended without its reply (aborted, timed out): any wait shown is over.
+    void WaitEnded();
+    // Lines for the log: raw replies as received, and one line per write block. A full log is
+    // the receiver's to report; it never stops the link.
+    void LogRaw(const std::string& text);
+    void LogLine(const std::string& line);
+    // The link's status: online after the reset, the handset's model, its file system ready
+    // (the root may be listed), offline.
+    void WentOnline();
+    void ModelKnown(const std::string& model);
+    void FileSystemReady();
+    void WentOffline();
+    void BusyChanged(bool busy);
+};
