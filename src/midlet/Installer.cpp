@@ -98,18 +98,18 @@ std::array<bool, 2> FetchStoreFiles(TForm_Main& form, const std::array<TFileInfo
         before.push_back(ec ? std::nullopt : std::optional<fs::file_time_type>(time));
     }
 
-    std::vector<TForm_Main::FetchOutcome> outcomes;
+    std::vector<TPhoneLink::FetchOutcome> outcomes;
     form.DownloadFiles(queue, workDir, &outcomes);
 
     for (std::size_t k = 0; k < slotOf.size(); ++k) {
-        const TForm_Main::FetchOutcome outcome =
-            k < outcomes.size() ? outcomes[k] : TForm_Main::FetchOutcome::Failed;
-        if (outcome == TForm_Main::FetchOutcome::Skipped)
+        const TPhoneLink::FetchOutcome outcome =
+            k < outcomes.size() ? outcomes[k] : TPhoneLink::FetchOutcome::Failed;
+        if (outcome == TPhoneLink::FetchOutcome::Skipped)
             continue;   // the user kept the local copy
         std::error_code ec;
         const fs::file_time_type time = fs::last_write_time(workDir + std::string(kStoreFiles[slotOf[k]]), ec);
         const bool fresh = !ec && (!before[k] || *before[k] != time);
-        failed[slotOf[k]] = outcome != TForm_Main::FetchOutcome::Saved || !fresh;
+        failed[slotOf[k]] = outcome != TPhoneLink::FetchOutcome::Saved || !fresh;
     }
     return failed;
 }
@@ -298,9 +298,9 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     // 14. Everything to the handset, erasing what is there under the same names.
     bool uploaded = false;
     try {
-        uploaded = UploadFiles({suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath}, false,
+        uploaded = Link->UploadFiles({suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath}, false,
                                false)
-                   == UploadResult::Done;
+                   == TPhoneLink::UploadResult::Done;
     } catch (const std::exception&) {
         uploaded = false;
     }

@@ -1,11 +1,13 @@
-// Folder listings: each block's entries are reported as they arrive.
+// Folder listings: each block's entries join PhoneRecords and are reported as they arrive.
 #include "phone/PhoneLink.h"
 #include "protocol/Listing.h"
 
 void TPhoneLink::ListingBlock(const std::uint8_t* block, std::int32_t count)
 {
-    for (const TFileInfo& info : ParseListingBlock(block, count))
-        emit ListingEntry(info);
+    for (const TFileInfo& info : ParseListingBlock(block, count)) {
+        PhoneRecords.push_back(info);
+        emit ListingEntry(info, PhoneRecords.size() - 1);
+    }
 }
 
 void TPhoneLink::EndListing() { emit ListingEnded(); }

@@ -8,6 +8,7 @@
 //   Listing.cpp         folder listing into PhoneRecords
 //   FileRead.cpp        file read: header, data blocks, the end of a read
 //   FileWrite.cpp       file write blocks, the end of a write
+//   Queues.cpp          download, upload and delete of several files
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -77,6 +78,15 @@ public:
     bool PhoneOnline = false;
     // The phone folder listed last (SendFSDL lists it); empty: none.
     std::string PhoneDir;
+    // The records of the phone folder listed last, in the order the handset sent them; the
+    // number of the listing they belong to (counts up whenever they are cleared).
+    std::vector<TFileInfo> PhoneRecords;
+    std::uint64_t ListingNumber = 0;
+    void ClearPhoneRecords();
+    // Lists a phone folder: it becomes PhoneDir, its records arrive as ListingEntry.
+    void ListFolder(const std::string& path);
+    // Lists PhoneDir again, once the command under way has ended.
+    void RelistPhoneFolder();
     // A transfer queue is running: whoever drives the link starts no second one meanwhile.
     bool Busy = false;
     void SetBusy(bool busy);
@@ -108,15 +118,34 @@ public:
     void SendWriteBlock();
     void EndWrite();
 
+    // ---- the multi-file queues (Queues.cpp) ---------------------------------------------------
+    // What became of each queued file of a download.
+    enum class FetchOutcome { Saved, Skipped, Failed };
+    // Runs the reads one after another into `folder` (none: nothing is read); `outcomes`
+    // (optional) gets one entry per queued file.
+    bool DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
+                       std::vector<FetchOutcome>* outcomes = nullptr);
+    enum class UploadResult { Done, OpenFailed, ReadFailed };
+    // Writes the PC files to PhoneDir, asking (when `ask`) before one on the handset is
+    // replaced. OpenFailed: a PC file could not be opened (the caller words the message);
+    // ReadFailed: one opened but could not be read (no message). Either ends the list.
+    UploadResult UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask);
+    // Erases these records of PhoneRecords (by position), asking first; lists the folder again.
+    void DeleteRecords(const std::vector<std::size_t>& indices);
+
     // The kind of the command whose final reply was handled last, and whether the last read
     // saved its file.
     TPhoneCommand LastFinished = pcNone;
     bool LastReadSaved = false;
 
 signals:
-    // A listing's entry as it arrives, and the end of the listing.
-    void ListingEntry(const TFileInfo& info);
+    // A listing's entry as it arrives (its position in PhoneRecords), the end of the listing;
+    // the records cleared for a new listing of the same folder.
+    void ListingEntry(const TFileInfo& info, std::size_t index);
     void ListingEnded();
+    void ListingCleared();
+    // A queue has done with this record (by position in PhoneRecords).
+    void RecordDone(std::size_t index);
     // A transfer's file (pcFSFR: a read, pcFSFW: a write) with its size; its progress in
     // percent; the progress is over.
     void TransferShown(TPhoneCommand kind, const std::string& name, std::int32_t size);

@@ -105,6 +105,7 @@ void TForm_Main::Action_ReconnectExecute()
     PN_FullFileName->clear();
     PN_FullDirName->clear();
     Link->PhoneDir.clear();
+    Link->ClearPhoneRecords();
     ListView_PNFiles->clear();
     TreeView_PNDir->collapseAll();
     TreeView_PNDir->setCurrentItem(nullptr);
@@ -159,6 +160,12 @@ void TForm_Main::ConnectLink()
     TPhoneLink* link = Link;
     connect(link, &TPhoneLink::ListingEntry, this, &TForm_Main::AddPhoneFileItem);
     connect(link, &TPhoneLink::ListingEnded, this, &TForm_Main::EndListing);
+    connect(link, &TPhoneLink::ListingCleared, this, [this] { ListView_PNFiles->clear(); });
+    connect(link, &TPhoneLink::RecordDone, this, [this](std::size_t index) {
+        for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i)
+            if (PhoneItemIndex(ListView_PNFiles->topLevelItem(i)) == index)
+                ListView_PNFiles->topLevelItem(i)->setSelected(false);
+    });
     connect(link, &TPhoneLink::TransferShown, this, &TForm_Main::ShowTransfer);
     connect(link, &TPhoneLink::Progress, this, &TForm_Main::ShowProgress);
     connect(link, &TPhoneLink::ProgressClosed, this, [] { CloseProgressIfShowing(); });

@@ -99,7 +99,7 @@ void TForm_Main::DropFileList(const QMimeData* data)
     }
     // Nothing of a failed upload leaves the drop.
     try {
-        if (UploadFiles(paths, false, true) == UploadResult::OpenFailed)
+        if (Link->UploadFiles(paths, false, true) == TPhoneLink::UploadResult::OpenFailed)
             Dialogs::ErrorBox("PC files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("PC files list creating error.");

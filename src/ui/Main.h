@@ -16,11 +16,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QMainWindow>
 
+#include "phone/PhoneLink.h"
 #include "protocol/FileInfo.h"
 
 class QAction;
@@ -44,7 +46,8 @@ class QStatusBar;
 class QWidget;
 class TPhoneLink;
 
-// A phone list item owns its record; it is destroyed with the item.
+// A phone list item shows a record of the link's PhoneRecords: its position there, the record.
+std::optional<std::size_t> PhoneItemIndex(const QTreeWidgetItem* item);
 TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
 // A PC list item's file name as the bytes the folder holds (its caption may show replacement
 // characters); the caption for an item made without them.
@@ -60,7 +63,7 @@ public:
     TPhoneLink* Link = nullptr;
     // The window's side of the link's signals.
     void ConnectLink();
-    void AddPhoneFileItem(const TFileInfo& info);
+    void AddPhoneFileItem(const TFileInfo& info, std::size_t index);
     void EndListing();
     // Shows the progress window for a transfer, with the file's name and size; sets both bars.
     void ShowTransfer(TPhoneCommand kind, const std::string& name, std::int32_t size);
@@ -157,18 +160,9 @@ public:
     void Action_ReloadExecute();
     void Action_GoHomeExecute();
     void miHomeDirClick();
-    // What became of each queued file of a download.
-    enum class FetchOutcome { Saved, Skipped, Failed };
-    // Runs the reads one after another into `folder` (none: nothing is read); `outcomes`
-    // (optional) gets one entry per queued file.
+    // Download into `folder`, then the PC list read again.
     bool DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
-                       std::vector<FetchOutcome>* outcomes = nullptr);
-    // Clears the phone list and lists its folder again, once the command under way has ended.
-    void RelistPhoneFolder();
-    enum class UploadResult { Done, OpenFailed, ReadFailed };
-    // OpenFailed: a PC file could not be opened (the caller words the message); ReadFailed: one
-    // opened but could not be read (no message). Either ends the list.
-    UploadResult UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask);
+                       std::vector<TPhoneLink::FetchOutcome>* outcomes = nullptr);
 
     // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
     bool DropTargetRegistered = false;

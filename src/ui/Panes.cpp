@@ -473,25 +473,34 @@ void TForm_Main::createPhoneTree()
 namespace {
 
 
-// A phone list item owns the record it was made from.
+// A phone list item shows the record at a position of the link's PhoneRecords.
 class PhoneFileItem : public QTreeWidgetItem {
 public:
-    explicit PhoneFileItem(const TFileInfo& record) : QTreeWidgetItem(UserType + 1), Record(record) {}
-    TFileInfo Record;
+    explicit PhoneFileItem(std::size_t index) : QTreeWidgetItem(UserType + 1), Index(index) {}
+    std::size_t Index;
 };
 
 } // namespace
 
-TFileInfo* PhoneItemRecord(QTreeWidgetItem* item)
+std::optional<std::size_t> PhoneItemIndex(const QTreeWidgetItem* item)
 {
-    if (!item || item->type() != QTreeWidgetItem::UserType + 1)
-        return nullptr;
-    return &static_cast<PhoneFileItem*>(item)->Record;
+    if (!item || item->type() != QTreeWidgetItem::UserType + 1 || !Form_Main)
+        return std::nullopt;
+    const std::size_t index = static_cast<const PhoneFileItem*>(item)->Index;
+    if (index >= Form_Main->Link->PhoneRecords.size())
+        return std::nullopt;
+    return index;
 }
 
-void TForm_Main::AddPhoneFileItem(const TFileInfo& info)
+TFileInfo* PhoneItemRecord(QTreeWidgetItem* item)
 {
-    auto* item = new PhoneFileItem(info);
+    const std::optional<std::size_t> index = PhoneItemIndex(item);
+    return index ? &Form_Main->Link->PhoneRecords[*index] : nullptr;
+}
+
+void TForm_Main::AddPhoneFileItem(const TFileInfo& info, std::size_t index)
+{
+    auto* item = new PhoneFileItem(index);
     // The record keeps the whole name as the handset sent it; only the caption is cut.
     item->setText(0, QString::fromStdString(ListedName(info.Name)));
     item->setToolTip(0, QString::fromStdString(ShowableName(info.Name)));
@@ -547,9 +556,8 @@ void TForm_Main::ShowPhoneDir(const std::string& path)
     Action_Download->setEnabled(false);
     PN_FullFileName->setText(QStringLiteral("No file(s) selected."));
     PN_FullDirName->setText(QString::fromStdString(path));
-    Link->PhoneDir = path;
     TreeView_PNDir->setEnabled(false);
-    Link->SendFSDL();
+    Link->ListFolder(path);
 }
 
 void TForm_Main::TreeView_PNDirChange(QTreeWidgetItem* node)
