@@ -19,6 +19,7 @@
 #include <QObject>
 
 #include "protocol/FileInfo.h"
+#include "serial/CPDrvTypes.h"
 
 class QTimer;
 class TCommPortDriver;
@@ -90,6 +91,10 @@ public:
     // A transfer queue is running: whoever drives the link starts no second one meanwhile.
     bool Busy = false;
     void SetBusy(bool busy);
+
+    // Closes the port, opens it again with these settings and starts the handset: reset, model,
+    // file system (the start-up exchange).
+    void Reconnect(const std::string& port, std::uint32_t baudRate, bool checkLineStatus, THwFlowControl hwFlow);
 
     // ---- reply dispatch (ReplyDispatch.cpp) -------------------------------------------------
     void ProcessReply(const std::uint8_t* reply, std::int32_t count);
@@ -163,5 +168,10 @@ signals:
     void ModelKnown(const std::string& model);
     void FileSystemReady();
     void WentOffline();
+    // A reconnect has begun on this port (the listed folder is forgotten); the port could not be
+    // opened (the error message follows); the port's CTS and DSR lines.
+    void Reconnecting(const std::string& port);
+    void PortOpenFailed(const std::string& portName);
+    void LineStatusKnown(bool cts, bool dsr);
     void BusyChanged(bool busy);
 };

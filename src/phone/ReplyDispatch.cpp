@@ -1,4 +1,6 @@
-// ProcessReply: the one place where a completed reply takes effect.
+// ProcessReply: the one place where a completed reply takes effect; the start-up exchange.
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <new>
 
@@ -79,6 +81,34 @@ void TPhoneLink::ProcessReply(const std::uint8_t* reply, std::int32_t count)
     default:
         break;
     }
+}
+
+void TPhoneLink::Reconnect(const std::string& port, std::uint32_t baudRate, bool checkLineStatus, THwFlowControl hwFlow)
+{
+    CommPortDriver1->Disconnect();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    PhoneDir.clear();
+    ClearPhoneRecords();
+    emit Reconnecting(port);
+
+    CommPortDriver1->SetPortName("\\\\.\\" + port);
+    CommPortDriver1->SetBaudRateValue(baudRate);
+    CommPortDriver1->SetCheckLineStatus(checkLineStatus);
+    CommPortDriver1->SetHwFlow(hwFlow);
+    if (!CommPortDriver1->Connect()) {
+        emit PortOpenFailed(CommPortDriver1->PortName());
+        Prompts::ErrorBox("Error open port.");
+    }
+
+    const TLineStatusSet lines = CommPortDriver1->LineStatus();
+    emit LineStatusKnown(lines.Has(lsCTS), lines.Has(lsDSR));
+    emit WentOffline();
+    PhoneOnline = false;
+
+    SendATZ();
+    SendCGMM();
+    SendFSIF();
 }
 
 void TPhoneLink::StartupReply(TPhoneCommand kind, std::span<const std::uint8_t> reply)

@@ -1,7 +1,5 @@
 // Creation, first show and destruction of the main window; Reconnect and the start-up replies.
-#include <chrono>
 #include <iostream>
-#include <thread>
 
 #include <QAction>
 #include <QApplication>
@@ -96,42 +94,23 @@ void TForm_Main::closeEvent(QCloseEvent* event)
 
 void TForm_Main::Action_ReconnectExecute()
 {
-    Link->CommPortDriver1->Disconnect();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Link->Reconnect(ComPort, static_cast<std::uint32_t>(ComBaudRate), ComCheckLineStatus,
+                    static_cast<THwFlowControl>(ComHwFlow));
+}
 
+void TForm_Main::ShowReconnecting(const std::string& port)
+{
     for (QAction* a : {Action_Delete, Action_Download, Action_Upload, Action_UplodAsMelody, Action_CopyAsMIDlet})
         a->setEnabled(false);
     TreeView_PNDir->setEnabled(false);
     PN_FullFileName->clear();
     PN_FullDirName->clear();
-    Link->PhoneDir.clear();
-    Link->ClearPhoneRecords();
     ListView_PNFiles->clear();
     TreeView_PNDir->collapseAll();
     TreeView_PNDir->setCurrentItem(nullptr);
     TreeView_PNDir->clearSelection();
     ListView_PNFiles->setEnabled(false);
-    SetPanelText(1, QString::fromStdString(ComPort));
-
-    Link->CommPortDriver1->SetPortName("\\\\.\\" + ComPort);
-    Link->CommPortDriver1->SetBaudRateValue(static_cast<std::uint32_t>(ComBaudRate));
-    Link->CommPortDriver1->SetCheckLineStatus(ComCheckLineStatus);
-    Link->CommPortDriver1->SetHwFlow(static_cast<THwFlowControl>(ComHwFlow));
-    if (!Link->CommPortDriver1->Connect()) {
-        // The box keeps its fixed text; the reason and what to do go to standard error.
-        ReportPortOpenFailure(std::cerr, Link->CommPortDriver1->PortName());
-        Dialogs::ErrorBox("Error open port.");
-    }
-
-    const TLineStatusSet lines = Link->CommPortDriver1->LineStatus();
-    SetPanelText(3, QString::fromLatin1(lines.Has(lsCTS) ? "CTS: On" : "CTS: Off")
-                        + QString::fromLatin1(lines.Has(lsDSR) ? ", DSR: On" : ", DSR: Off"));
-    SetPanelText(2, QStringLiteral("Offline"));
-    Link->PhoneOnline = false;
-
-    Link->SendATZ();
-    Link->SendCGMM();
-    Link->SendFSIF();
+    SetPanelText(1, QString::fromStdString(port));
 }
 
 void TForm_Main::StartupReply(TPhoneCommand kind)
@@ -176,6 +155,14 @@ void TForm_Main::ConnectLink()
     connect(link, &TPhoneLink::ModelKnown, this,
             [this](const std::string& model) { SetPanelText(0, QString::fromStdString(model)); });
     connect(link, &TPhoneLink::FileSystemReady, this, [this] { StartupReply(pcFSIF); });
+    connect(link, &TPhoneLink::Reconnecting, this, &TForm_Main::ShowReconnecting);
+    connect(link, &TPhoneLink::PortOpenFailed, this, [](const std::string& port) {
+        // The box keeps its fixed text; the reason and what to do go to standard error.
+        ReportPortOpenFailure(std::cerr, port);
+    });
+    connect(link, &TPhoneLink::LineStatusKnown, this, [this](bool cts, bool dsr) {
+        SetPanelText(3, QString::fromLatin1(cts ? "CTS: On" : "CTS: Off") + QString::fromLatin1(dsr ? ", DSR: On" : ", DSR: Off"));
+    });
     connect(link, &TPhoneLink::WentOffline, this, [this] { SetPanelText(2, QStringLiteral("Offline")); });
     connect(link, &TPhoneLink::BusyChanged, this, [this](bool busy) {
         Panel_PC->setEnabled(!busy);

@@ -147,6 +147,8 @@ public:
     void FormDestroy();
     bool FormDestroyed = false;
     void Action_ReconnectExecute();
+    // The window's side of a reconnect: the phone panes emptied, the port shown.
+    void ShowReconnecting(const std::string& port);
 
     // ---- transfer commands (ui/Transfers.cpp) ----------------------------------------------
     void Action_DownloadExecute();

@@ -218,25 +218,6 @@ TEST_F(EngineTest, LineStatusCheckWithoutModemLinesFailsEverySend)
     EXPECT_TRUE(handset->Commands().empty());
 }
 
-TEST_F(EngineTest, SendersWithoutANameSendNothingAndDoNotWait)
-{
-    StartOnline();
-    const std::size_t before = handset->Commands().size();
-    win->Link->CurrentFile.Clear();
-    win->Link->SendFSFR();
-    win->Link->SendFSFE();
-    win->Link->PhoneDir.clear();
-    win->Link->SendFSDL();
-    EXPECT_TRUE(win->Link->ReplyDone);
-    Pump(50);
-    EXPECT_EQ(handset->Commands().size(), before);
-    // An unnamed write still goes out as the bare command.
-    win->Link->UploadFile.Clear();
-    win->Link->SendFSFW();
-    ASSERT_TRUE(WaitUntil([this, before] { return handset->Commands().size() > before; }));
-    EXPECT_EQ(handset->Commands().back(), "AT+FSFW=\r\n");
-}
-
 // What arrives while no command is outstanding: a stray block or prompt is answered as the
 // handset expects, an unsolicited line is only logged, and none of them starts the watchdog.
 TEST_F(EngineTest, WhatArrivesWhileIdleNeitherStartsTheWatchdogNorSpoilsTheNextReply)
