@@ -22,7 +22,7 @@
 #include "ui/Dialogs.h"
 #include "phone/PhoneLink.h"
 #include "ui/Main.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Progress.h"
 
 namespace {

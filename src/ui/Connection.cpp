@@ -19,7 +19,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "ui/PortAdvice.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
 

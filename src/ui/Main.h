@@ -1,13 +1,12 @@
 #pragma once
-// TForm_Main: the program's main window. It owns the program's state and behaviour; its member
-// functions are defined in the file of the folder that owns each concern:
-//   phone/CommandEngine.cpp   sending, receiving, the echo check, the watchdog, the waiting loop
-//   phone/ReplyDispatch.cpp   ProcessReply
-//   phone/Listing.cpp         folder listing into the phone list
-//   phone/FileRead.cpp        file read: header, data blocks, the end of a read
-//   phone/FileWrite.cpp       file write prompts and blocks, the end of a write and an erase
-//   ui/Panes.cpp              layout, actions, menus, the four views and the enabling rules
-//   ui/Connection.cpp         creation, first show, destruction, Reconnect, start-up replies
+// TForm_Main: the program's main window. The link to the handset is TPhoneLink (phone/, QtCore
+// only): it holds the command state, the listed phone folder and its records, and "busy", runs
+// the exchanges and the multi-file queues, and asks through the prompts interface. The window
+// drives it and maps its signals onto widgets; its member functions live in:
+//   ui/Panes.cpp              layout, actions, menus, the four views, the phone list items and
+//                             the enabling rules
+//   ui/Connection.cpp         creation, first show, destruction, Reconnect, and the window's side
+//                             of the link's signals (list, progress, log, status bar, panes)
 //   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Delete, Reload, home folder
 //   ui/DragDrop.cpp           files dropped from other programs
 //   ui/MenuCommands.cpp       COM setup, About and Log menu entries
@@ -37,7 +36,6 @@ class QMenu;
 class QMimeData;
 class QShowEvent;
 class QSplitter;
-class QTimer;
 class QToolBar;
 class QTreeView;
 class QTreeWidget;

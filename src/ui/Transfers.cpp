@@ -20,7 +20,7 @@
 #include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 namespace fs = std::filesystem;
 

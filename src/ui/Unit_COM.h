@@ -2,7 +2,7 @@
 // The COM port setup dialog.
 #include <QDialog>
 
-#include "ui/Unit_COMPorts.h"
+#include "settings/Unit_COMPorts.h"
 
 class QComboBox;
 class QFrame;
