@@ -34,8 +34,9 @@
 #include "handset/LinePacer.h"
 #include "protocol/CRC.h"
 #include "ui/Dialogs.h"
+#include "phone/PhoneLink.h"
 #include "ui/Main.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
 
@@ -242,7 +243,7 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
     Form_Log = new TForm_Log;
     Form_Progress = new TForm_Progress(win);
     win->show();
-    const bool online = WaitFor([&] { return win->PhoneOnline && win->ReplyDone && win->ListView_PNFiles->topLevelItemCount() > 0; },
+    const bool online = WaitFor([&] { return win->Link->PhoneOnline && win->Link->ReplyDone && win->ListView_PNFiles->topLevelItemCount() > 0; },
                                 30000);
 
     bool listed = false, readOk = false, writeOk = false;
@@ -250,7 +251,7 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
         // The listing, from the command to the last entry in the list.
         run.listing = Timed([&] {
             win->ShowPhoneDir("/");
-            win->WaitReplyDone();
+            win->Link->WaitReplyDone();
         });
         listed = win->ListView_PNFiles->topLevelItemCount() == kListingEntries;
 
@@ -263,27 +264,27 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
             win->PCDir = pc.string();
             win->Panel_PC->setEnabled(false);
             win->Panel_Phone->setEnabled(false);
-            win->CurrentFile = *record;
-            win->BufPos = 0;
+            win->Link->CurrentFile = *record;
+            win->Link->BufPos = 0;
             run.read = Timed([&] {
-                win->SendFSFR();
-                win->WaitReplyDone();
+                win->Link->SendFSFR();
+                win->Link->WaitReplyDone();
             });
             readOk = ReadAll(pc / "bench.bin") == data;
         }
 
         // A write of the same size, as the upload loop runs it.
         const std::string upload = Pattern(size, 54321u);
-        win->UploadFile.Clear();
-        win->UploadFile.Name = "up.bin";
-        win->UploadFile.Size = static_cast<std::int32_t>(upload.size());
-        win->UploadFile.Crc = CalcCRC(upload);
-        win->UploadFile.Kind = 1;
-        win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(upload.begin(), upload.end());
-        win->BufPos = 0;
+        win->Link->UploadFile.Clear();
+        win->Link->UploadFile.Name = "up.bin";
+        win->Link->UploadFile.Size = static_cast<std::int32_t>(upload.size());
+        win->Link->UploadFile.Crc = CalcCRC(upload);
+        win->Link->UploadFile.Kind = 1;
+        win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(upload.begin(), upload.end());
+        win->Link->BufPos = 0;
         run.write = Timed([&] {
-            win->SendFSFW();
-            win->WaitReplyDone();
+            win->Link->SendFSFW();
+            win->Link->WaitReplyDone();
         });
         writeOk = ReadAll(phone / "up.bin") == upload;
     }

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -20,8 +20,9 @@
 
 #include "protocol/Reply.h"
 #include "ui/Dialogs.h"
+#include "phone/PhoneLink.h"
 #include "ui/Main.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Progress.h"
 
 namespace {
@@ -78,39 +79,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     size -= 4;
 
     // The state a sender leaves behind.
-    win->TempBufPos = 0;
-    win->ReplyClass = rcEmpty;
-    win->PhoneOnline = true;
+    win->Link->TempBufPos = 0;
+    win->Link->ReplyClass = rcEmpty;
+    win->Link->PhoneOnline = true;
     win->ListView_PNFiles->clear();
     TFileInfo file;
     file.Name = "a.mmf";
     file.FileType = 302;
     file.Size = fileSize;
     file.Kind = fileSize != 0 ? 1 : 2;
-    win->CurrentFile = file;
-    win->UploadFile = file;
-    win->BufPos = 0;
-    win->TransferBuffer.reset();
-    win->ReadHeaderSeen = kind == pcFSFR && (flags & 1);
-    win->ReadFailed = win->ReadHeaderSeen && (flags & 2);
-    if ((kind == pcFSFR && win->ReadHeaderSeen && !win->ReadFailed && fileSize > 0) || kind == pcFSFW)
-        win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(fileSize));
-    win->CurrentCommand = kind;
-    win->LastCommand = (flags & 4) ? CommandText(kind, file) : std::string();
-    win->ReplyDone = kind == pcNone;
+    win->Link->CurrentFile = file;
+    win->Link->UploadFile = file;
+    win->Link->BufPos = 0;
+    win->Link->TransferBuffer.reset();
+    win->Link->ReadHeaderSeen = kind == pcFSFR && (flags & 1);
+    win->Link->ReadFailed = win->Link->ReadHeaderSeen && (flags & 2);
+    if ((kind == pcFSFR && win->Link->ReadHeaderSeen && !win->Link->ReadFailed && fileSize > 0) || kind == pcFSFW)
+        win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(fileSize));
+    win->Link->CurrentCommand = kind;
+    win->Link->LastCommand = (flags & 4) ? CommandText(kind, file) : std::string();
+    win->Link->ReplyDone = kind == pcNone;
 
     const std::size_t step = piece == 0 ? size : piece;
     for (std::size_t at = 0; at < size; at += step) {
         const std::size_t n = std::min(step, size - at);
-        win->CommPortDriver1ReceiveData(data + at, static_cast<std::uint32_t>(n));
+        win->Link->CommPortDriver1ReceiveData(data + at, static_cast<std::uint32_t>(n));
     }
 
     // Whatever is left outstanding is abandoned before the next input.
-    win->WDTimer->stop();
-    win->AbortCommand();
-    win->LastCommand.clear();
-    win->TempBufPos = 0;
-    if (win->TransferBuffer)
+    win->Link->WDTimer->stop();
+    win->Link->AbortCommand();
+    win->Link->LastCommand.clear();
+    win->Link->TempBufPos = 0;
+    if (win->Link->TransferBuffer)
         std::abort();   // AbortCommand releases the buffer
     return 0;
 }

@@ -17,6 +17,7 @@
 #include "midlet/MidletFormat.h"
 #include "platform/Files.h"
 #include "protocol/Upload.h"
+#include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 
@@ -97,18 +98,18 @@ std::array<bool, 2> FetchStoreFiles(TForm_Main& form, const std::array<TFileInfo
         before.push_back(ec ? std::nullopt : std::optional<fs::file_time_type>(time));
     }
 
-    std::vector<TForm_Main::FetchOutcome> outcomes;
+    std::vector<TPhoneLink::FetchOutcome> outcomes;
     form.DownloadFiles(queue, workDir, &outcomes);
 
     for (std::size_t k = 0; k < slotOf.size(); ++k) {
-        const TForm_Main::FetchOutcome outcome =
-            k < outcomes.size() ? outcomes[k] : TForm_Main::FetchOutcome::Failed;
-        if (outcome == TForm_Main::FetchOutcome::Skipped)
+        const TPhoneLink::FetchOutcome outcome =
+            k < outcomes.size() ? outcomes[k] : TPhoneLink::FetchOutcome::Failed;
+        if (outcome == TPhoneLink::FetchOutcome::Skipped)
             continue;   // the user kept the local copy
         std::error_code ec;
         const fs::file_time_type time = fs::last_write_time(workDir + std::string(kStoreFiles[slotOf[k]]), ec);
         const bool fresh = !ec && (!before[k] || *before[k] != time);
-        failed[slotOf[k]] = outcome != TForm_Main::FetchOutcome::Saved || !fresh;
+        failed[slotOf[k]] = outcome != TPhoneLink::FetchOutcome::Saved || !fresh;
     }
     return failed;
 }
@@ -169,7 +170,7 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     // 4. Fresh copies of the index files from the handset.
     if (!createMode) {
         const std::array<bool, 2> fetchFailed = FetchStoreFiles(*this, store, workDir);
-        if (Closing)
+        if (Link->Closing)
             return;
         for (std::size_t i = 0; i < kStoreFiles.size(); ++i) {
             const std::string path = workDir + std::string(kStoreFiles[i]);
@@ -297,12 +298,12 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     // 14. Everything to the handset, erasing what is there under the same names.
     bool uploaded = false;
     try {
-        uploaded = UploadFiles({suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath}, false,
+        uploaded = Link->UploadFiles({suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath}, false,
                                false)
-                   == UploadResult::Done;
+                   == TPhoneLink::UploadResult::Done;
     } catch (const std::exception&) {
         uploaded = false;
     }
-    if (!uploaded && !Closing)
+    if (!uploaded && !Link->Closing)
         Dialogs::ErrorBox("MIDlet files list creating error.");
 }

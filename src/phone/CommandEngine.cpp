@@ -2,22 +2,45 @@
 // the echo and handed to ProcessReply; the watchdog ends a command the handset leaves unanswered.
 #include <algorithm>
 #include <cstring>
-#include <exception>
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QLabel>
 #include <QTimer>
-#include <QWidget>
 
+#include "phone/PhoneLink.h"
+#include "phone/Prompts.h"
 #include "protocol/Reply.h"
 #include "serial/CPDrv.h"
-#include "ui/Dialogs.h"
-#include "ui/Main.h"
-#include "ui/Unit_Log.h"
-#include "ui/Unit_Progress.h"
 
-void TForm_Main::WaitReplyDone()
+TPhoneLink::TPhoneLink(QObject* parent) : QObject(parent)
+{
+    CommPortDriver1 = new TCommPortDriver(this);
+    CommPortDriver1->setObjectName(QStringLiteral("CommPortDriver1"));
+    // The configuration in effect until the first reconnect.
+    CommPortDriver1->SetPort(pnCustom);
+    CommPortDriver1->SetPortName("\\\\.\\COM1");
+    CommPortDriver1->SetBaudRate(brCustom);
+    CommPortDriver1->SetBaudRateValue(115200);
+    CommPortDriver1->SetCheckLineStatus(true);
+    CommPortDriver1->OnReceiveData = [this](TCommPortDriver*, const std::uint8_t* data, std::uint32_t size) {
+        CommPortDriver1ReceiveData(data, size);
+    };
+
+    WDTimer = new QTimer(this);
+    WDTimer->setObjectName(QStringLiteral("WDTimer"));
+    WDTimer->setInterval(15000);
+    connect(WDTimer, &QTimer::timeout, this, [this] { WDTimerTimer(); });
+}
+
+TPhoneLink::~TPhoneLink() = default;
+
+void TPhoneLink::SetBusy(bool busy)
+{
+    Busy = busy;
+    emit BusyChanged(busy);
+}
+
+void TPhoneLink::WaitReplyDone()
 {
     // Sleeps in the event loop until something happens (received bytes, the watchdog, input),
     // so the window stays responsive and the CPU idle while the handset works. (The overload of
@@ -26,7 +49,7 @@ void TForm_Main::WaitReplyDone()
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
 }
 
-void TForm_Main::SendCommand(TPhoneCommand kind, const std::string& text)
+void TPhoneLink::SendCommand(TPhoneCommand kind, const std::string& text)
 {
     WaitReplyDone();
     if (Closing || !CommPortDriver1->Connected())
@@ -42,7 +65,7 @@ void TForm_Main::SendCommand(TPhoneCommand kind, const std::string& text)
         WriteCommand(text);
 }
 
-void TForm_Main::WriteCommand(const std::string& text)
+void TPhoneLink::WriteCommand(const std::string& text)
 {
     if (!Closing && CommPortDriver1->Connected() && CommPortDriver1->SendString(text)) {
         ArmWatchdog();
@@ -52,10 +75,10 @@ void TForm_Main::WriteCommand(const std::string& text)
     LastCommand.clear();
     ReplyDone = true;
     if (!Closing)
-        Dialogs::ErrorBox("Send Error.");
+        Prompts::ErrorBox("Send Error.");
 }
 
-void TForm_Main::ArmWatchdog()
+void TPhoneLink::ArmWatchdog()
 {
     // It runs exactly while the handset owes an answer: a command is outstanding and the PC is
     // not itself busy with the last reply.
@@ -67,13 +90,13 @@ void TForm_Main::ArmWatchdog()
     }
 }
 
-void TForm_Main::BeginReplyHandling()
+void TPhoneLink::BeginReplyHandling()
 {
     ++HandlingReply;
     WDTimer->stop();
 }
 
-void TForm_Main::EndReplyHandling()
+void TPhoneLink::EndReplyHandling()
 {
     if (--HandlingReply > 0)
         return;
@@ -85,26 +108,25 @@ void TForm_Main::EndReplyHandling()
     ArmWatchdog();
 }
 
-void TForm_Main::SendATZ() { SendCommand(pcATZ, CommandATZ()); }
-void TForm_Main::SendCGMM() { SendCommand(pcCGMM, CommandCGMM()); }
-void TForm_Main::SendFSIF() { SendCommand(pcFSIF, CommandFSIF()); }
+void TPhoneLink::SendATZ() { SendCommand(pcATZ, CommandATZ()); }
+void TPhoneLink::SendCGMM() { SendCommand(pcCGMM, CommandCGMM()); }
+void TPhoneLink::SendFSIF() { SendCommand(pcFSIF, CommandFSIF()); }
 
-void TForm_Main::SendFSDL()
+void TPhoneLink::SendFSDL()
 {
-    const std::string path = PN_FullDirName->text().toStdString();
-    if (path.empty())
+    if (PhoneDir.empty())
         return;
-    SendCommand(pcFSDL, CommandFSDL(path));
+    SendCommand(pcFSDL, CommandFSDL(PhoneDir));
 }
 
-void TForm_Main::SendFSFE()
+void TPhoneLink::SendFSFE()
 {
     if (CurrentFile.Name.empty())
         return;
     SendCommand(pcFSFE, CommandFSFE(CurrentFile.Name));
 }
 
-void TForm_Main::SendFSFR()
+void TPhoneLink::SendFSFR()
 {
     if (CurrentFile.Name.empty())
         return;
@@ -115,18 +137,18 @@ void TForm_Main::SendFSFR()
     SendCommand(pcFSFR, CommandFSFR(CurrentFile.Name));
 }
 
-void TForm_Main::SendFSFW() { SendCommand(pcFSFW, CommandFSFW(UploadFile)); }
+void TPhoneLink::SendFSFW() { SendCommand(pcFSFW, CommandFSFW(UploadFile)); }
 
-void TForm_Main::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize)
+void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize)
 {
     if (DataSize == 0)
         return;
     if (DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Dialogs::ErrorBox("Error: DataSize > maxTempBuf.");
+        Prompts::ErrorBox("Error: DataSize > maxTempBuf.");
         return;
     }
     if (static_cast<std::uint32_t>(TempBufPos) + DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Dialogs::ErrorBox("Error: (TempBufPos+DataSize) > maxTempBuf.");
+        Prompts::ErrorBox("Error: (TempBufPos+DataSize) > maxTempBuf.");
         return;
     }
     std::memcpy(TempBuf.data() + TempBufPos, DataPtr, DataSize);
@@ -149,7 +171,7 @@ void TForm_Main::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
         // so the link is given up instead.
         if (resetFailed)
             GoOffline();
-        Dialogs::ErrorBox("Command error.\r\nCommand: " + command);
+        Prompts::ErrorBox("Command error.\r\nCommand: " + command);
         if (!resetFailed)
             SendATZ();
         return;
@@ -163,7 +185,7 @@ void TForm_Main::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
                 ReplyClass = rcEmpty;
                 const std::string command = LastCommand;
                 LastCommand.clear();
-                Dialogs::ErrorBox("Respond incorrect.\r\nCommand: " + command);
+                Prompts::ErrorBox("Respond incorrect.\r\nCommand: " + command);
                 return;
             }
             std::memmove(TempBuf.data(), TempBuf.data() + echo.Strip,
@@ -180,7 +202,7 @@ void TForm_Main::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     }
 }
 
-void TForm_Main::DropUnsolicitedLines(bool readData)
+void TPhoneLink::DropUnsolicitedLines(bool readData)
 {
     std::string gathered(TempBuf.begin(), TempBuf.begin() + TempBufPos);
     const std::vector<std::string> lines = DropUnsolicited(gathered, readData);
@@ -190,35 +212,27 @@ void TForm_Main::DropUnsolicitedLines(bool readData)
         gathered.clear();
     std::copy(gathered.begin(), gathered.end(), TempBuf.begin());
     TempBufPos = static_cast<std::int32_t>(gathered.size());
-    if (Form_Log && Form_Log->Showing()) {
-        try {
-            for (const std::string& line : lines)
-                Form_Log->AppendRaw(line);
-        } catch (const std::exception& e) {
-            Dialogs::ErrorBox(e.what());
-        }
-    }
+    for (const std::string& line : lines)
+        emit LogRaw(line);
 }
 
-void TForm_Main::AbortCommand()
+void TPhoneLink::AbortCommand()
 {
-    WaitCursor::Arrow();
+    emit WaitEnded();
     WDTimer->stop();
-    Panel_PC->setEnabled(true);
-    Panel_Phone->setEnabled(true);
+    SetBusy(false);
     CurrentCommand = pcNone;
     ReplyDone = true;
     PendingCommand.clear();
-    CloseProgressIfShowing();
+    emit ProgressClosed();
     TransferBuffer.reset();
 }
 
-void TForm_Main::WDTimerTimer()
+void TPhoneLink::WDTimerTimer()
 {
-    WaitCursor::Arrow();
+    emit WaitEnded();
     WDTimer->stop();
-    Panel_PC->setEnabled(true);
-    Panel_Phone->setEnabled(true);
+    SetBusy(false);
     const std::string name(WatchdogName(CurrentCommand));
     CurrentCommand = pcNone;
     // The gathered bytes of the unanswered command are dropped too, so they can neither stand
@@ -228,14 +242,14 @@ void TForm_Main::WDTimerTimer()
     LastCommand.clear();
     GoOffline();
     ReplyDone = true;
-    CloseProgressIfShowing();
+    emit ProgressClosed();
     TransferBuffer.reset();
-    Dialogs::ErrorBox("Phone not respond.\r\nCommand: " + name);
+    Prompts::ErrorBox("Phone not respond.\r\nCommand: " + name);
 }
 
-void TForm_Main::GoOffline()
+void TPhoneLink::GoOffline()
 {
     PhoneOnline = false;
     CommPortDriver1->Disconnect();
-    SetPanelText(2, QStringLiteral("Offline"));
+    emit WentOffline();
 }

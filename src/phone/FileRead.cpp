@@ -3,28 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 
-#include <QLabel>
-#include <QLocale>
-#include <QProgressBar>
-#include <QWidget>
-
+#include "phone/PhoneLink.h"
+#include "phone/Prompts.h"
 #include "platform/Files.h"
 #include "protocol/CRC.h"
 #include "protocol/ReadBlock.h"
 #include "protocol/Text.h"
-#include "ui/Dialogs.h"
-#include "ui/Main.h"
-#include "ui/Unit_Progress.h"
 
-void TForm_Main::ShowProgress(int percent)
-{
-    if (!Form_Progress)
-        return;
-    Form_Progress->ProgressBar_File->setValue(percent);
-    Form_Progress->ProgressBar_All->setValue(percent);
-}
-
-void TForm_Main::ReadBlock(const std::uint8_t* block, std::int32_t count)
+void TPhoneLink::ReadBlock(const std::uint8_t* block, std::int32_t count)
 {
     // The header is told from data blocks by its arrival, not by the CRC being 0, so a file
     // whose CRC-32 is 0 reads like any other.
@@ -36,29 +22,17 @@ void TForm_Main::ReadBlock(const std::uint8_t* block, std::int32_t count)
         DrainDataBlock(block, count);
 }
 
-void TForm_Main::DrainDataBlock(const std::uint8_t* block, std::int32_t count)
+void TPhoneLink::DrainDataBlock(const std::uint8_t* block, std::int32_t count)
 {
     // A refused read still runs to its final "OK" (the handset waits for every
     // acknowledgement); its blocks are not stored, only shown as progress.
     const ReadData data = ExtractReadData(block, count);
     if (data.Code == 0)
         BufPos = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
-    ShowProgress(ProgressPercent(BufPos, CurrentFile.Size));
+    emit Progress(ProgressPercent(BufPos, CurrentFile.Size));
 }
 
-void TForm_Main::ShowReadProgress(const std::string& name, std::int32_t size)
-{
-    // The window is painted once this reply has been handled; the handling itself runs no
-    // event loop, so nothing can send or time out in the middle of it.
-    if (Form_Progress) {
-        Form_Progress->StaticText_Size->setText(
-            QStringLiteral("Size - ") + QLocale().toString(static_cast<qlonglong>(size)) + QStringLiteral(" byte(s)"));
-        Form_Progress->StaticText_FileName->setText(QString::fromStdString(ShowableName(name)));
-        Form_Progress->ShowCentred();
-    }
-}
-
-void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
+void TPhoneLink::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
 {
     ReadHeaderSeen = true;
     const ReadHeader header = ParseReadHeader(
@@ -67,14 +41,14 @@ void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
     if (!header.Ok || !SameHandsetName(requested, header.Info.Name)) {
         // The rest of the read is acknowledged and ignored; its final "OK" ends it.
         ReadFailed = true;
-        Dialogs::ErrorBox("File: " + ShowableName(requested) + "\r\n"
+        Prompts::ErrorBox("File: " + ShowableName(requested) + "\r\n"
                           + (header.Ok ? "The phone sent another file (" + ShowableName(header.Info.Name)
                                              + "); nothing is saved."
                                        : header.Error));
         // The rest of the file still comes: shown, so that a long drain does not look like a hang.
         CurrentFile.Size = header.Info.Size;
-        ShowReadProgress(requested, CurrentFile.Size);
-        ShowProgress(0);
+        emit TransferShown(pcFSFR, requested, CurrentFile.Size);
+        emit Progress(0);
         return;
     }
     // The file keeps the name it was asked for under; the header gives its size and CRC.
@@ -82,17 +56,17 @@ void TForm_Main::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
     CurrentFile.Name = requested;
     if (CurrentFile.Kind == 1 && CurrentFile.Size > 0) {
         TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(CurrentFile.Size));
-        ShowReadProgress(CurrentFile.Name, CurrentFile.Size);
+        emit TransferShown(pcFSFR, CurrentFile.Name, CurrentFile.Size);
     }
-    ShowProgress(0);
+    emit Progress(0);
     BufPos = 0;
 }
 
-void TForm_Main::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
+void TPhoneLink::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
 {
     const ReadData data = ExtractReadData(block, count);
     if (data.Code != 0) {
-        Dialogs::ErrorBox("Extract data error code:" + std::to_string(data.Code));
+        Prompts::ErrorBox("Extract data error code:" + std::to_string(data.Code));
     } else {
         // Data past the announced size is never stored, but it is counted, so that the size
         // check at the end reports it and nothing is saved.
@@ -102,10 +76,10 @@ void TForm_Main::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
         BufPos = static_cast<std::int32_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
     }
-    ShowProgress(ProgressPercent(BufPos, CurrentFile.Size));
+    emit Progress(ProgressPercent(BufPos, CurrentFile.Size));
 }
 
-void TForm_Main::EndRead()
+void TPhoneLink::EndRead()
 {
     const TFileInfo file = CurrentFile;
     const std::string name = ShowableName(file.Name);
@@ -121,25 +95,24 @@ void TForm_Main::EndRead()
     ReadHeaderSeen = false;
     ReadFailed = false;
     ReadTarget.clear();
-    Panel_PC->setEnabled(true);
-    Panel_Phone->setEnabled(true);
+    SetBusy(false);
 
     if (failed)
         return;   // the header was refused and reported
     if (!headerSeen) {
-        Dialogs::ErrorBox("File: " + name + "\r\nThe handset sent no file header; nothing is saved.");
+        Prompts::ErrorBox("File: " + name + "\r\nThe handset sent no file header; nothing is saved.");
         return;
     }
     if (received != file.Size) {
         // Only a whole file is saved, even if the CRC over the announced size happened to match.
-        Dialogs::ErrorBox("File: " + name + "\r\nSize error.\r\nFile size: " + std::to_string(file.Size)
+        Prompts::ErrorBox("File: " + name + "\r\nSize error.\r\nFile size: " + std::to_string(file.Size)
                           + "\r\nRecv size: " + std::to_string(received));
         return;
     }
     const std::uint8_t* bytes = buffer ? buffer->data() : nullptr;
     const std::uint32_t crc = CalcCRC(bytes, bytes ? static_cast<std::size_t>(file.Size) : 0);
     if (crc != file.Crc) {
-        Dialogs::ErrorBox("File: " + name + "\r\nCRC error.\r\nCalc CRC: " + std::to_string(crc)
+        Prompts::ErrorBox("File: " + name + "\r\nCRC error.\r\nCalc CRC: " + std::to_string(crc)
                           + "\r\nRecv CRC: " + std::to_string(file.Crc));
         return;
     }
@@ -152,10 +125,10 @@ void TForm_Main::EndRead()
         LastReadSaved = true;
         break;
     case SaveResult::SizeDifferent:
-        Dialogs::ErrorBox("File: " + name + "\r\nWrite error -> size different.");
+        Prompts::ErrorBox("File: " + name + "\r\nWrite error -> size different.");
         break;
     case SaveResult::AccessFail:
-        Dialogs::ErrorBox("File: " + name + "\r\nWrite error -> file access fail.");
+        Prompts::ErrorBox("File: " + name + "\r\nWrite error -> file access fail.");
         break;
     }
 }

@@ -1,12 +1,12 @@
 // Creation, first show and destruction of the main window; Reconnect and the start-up replies.
-#include <chrono>
 #include <iostream>
-#include <thread>
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QLocale>
+#include <QProgressBar>
 #include <QLabel>
 #include <QShowEvent>
 #include <QTimer>
@@ -14,11 +14,11 @@
 
 #include "protocol/Text.h"
 #include "serial/CPDrv.h"
-#include "serial/PortAdvice.h"
 #include "smaf/MA3_Drv.h"
+#include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
 
@@ -76,7 +76,7 @@ void TForm_Main::closeEvent(QCloseEvent* event)
         return;
     FormDestroyed = true;
     // Any wait under way ends, and nothing more goes out on the line.
-    Closing = true;
+    Link->Closing = true;
     if (Form_Progress)
         Form_Progress->hide();
     if (Form_Log)
@@ -93,9 +93,12 @@ void TForm_Main::closeEvent(QCloseEvent* event)
 
 void TForm_Main::Action_ReconnectExecute()
 {
-    CommPortDriver1->Disconnect();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Link->Reconnect(ComPort, static_cast<std::uint32_t>(ComBaudRate), ComCheckLineStatus,
+                    static_cast<THwFlowControl>(ComHwFlow));
+}
 
+void TForm_Main::ShowReconnecting(const std::string& port)
+{
     for (QAction* a : {Action_Delete, Action_Download, Action_Upload, Action_UplodAsMelody, Action_CopyAsMIDlet})
         a->setEnabled(false);
     TreeView_PNDir->setEnabled(false);
@@ -106,30 +109,10 @@ void TForm_Main::Action_ReconnectExecute()
     TreeView_PNDir->setCurrentItem(nullptr);
     TreeView_PNDir->clearSelection();
     ListView_PNFiles->setEnabled(false);
-    SetPanelText(1, QString::fromStdString(ComPort));
-
-    CommPortDriver1->SetPortName("\\\\.\\" + ComPort);
-    CommPortDriver1->SetBaudRateValue(static_cast<std::uint32_t>(ComBaudRate));
-    CommPortDriver1->SetCheckLineStatus(ComCheckLineStatus);
-    CommPortDriver1->SetHwFlow(static_cast<THwFlowControl>(ComHwFlow));
-    if (!CommPortDriver1->Connect()) {
-        // The box keeps its fixed text; the reason and what to do go to standard error and into
-        // the box's details.
-        Dialogs::ErrorBox("Error open port.", ReportPortOpenFailure(std::cerr, CommPortDriver1->PortName()));
-    }
-
-    const TLineStatusSet lines = CommPortDriver1->LineStatus();
-    SetPanelText(3, QString::fromLatin1(lines.Has(lsCTS) ? "CTS: On" : "CTS: Off")
-                        + QString::fromLatin1(lines.Has(lsDSR) ? ", DSR: On" : ", DSR: Off"));
-    SetPanelText(2, QStringLiteral("Offline"));
-    PhoneOnline = false;
-
-    SendATZ();
-    SendCGMM();
-    SendFSIF();
+    SetPanelText(1, QString::fromStdString(port));
 }
 
-void TForm_Main::StartupReply(TPhoneCommand kind, const std::uint8_t* reply, std::int32_t count)
+void TForm_Main::StartupReply(TPhoneCommand kind)
 {
     switch (kind) {
     case pcATZ:
@@ -139,16 +122,84 @@ void TForm_Main::StartupReply(TPhoneCommand kind, const std::uint8_t* reply, std
         TreeView_PNDir->setEnabled(true);
         ListView_PNFiles->setEnabled(true);
         SetPanelText(2, QStringLiteral("Online"));
-        PhoneOnline = true;
-        break;
-    case pcCGMM:
-        SetPanelText(0, QString::fromStdString(ExtractModel(
-                            std::string_view(reinterpret_cast<const char*>(reply), static_cast<std::size_t>(count)))));
         break;
     case pcFSIF:
         TreeView_PNDir->setCurrentItem(PhoneRootNode());
         break;
     default:
         break;
+    }
+}
+
+// ---- the window's side of the link ---------------------------------------------------------
+
+void TForm_Main::ConnectLink()
+{
+    TPhoneLink* link = Link;
+    connect(link, &TPhoneLink::ListingEntry, this, &TForm_Main::AddPhoneFileItem);
+    connect(link, &TPhoneLink::ListingEnded, this, &TForm_Main::EndListing);
+    connect(link, &TPhoneLink::ListingCleared, this, [this] { ListView_PNFiles->clear(); });
+    connect(link, &TPhoneLink::RecordDone, this, [this](std::size_t index) {
+        for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i)
+            if (PhoneItemIndex(ListView_PNFiles->topLevelItem(i)) == index)
+                ListView_PNFiles->topLevelItem(i)->setSelected(false);
+    });
+    connect(link, &TPhoneLink::TransferShown, this, &TForm_Main::ShowTransfer);
+    connect(link, &TPhoneLink::Progress, this, &TForm_Main::ShowProgress);
+    connect(link, &TPhoneLink::ProgressClosed, this, [] { CloseProgressIfShowing(); });
+    connect(link, &TPhoneLink::WaitEnded, this, [] { WaitCursor::Arrow(); });
+    connect(link, &TPhoneLink::LogRaw, this, [this](const std::string& text) { AppendLog(true, text); });
+    connect(link, &TPhoneLink::LogLine, this, [this](const std::string& text) { AppendLog(false, text); });
+    connect(link, &TPhoneLink::WentOnline, this, [this] { StartupReply(pcATZ); });
+    connect(link, &TPhoneLink::ModelKnown, this,
+            [this](const std::string& model) { SetPanelText(0, QString::fromStdString(model)); });
+    connect(link, &TPhoneLink::FileSystemReady, this, [this] { StartupReply(pcFSIF); });
+    connect(link, &TPhoneLink::Reconnecting, this, &TForm_Main::ShowReconnecting);
+    connect(link, &TPhoneLink::LineStatusKnown, this, [this](bool cts, bool dsr) {
+        SetPanelText(3, QString::fromLatin1(cts ? "CTS: On" : "CTS: Off") + QString::fromLatin1(dsr ? ", DSR: On" : ", DSR: Off"));
+    });
+    connect(link, &TPhoneLink::WentOffline, this, [this] { SetPanelText(2, QStringLiteral("Offline")); });
+    connect(link, &TPhoneLink::BusyChanged, this, [this](bool busy) {
+        Panel_PC->setEnabled(!busy);
+        Panel_Phone->setEnabled(!busy);
+    });
+}
+
+void TForm_Main::ShowTransfer(TPhoneCommand kind, const std::string& name, std::int32_t size)
+{
+    // The window is painted once this reply has been handled; the handling itself runs no
+    // event loop, so nothing can send or time out in the middle of it.
+    if (!Form_Progress)
+        return;
+    if (kind == pcFSFR) {
+        Form_Progress->StaticText_Size->setText(
+            QStringLiteral("Size - ") + QLocale().toString(static_cast<qlonglong>(size)) + QStringLiteral(" byte(s)"));
+        Form_Progress->StaticText_FileName->setText(QString::fromStdString(ShowableName(name)));
+    } else {
+        Form_Progress->StaticText_Size->setText(QStringLiteral("Size - %1 byte(s)").arg(size));
+        Form_Progress->StaticText_FileName->setText(QString::fromStdString(name));
+    }
+    Form_Progress->ShowCentred();
+}
+
+void TForm_Main::ShowProgress(int percent)
+{
+    if (!Form_Progress)
+        return;
+    Form_Progress->ProgressBar_File->setValue(percent);
+    Form_Progress->ProgressBar_All->setValue(percent);
+}
+
+void TForm_Main::AppendLog(bool raw, const std::string& text)
+{
+    if (!Form_Log || !Form_Log->Showing())
+        return;
+    try {
+        if (raw)
+            Form_Log->AppendRaw(text);
+        else
+            Form_Log->AppendLine(text);
+    } catch (const std::exception& e) {
+        Dialogs::ErrorBox(e.what());   // a full log never stops the link
     }
 }

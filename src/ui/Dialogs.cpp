@@ -13,12 +13,6 @@ namespace Dialogs {
 
 namespace {
 
-Handler& CurrentHandler()
-{
-    static Handler handler;
-    return handler;
-}
-
 QString Shown(const std::string& text)
 {
     QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -32,20 +26,14 @@ QWidget* Parent()
     return (w && w->isVisible()) ? w : nullptr;
 }
 
-std::string& CurrentDetails()
-{
-    static std::string details;
-    return details;
-}
-
 Answer ShowQt(Kind kind, const std::string& text)
 {
     const QString title = QApplication::applicationName();
     QMessageBox box(Parent());
     box.setWindowTitle(title);
     box.setText(Shown(text));
-    if (!CurrentDetails().empty())
-        box.setDetailedText(Shown(CurrentDetails()));
+    if (!Prompts::ShowingDetails().empty())
+        box.setDetailedText(Shown(Prompts::ShowingDetails()));
     switch (kind) {
     case Kind::Error:
         box.setIcon(QMessageBox::Critical);
@@ -84,8 +72,6 @@ Answer ShowQt(Kind kind, const std::string& text)
 
 } // namespace
 
-void SetHandler(Handler handler) { CurrentHandler() = std::move(handler); }
-
 namespace {
 FolderHandler& CurrentFolderHandler()
 {
@@ -104,8 +90,6 @@ std::string ChooseFolder(const std::string& title)
                                                           QFileDialog::ShowDirsOnly);
     return dir.toStdString();
 }
-
-const std::string& ShowingDetails() { return CurrentDetails(); }
 
 namespace {
 FolderHandler& CurrentSaveFileHandler()
@@ -126,40 +110,18 @@ std::string ChooseSaveFile(const std::string& title, const std::string& suggeste
         .toStdString();
 }
 
+void UseMessageBoxes()
+{
+    static bool installed = false;
+    if (!installed)
+        Prompts::SetFallback(ShowQt);
+    installed = true;
+}
+
 Answer Show(Kind kind, const std::string& text, const std::string& details)
 {
-    // Kept for the length of the call only; a box shown from within a handler has its own.
-    struct Scope {
-        std::string before;
-        explicit Scope(const std::string& d) : before(std::exchange(CurrentDetails(), d)) {}
-        ~Scope() { CurrentDetails() = std::move(before); }
-    } scope(details);
-    if (CurrentHandler())
-        return CurrentHandler()(kind, text);
-    return ShowQt(kind, text);
-}
-
-Recorder::Recorder()
-{
-    SetHandler([this](Kind kind, const std::string& text) { return Answer_(kind, text); });
-}
-
-Recorder::~Recorder() { SetHandler({}); }
-
-std::vector<std::string> Recorder::Texts() const
-{
-    std::vector<std::string> texts;
-    for (const Entry& e : shown_)
-        texts.push_back(e.text);
-    return texts;
-}
-
-Answer Recorder::Answer_(Kind kind, const std::string& text)
-{
-    shown_.push_back({kind, text, ShowingDetails()});
-    if (next_ < answers_.size())
-        return answers_[next_++];
-    return (kind == Kind::YesNo || kind == Kind::YesNoYesToAll) ? Answer::Yes : Answer::Ok;
+    UseMessageBoxes();
+    return Prompts::Show(kind, text, details);
 }
 
 } // namespace Dialogs

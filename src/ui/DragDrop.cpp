@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 
@@ -17,7 +18,7 @@ const QString kFileListFormat = QStringLiteral("text/uri-list");
 // A transfer queue disables both panes while it runs, and then only the menu bar reacts: a drop
 // is not taken (the user sees the drag refused), rather than starting a second queue inside the
 // first one's wait, with its questions and files mixed into those of the first.
-bool TransferUnderWay(const TForm_Main* w) { return !w->Panel_PC->isEnabled() || !w->Panel_Phone->isEnabled(); }
+bool TransferUnderWay(const TForm_Main* w) { return w->Link->Busy; }
 } // namespace
 
 // Entering: the copy effect, always, so that a drop anywhere on the window is accepted (unless
@@ -69,7 +70,7 @@ bool TForm_Main::DragOver(const QPoint& globalPos) const
     QWidget* child = Panel_File_Phone->childAt(local);
     while (child && child != ListView_PNFiles && child->parentWidget() != Panel_File_Phone)
         child = child->parentWidget();
-    return child == ListView_PNFiles && PhoneOnline;
+    return child == ListView_PNFiles && Link->PhoneOnline;
 }
 
 void TForm_Main::DropDataObject(const QMimeData* data)
@@ -98,7 +99,7 @@ void TForm_Main::DropFileList(const QMimeData* data)
     }
     // Nothing of a failed upload leaves the drop.
     try {
-        if (UploadFiles(paths, false, true) == UploadResult::OpenFailed)
+        if (Link->UploadFiles(paths, false, true) == TPhoneLink::UploadResult::OpenFailed)
             Dialogs::ErrorBox("PC files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("PC files list creating error.");

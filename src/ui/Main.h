@@ -1,13 +1,12 @@
 #pragma once
-// TForm_Main: the program's main window. It owns the program's state and behaviour; its member
-// functions are defined in the file of the folder that owns each concern:
-//   phone/CommandEngine.cpp   sending, receiving, the echo check, the watchdog, the waiting loop
-//   phone/ReplyDispatch.cpp   ProcessReply
-//   phone/Listing.cpp         folder listing into the phone list
-//   phone/FileRead.cpp        file read: header, data blocks, the end of a read
-//   phone/FileWrite.cpp       file write prompts and blocks, the end of a write and an erase
-//   ui/Panes.cpp              layout, actions, menus, the four views and the enabling rules
-//   ui/Connection.cpp         creation, first show, destruction, Reconnect, start-up replies
+// TForm_Main: the program's main window. The link to the handset is TPhoneLink (phone/, QtCore
+// only): it holds the command state, the listed phone folder and its records, and "busy", runs
+// the exchanges and the multi-file queues, and asks through the prompts interface. The window
+// drives it and maps its signals onto widgets; its member functions live in:
+//   ui/Panes.cpp              layout, actions, menus, the four views, the phone list items and
+//                             the enabling rules
+//   ui/Connection.cpp         creation, first show, destruction, Reconnect, and the window's side
+//                             of the link's signals (list, progress, log, status bar, panes)
 //   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Delete, Reload, home folder
 //   ui/DragDrop.cpp           files dropped from other programs
 //   ui/MenuCommands.cpp       COM setup, About and Log menu entries
@@ -16,11 +15,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QMainWindow>
 
+#include "phone/PhoneLink.h"
 #include "protocol/FileInfo.h"
 
 class QAction;
@@ -35,16 +36,16 @@ class QMenu;
 class QMimeData;
 class QShowEvent;
 class QSplitter;
-class QTimer;
 class QToolBar;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QStatusBar;
 class QWidget;
-class TCommPortDriver;
+class TPhoneLink;
 
-// A phone list item owns its record; it is destroyed with the item.
+// A phone list item shows a record of the link's PhoneRecords: its position there, the record.
+std::optional<std::size_t> PhoneItemIndex(const QTreeWidgetItem* item);
 TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
 // A PC list item's file name as the bytes the folder holds (its caption may show replacement
 // characters); the caption for an item made without them.
@@ -56,82 +57,20 @@ public:
     explicit TForm_Main(QWidget* parent = nullptr);
     ~TForm_Main() override;
 
-    // ---- command state (phone/CommandEngine.cpp) -------------------------------------------
-    bool ReplyDone = true;
-    TPhoneCommand CurrentCommand = pcNone;
-    std::string LastCommand;
-    std::array<std::uint8_t, 4096> TempBuf{};
-    std::int32_t TempBufPos = 0;
-    TReplyClass ReplyClass = rcEmpty;
-    QTimer* WDTimer = nullptr;
-
-    void SendCommand(TPhoneCommand kind, const std::string& text);
-    void SendATZ();
-    void SendCGMM();
-    void SendFSIF();
-    void SendFSDL();
-    void SendFSFE();
-    void SendFSFR();
-    void SendFSFW();
-    void CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize);
-    void AbortCommand();
-    void WDTimerTimer();
-    // The link given up: PhoneOnline false, the port closed, "Offline" shown.
-    void GoOffline();
-    // Drops the handset's unsolicited lines from the gathered bytes (into the log window).
-    void DropUnsolicitedLines(bool readData);
-    // Reply handling (ProcessReply) under way; nested handlings count. A command asked for
-    // meanwhile waits in PendingCommand until the outermost handling has returned.
-    int HandlingReply = 0;
-    std::string PendingCommand;
-    void BeginReplyHandling();
-    void EndReplyHandling();
-    // Writes a command that is already outstanding; a failed write ends it with "Send Error.".
-    void WriteCommand(const std::string& text);
-    // Runs the watchdog exactly while the handset owes an answer, stops it otherwise.
-    void ArmWatchdog();
-    // Keeps the window responsive until no command is outstanding (or the program is ending).
-    void WaitReplyDone();
-    // True once the main window is closing: waits end at once and nothing more is sent.
-    bool Closing = false;
-
-    // Test-only: the watchdog interval (4000 ms in the program).
-    void SetWatchdogIntervalForTests(int ms) { WatchdogInterval = ms; }
-    int WatchdogInterval = 4000;
-
-    // ---- reply dispatch (phone/ReplyDispatch.cpp) ------------------------------------------
-    void ProcessReply(const std::uint8_t* reply, std::int32_t count);
-
-    // ---- listing (phone/Listing.cpp) -------------------------------------------------------
-    void ListingBlock(const std::uint8_t* block, std::int32_t count);
-    void AddPhoneFileItem(const TFileInfo& info);
+    // The link to the handset; the window drives it and shows what it reports.
+    TPhoneLink* Link = nullptr;
+    // The window's side of the link's signals.
+    void ConnectLink();
+    void AddPhoneFileItem(const TFileInfo& info, std::size_t index);
     void EndListing();
-
-    // ---- file read (phone/FileRead.cpp) ----------------------------------------------------
-    TFileInfo CurrentFile;
-    std::unique_ptr<std::vector<std::uint8_t>> TransferBuffer;   // null: none
-    std::int32_t BufPos = 0;
-    bool ReadHeaderSeen = false;   // the header of the read under way has arrived
-    bool ReadFailed = false;       // the header was refused; the rest of the read is ignored
-    std::string ReadTarget;        // the PC path the read under way saves to (set by its sender)
-    void ReadBlock(const std::uint8_t* block, std::int32_t count);
-    void ReadHeaderBlock(const std::uint8_t* block, std::int32_t count);
-    void ReadDataBlock(const std::uint8_t* block, std::int32_t count);
-    void DrainDataBlock(const std::uint8_t* block, std::int32_t count);
-    // Shows the progress window for a read, with the file's name and size.
-    void ShowReadProgress(const std::string& name, std::int32_t size);
-    void EndRead();
-    // Sets both progress bars.
+    // Shows the progress window for a transfer, with the file's name and size; sets both bars.
+    void ShowTransfer(TPhoneCommand kind, const std::string& name, std::int32_t size);
     void ShowProgress(int percent);
-
-    // ---- file write and erase (phone/FileWrite.cpp) -----------------------------------------
-    TFileInfo UploadFile;
-    void WritePrompt();
-    void SendWriteBlock();
-    void EndWrite();
+    // Passes a line to the log window while it shows; a full log says so in an error box.
+    void AppendLog(bool raw, const std::string& text);
+    void StartupReply(TPhoneCommand kind);
 
     // ---- panes (ui/Panes.cpp) --------------------------------------------------------------
-    bool PhoneOnline = false;
     std::string PCDir;
 
     QWidget* Panel_Phone = nullptr;
@@ -201,13 +140,13 @@ public:
     static bool ActionEnabled(const QAction* action);
 
     // ---- connection and start-up (ui/Connection.cpp) ----------------------------------------
-    TCommPortDriver* CommPortDriver1 = nullptr;
     void FormCreate();
     void FormShow();
     void FormDestroy();
     bool FormDestroyed = false;
     void Action_ReconnectExecute();
-    void StartupReply(TPhoneCommand kind, const std::uint8_t* reply, std::int32_t count);
+    // The window's side of a reconnect: the phone panes emptied, the port shown.
+    void ShowReconnecting(const std::string& port);
 
     // ---- transfer commands (ui/Transfers.cpp) ----------------------------------------------
     void Action_DownloadExecute();
@@ -221,22 +160,9 @@ public:
     void Action_ReloadExecute();
     void Action_GoHomeExecute();
     void miHomeDirClick();
-    // What became of each queued file of a download.
-    enum class FetchOutcome { Saved, Skipped, Failed };
-    // Runs the reads one after another into `folder` (none: nothing is read); `outcomes`
-    // (optional) gets one entry per queued file.
+    // Download into `folder`, then the PC list read again.
     bool DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
-                       std::vector<FetchOutcome>* outcomes = nullptr);
-    // Clears the phone list and lists its folder again, once the command under way has ended.
-    void RelistPhoneFolder();
-    enum class UploadResult { Done, OpenFailed, ReadFailed };
-    // OpenFailed: a PC file could not be opened (the caller words the message); ReadFailed: one
-    // opened but could not be read (no message). Either ends the list.
-    UploadResult UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask);
-    // The kind of the command whose final reply was handled last, and whether the last read
-    // saved its file.
-    TPhoneCommand LastFinished = pcNone;
-    bool LastReadSaved = false;
+                       std::vector<TPhoneLink::FetchOutcome>* outcomes = nullptr);
 
     // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
     bool DropTargetRegistered = false;

@@ -5,7 +5,7 @@
 #include "ui/Main.h"
 #include "ui/Unit_About.h"
 #include "ui/Unit_COM.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Log.h"
 
 void TForm_Main::miComPortSetupClick()

@@ -23,7 +23,7 @@
 #include <QVBoxLayout>
 
 #include "protocol/Text.h"
-#include "serial/CPDrv.h"
+#include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 
@@ -146,26 +146,13 @@ void SetupReportView(QTreeWidget* list)
 TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent)
 {
     Form_Main = this;
+    Dialogs::UseMessageBoxes();
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Tarvel R15"));
     resize(774, 607);
 
-    CommPortDriver1 = new TCommPortDriver(this);
-    CommPortDriver1->setObjectName(QStringLiteral("CommPortDriver1"));
-    // The configuration stored with the window, in effect until the first reconnect.
-    CommPortDriver1->SetPort(pnCustom);
-    CommPortDriver1->SetPortName("\\\\.\\COM1");
-    CommPortDriver1->SetBaudRate(brCustom);
-    CommPortDriver1->SetBaudRateValue(115200);
-    CommPortDriver1->SetCheckLineStatus(true);
-    CommPortDriver1->OnReceiveData = [this](TCommPortDriver*, const std::uint8_t* data, std::uint32_t size) {
-        CommPortDriver1ReceiveData(data, size);
-    };
-
-    WDTimer = new QTimer(this);
-    WDTimer->setObjectName(QStringLiteral("WDTimer"));
-    WDTimer->setInterval(15000);
-    connect(WDTimer, &QTimer::timeout, this, [this] { WDTimerTimer(); });
+    Link = new TPhoneLink(this);
+    Link->setObjectName(QStringLiteral("Link"));
 
     // The pictures (ui/images.qrc) are compiled into this static library, where the linker
     // keeps only what is referenced: register them by name (a second call is harmless).
@@ -175,6 +162,7 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent)
     createMenus();
     createStatusBar();
     createPhoneTree();
+    ConnectLink();
     FormCreate();
 }
 
@@ -482,6 +470,56 @@ void TForm_Main::createPhoneTree()
     }
 }
 
+namespace {
+
+
+// A phone list item shows the record at a position of the link's PhoneRecords.
+class PhoneFileItem : public QTreeWidgetItem {
+public:
+    explicit PhoneFileItem(std::size_t index) : QTreeWidgetItem(UserType + 1), Index(index) {}
+    std::size_t Index;
+};
+
+} // namespace
+
+std::optional<std::size_t> PhoneItemIndex(const QTreeWidgetItem* item)
+{
+    if (!item || item->type() != QTreeWidgetItem::UserType + 1 || !Form_Main)
+        return std::nullopt;
+    const std::size_t index = static_cast<const PhoneFileItem*>(item)->Index;
+    if (index >= Form_Main->Link->PhoneRecords.size())
+        return std::nullopt;
+    return index;
+}
+
+TFileInfo* PhoneItemRecord(QTreeWidgetItem* item)
+{
+    const std::optional<std::size_t> index = PhoneItemIndex(item);
+    return index ? &Form_Main->Link->PhoneRecords[*index] : nullptr;
+}
+
+void TForm_Main::AddPhoneFileItem(const TFileInfo& info, std::size_t index)
+{
+    auto* item = new PhoneFileItem(index);
+    // The record keeps the whole name as the handset sent it; only the caption is cut.
+    item->setText(0, QString::fromStdString(ListedName(info.Name)));
+    item->setToolTip(0, QString::fromStdString(ShowableName(info.Name)));
+    item->setText(1, QString::number(info.FileType));
+    item->setText(2, QLocale().toString(static_cast<qlonglong>(info.Size)));
+    item->setText(3, QString::fromStdString(info.Date));
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    ListView_PNFiles->addTopLevelItem(item);
+}
+
+void TForm_Main::EndListing()
+{
+    TreeView_PNDir->setEnabled(true);
+    // The "Name" column stretches to fill the list, so nothing needs laying out again here.
+    WaitCursor::Arrow();
+}
+
 QString TForm_Main::PanelText(int panel) const { return StatusPanels.at(static_cast<std::size_t>(panel))->text(); }
 
 void TForm_Main::SetPanelText(int panel, const QString& text)
@@ -506,11 +544,11 @@ std::string TForm_Main::PhoneNodePath(QTreeWidgetItem* node)
 
 void TForm_Main::ShowPhoneDir(const std::string& path)
 {
-    if (!PhoneOnline)
+    if (!Link->PhoneOnline)
         return;
     // A listing still under way would otherwise add its entries to the list cleared here.
-    WaitReplyDone();
-    if (!PhoneOnline || Closing)
+    Link->WaitReplyDone();
+    if (!Link->PhoneOnline || Link->Closing)
         return;
     WaitCursor::Hourglass();
     ListView_PNFiles->clear();
@@ -519,7 +557,7 @@ void TForm_Main::ShowPhoneDir(const std::string& path)
     PN_FullFileName->setText(QStringLiteral("No file(s) selected."));
     PN_FullDirName->setText(QString::fromStdString(path));
     TreeView_PNDir->setEnabled(false);
-    SendFSDL();
+    Link->ListFolder(path);
 }
 
 void TForm_Main::TreeView_PNDirChange(QTreeWidgetItem* node)
@@ -580,7 +618,7 @@ bool FirstSelectedHasData(const QTreeWidget* list)
 
 void TForm_Main::ListView_PNFilesSelectItem()
 {
-    CurrentFile.Clear();
+    Link->CurrentFile.Clear();
     const bool enable = FirstSelectedHasData(ListView_PNFiles);
     Action_Delete->setEnabled(enable);
     Action_Download->setEnabled(enable);
@@ -590,7 +628,7 @@ void TForm_Main::ListView_PNFilesSelectItem()
     } else if (selected.size() == 1) {
         QString name = selected.front()->text(0);
         if (const TFileInfo* r = PhoneItemRecord(selected.front())) {
-            CurrentFile = *r;
+            Link->CurrentFile = *r;
             name = QString::fromStdString(ShowableName(r->Name));
         }
         PN_FullFileName->setText(PN_FullDirName->text() + QStringLiteral("/") + name);
@@ -701,9 +739,9 @@ void TForm_Main::UpdatePCActions()
     const std::vector<std::string> names = SelectedPCNames();
     const bool allMmf = std::all_of(names.begin(), names.end(),
                                     [](const std::string& n) { return UpperExtension(n) == ".MMF"; });
-    Action_UplodAsMelody->setEnabled(PhoneOnline && allMmf);
+    Action_UplodAsMelody->setEnabled(Link->PhoneOnline && allMmf);
     Action_CopyAsMIDlet->setEnabled(names.size() == 1 && UpperExtension(names.front()) == ".JAD");
-    Action_Upload->setEnabled(PhoneOnline);
+    Action_Upload->setEnabled(Link->PhoneOnline);
 }
 
 void TForm_Main::ListView_PCFilesEnter()

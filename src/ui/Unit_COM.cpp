@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 #include "platform/SerialPorts.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 TForm_ComSetup* Form_ComSetup = nullptr;
 

@@ -3,7 +3,7 @@
 #include <QDialog>
 
 #include "platform/SerialPorts.h"
-#include "ui/Unit_COMPorts.h"
+#include "settings/Unit_COMPorts.h"
 
 class QComboBox;
 class QFrame;

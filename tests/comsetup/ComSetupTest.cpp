@@ -16,7 +16,7 @@
 #include "platform/SerialPorts.h"
 #include "ui/Unit_About.h"
 #include "ui/Unit_COM.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 namespace fs = std::filesystem;
 

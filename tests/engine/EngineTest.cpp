@@ -21,7 +21,7 @@ public:
     WaitBreaker(TForm_Main* win, int ms)
     {
         timer_.setSingleShot(true);
-        QObject::connect(&timer_, &QTimer::timeout, win, [win] { win->Closing = true; });
+        QObject::connect(&timer_, &QTimer::timeout, win, [win] { win->Link->Closing = true; });
         timer_.start(ms);
     }
 
@@ -79,7 +79,7 @@ TEST_F(EngineTest, RepliesAreTakenAsTheyArriveWithoutAPollingTick)
     StartHandset();
     WriteSettings();
     CreateWindow(false);
-    win->CommPortDriver1->SetPollingDelay(60000);
+    win->Link->CommPortDriver1->SetPollingDelay(60000);
     win->show();
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(PhoneCaptions().size(), 12u);
@@ -96,9 +96,9 @@ TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
     StartHandset();
     WriteSettings();
     CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->ReplyDone; }));
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->Link->ReplyDone; }));
     EXPECT_EQ(Texts().front(), "Command error.\r\nCommand: AT+FSDL=\"/\"\r\n");
-    ASSERT_TRUE(WaitUntil([this] { return win->ReplyDone && handset->Commands().size() >= 5; }));
+    ASSERT_TRUE(WaitUntil([this] { return win->Link->ReplyDone && handset->Commands().size() >= 5; }));
     EXPECT_EQ(handset->Commands().back(), "ATZ\r");
     EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
 
@@ -111,11 +111,11 @@ TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
     Pump(300);
     EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: ATZ\r"});
     EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
-    EXPECT_TRUE(win->ReplyDone);
-    EXPECT_FALSE(win->PhoneOnline);
-    EXPECT_FALSE(win->CommPortDriver1->Connected());
+    EXPECT_TRUE(win->Link->ReplyDone);
+    EXPECT_FALSE(win->Link->PhoneOnline);
+    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    EXPECT_FALSE(win->Closing);
+    EXPECT_FALSE(win->Link->Closing);
 }
 
 TEST_F(EngineTest, WrongEchoIsRefused)
@@ -124,9 +124,9 @@ TEST_F(EngineTest, WrongEchoIsRefused)
     StartHandset();
     WriteSettings();
     CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->ReplyDone; }));
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->Link->ReplyDone; }));
     EXPECT_EQ(Texts().front(), "Respond incorrect.\r\nCommand: ATZ\r");
-    EXPECT_EQ(win->CurrentCommand, pcNone);
+    EXPECT_EQ(win->Link->CurrentCommand, pcNone);
 }
 
 TEST_F(EngineTest, EchoOffFailsEveryFirstReply)
@@ -135,7 +135,7 @@ TEST_F(EngineTest, EchoOffFailsEveryFirstReply)
     StartHandset();
     WriteSettings();
     CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3 && win->ReplyDone; }));
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3 && win->Link->ReplyDone; }));
     EXPECT_EQ(Texts()[0], "Respond incorrect.\r\nCommand: ATZ\r");
     EXPECT_EQ(Texts()[1], "Respond incorrect.\r\nCommand: AT+CGMM\r");
     EXPECT_EQ(Texts()[2], "Respond incorrect.\r\nCommand: AT+FSIF\r");
@@ -150,17 +150,17 @@ TEST_F(EngineTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
     CreateWindow();
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }, 9000));
     EXPECT_EQ(Texts().front(), "Phone not respond.\r\nCommand: +FSDL");
-    EXPECT_FALSE(win->CommPortDriver1->Connected());
+    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    EXPECT_FALSE(win->PhoneOnline);
-    EXPECT_TRUE(win->ReplyDone);
-    EXPECT_EQ(win->TempBufPos, 0);
+    EXPECT_FALSE(win->Link->PhoneOnline);
+    EXPECT_TRUE(win->Link->ReplyDone);
+    EXPECT_EQ(win->Link->TempBufPos, 0);
     // Later senders do nothing.
     const std::size_t before = handset->Commands().size();
-    win->SendATZ();
+    win->Link->SendATZ();
     Pump(100);
     EXPECT_EQ(handset->Commands().size(), before);
-    EXPECT_TRUE(win->ReplyDone);
+    EXPECT_TRUE(win->Link->ReplyDone);
 }
 
 TEST_F(EngineTest, SilenceAtTheResetNamesATZ)
@@ -178,31 +178,31 @@ TEST_F(EngineTest, ReceiveBufferTakesExactly4096Bytes)
 {
     StartOnline();
     const std::string chunk(2048, 'x');
-    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
-    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
-    EXPECT_EQ(win->TempBufPos, 4096);
+    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
+    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
+    EXPECT_EQ(win->Link->TempBufPos, 4096);
     EXPECT_TRUE(Texts().empty());
-    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 1);
-    EXPECT_EQ(win->TempBufPos, 4096);
+    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 1);
+    EXPECT_EQ(win->Link->TempBufPos, 4096);
     ASSERT_EQ(Texts().size(), 1u);
     EXPECT_EQ(Texts()[0], "Error: (TempBufPos+DataSize) > maxTempBuf.");
     const std::string big(4097, 'y');
-    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(big.data()), 4097);
+    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(big.data()), 4097);
     EXPECT_EQ(Texts().back(), "Error: DataSize > maxTempBuf.");
-    EXPECT_EQ(win->TempBufPos, 4096);
+    EXPECT_EQ(win->Link->TempBufPos, 4096);
 }
 
 TEST_F(EngineTest, WatchdogEmptiesAFullBuffer)
 {
     StartOnline();
     const std::string chunk(4096, 'x');
-    win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 4096);
+    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 4096);
     handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
     win->ShowPhoneDir("/java");
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->ReplyDone; }));
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->Link->ReplyDone; }));
     EXPECT_EQ(Texts().back(), "Phone not respond.\r\nCommand: +FSDL");
-    EXPECT_EQ(win->TempBufPos, 0);
-    EXPECT_EQ(win->ReplyClass, rcEmpty);
+    EXPECT_EQ(win->Link->TempBufPos, 0);
+    EXPECT_EQ(win->Link->ReplyClass, rcEmpty);
 }
 
 TEST_F(EngineTest, LineStatusCheckWithoutModemLinesFailsEverySend)
@@ -212,29 +212,10 @@ TEST_F(EngineTest, LineStatusCheckWithoutModemLinesFailsEverySend)
     CreateWindow();
     ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3; }));
     EXPECT_EQ(Texts(), (std::vector<std::string>{"Send Error.", "Send Error.", "Send Error."}));
-    EXPECT_TRUE(win->ReplyDone);
-    EXPECT_EQ(win->CurrentCommand, pcNone);
-    EXPECT_TRUE(win->LastCommand.empty());
+    EXPECT_TRUE(win->Link->ReplyDone);
+    EXPECT_EQ(win->Link->CurrentCommand, pcNone);
+    EXPECT_TRUE(win->Link->LastCommand.empty());
     EXPECT_TRUE(handset->Commands().empty());
-}
-
-TEST_F(EngineTest, SendersWithoutANameSendNothingAndDoNotWait)
-{
-    StartOnline();
-    const std::size_t before = handset->Commands().size();
-    win->CurrentFile.Clear();
-    win->SendFSFR();
-    win->SendFSFE();
-    win->PN_FullDirName->clear();
-    win->SendFSDL();
-    EXPECT_TRUE(win->ReplyDone);
-    Pump(50);
-    EXPECT_EQ(handset->Commands().size(), before);
-    // An unnamed write still goes out as the bare command.
-    win->UploadFile.Clear();
-    win->SendFSFW();
-    ASSERT_TRUE(WaitUntil([this, before] { return handset->Commands().size() > before; }));
-    EXPECT_EQ(handset->Commands().back(), "AT+FSFW=\r\n");
 }
 
 // What arrives while no command is outstanding: a stray block or prompt is answered as the
@@ -257,8 +238,8 @@ TEST_F(EngineTest, WhatArrivesWhileIdleNeitherStartsTheWatchdogNorSpoilsTheNextR
             ASSERT_TRUE(WaitUntil([this] { return handset->Received() == CommandFSDL("/java") + "##>\r\n"; }));
         else
             Pump(100);   // the stray bytes are read as soon as they come
-        EXPECT_FALSE(win->WDTimer->isActive()) << stray;
-        EXPECT_EQ(win->TempBufPos, 0) << stray;
+        EXPECT_FALSE(win->Link->WDTimer->isActive()) << stray;
+        EXPECT_EQ(win->Link->TempBufPos, 0) << stray;
     }
     EXPECT_NE(Form_Log->Text().find("\r\nRING\r\n"), std::string::npos);
     handset->Update([](HandsetOptions& o) { o.UnsolicitedAfterFinal = false; });
@@ -274,37 +255,37 @@ TEST_F(EngineTest, NothingIsSentOrTimedOutInsideTheHandlingOfAReply)
 {
     StartOnline();
     auto deliver = [this](const std::string& bytes) {
-        win->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+        win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                         static_cast<std::uint32_t>(bytes.size()));
     };
     const WaitBreaker breaker(win, 5000);
 
     handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFR"; });
-    win->CurrentFile.Name = "a.bin";
-    win->SendFSFR();
+    win->Link->CurrentFile.Name = "a.bin";
+    win->Link->SendFSFR();
     ASSERT_TRUE(WaitUntil([this] { return handset->Commands().back() == CommandFSFR("a.bin"); }));
     handset->ClearLog();
     QTimer::singleShot(0, win, [this] { win->Action_ReconnectExecute(); });
     deliver(CommandFSFR("a.bin") + "\r\n+FSFR: 0,\"a.bin\",0,0,0,10,0,0,\"d\",0,1\r\n#OK#\r\n");
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->ReplyDone; }));
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->Link->ReplyDone; }));
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR"});
     EXPECT_EQ(handset->Commands(), std::vector<std::string>{});   // the acknowledgement, no ATZ
     EXPECT_EQ(handset->Received(), "##>\r\n");
-    EXPECT_FALSE(win->Closing);
+    EXPECT_FALSE(win->Link->Closing);
 
     handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFW"; });
     win->Action_ReconnectExecute();
     ASSERT_TRUE(WaitIdle());
     dialogs->Clear();
-    win->UploadFile.Name = "u.bin";
-    win->UploadFile.Size = 3;
-    win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(3, 'u');
-    win->BufPos = 0;
-    win->SendFSFW();
+    win->Link->UploadFile.Name = "u.bin";
+    win->Link->UploadFile.Size = 3;
+    win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(3, 'u');
+    win->Link->BufPos = 0;
+    win->Link->SendFSFW();
     QThread::msleep(static_cast<unsigned long>(watchdogMs) + 100);   // the watchdog is due
-    deliver(CommandFSFW(win->UploadFile) + "\r\n##>\r\n");
+    deliver(CommandFSFW(win->Link->UploadFile) + "\r\n##>\r\n");
     EXPECT_TRUE(Texts().empty());
-    EXPECT_TRUE(win->WDTimer->isActive());
+    EXPECT_TRUE(win->Link->WDTimer->isActive());
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
     Pump(watchdogMs + 300);
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFW"});

@@ -76,7 +76,7 @@ protected:
         EXPECT_TRUE(WaitIdle());
         EXPECT_TRUE(win->Panel_PC->isEnabled());
         EXPECT_TRUE(win->Panel_Phone->isEnabled());
-        EXPECT_EQ(win->TransferBuffer, nullptr);
+        EXPECT_EQ(win->Link->TransferBuffer, nullptr);
     }
 
     void Download(const std::string& name)

@@ -68,7 +68,7 @@ protected:
 
     bool WaitCommandEnd(int timeoutMs = 10000)
     {
-        return WaitUntil([this] { return win->ReplyDone && win->CurrentCommand == pcNone; }, timeoutMs);
+        return WaitUntil([this] { return win->Link->ReplyDone && win->Link->CurrentCommand == pcNone; }, timeoutMs);
     }
 
     // Reads the phone file listed under `caption` into the PC folder, under its whole name.
@@ -79,33 +79,33 @@ protected:
         ASSERT_NE(PhoneItemRecord(item), nullptr);
         win->Panel_PC->setEnabled(false);
         win->Panel_Phone->setEnabled(false);
-        win->CurrentFile = *PhoneItemRecord(item);
-        win->ReadTarget = (pc / win->CurrentFile.Name).string();
-        win->BufPos = 0;
-        win->SendFSFR();
+        win->Link->CurrentFile = *PhoneItemRecord(item);
+        win->Link->ReadTarget = (pc / win->Link->CurrentFile.Name).string();
+        win->Link->BufPos = 0;
+        win->Link->SendFSFR();
         ASSERT_TRUE(WaitCommandEnd()) << "the read of " << caption << " did not end";
     }
 
     // Writes `bytes` as `name` into the handset folder listed last.
     void Write(const std::string& name, const std::string& bytes)
     {
-        win->UploadFile.Clear();
-        win->UploadFile.Name = name;
-        win->UploadFile.Size = static_cast<std::int32_t>(bytes.size());
-        win->UploadFile.Crc = CalcCRC(bytes);
-        win->UploadFile.Kind = 1;
-        win->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
-        win->BufPos = 0;
+        win->Link->UploadFile.Clear();
+        win->Link->UploadFile.Name = name;
+        win->Link->UploadFile.Size = static_cast<std::int32_t>(bytes.size());
+        win->Link->UploadFile.Crc = CalcCRC(bytes);
+        win->Link->UploadFile.Kind = 1;
+        win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
+        win->Link->BufPos = 0;
         win->Panel_PC->setEnabled(false);
         win->Panel_Phone->setEnabled(false);
-        win->SendFSFW();
+        win->Link->SendFSFW();
     }
 
     void Erase(const std::string& name)
     {
-        win->CurrentFile.Clear();
-        win->CurrentFile.Name = name;
-        win->SendFSFE();
+        win->Link->CurrentFile.Clear();
+        win->Link->CurrentFile.Name = name;
+        win->Link->SendFSFE();
     }
 
     // A phone file in "/", listed again so that the list shows it.
@@ -120,11 +120,11 @@ protected:
     // panels again; after a write or an erase that is the transfer loop's business.
     void ExpectCleanEnd(bool panelsEnabled = true)
     {
-        EXPECT_TRUE(win->ReplyDone);
-        EXPECT_EQ(win->CurrentCommand, pcNone);
+        EXPECT_TRUE(win->Link->ReplyDone);
+        EXPECT_EQ(win->Link->CurrentCommand, pcNone);
         EXPECT_EQ(win->Panel_PC->isEnabled(), panelsEnabled);
         EXPECT_EQ(win->Panel_Phone->isEnabled(), panelsEnabled);
-        EXPECT_EQ(win->TransferBuffer, nullptr);
+        EXPECT_EQ(win->Link->TransferBuffer, nullptr);
         EXPECT_FALSE(Form_Progress->isVisible());
     }
 };

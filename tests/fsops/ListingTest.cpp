@@ -18,7 +18,7 @@ TEST_F(ListingTest, EntriesArriveBlockByBlockAndEveryBlockIsAcknowledged)
     // The list's size each time items are added, and whether the listing was still running.
     std::vector<std::pair<int, bool>> growth;
     QObject::connect(win->ListView_PNFiles->model(), &QAbstractItemModel::rowsInserted, win, [&] {
-        growth.emplace_back(win->ListView_PNFiles->topLevelItemCount(), win->ReplyDone);
+        growth.emplace_back(win->ListView_PNFiles->topLevelItemCount(), win->Link->ReplyDone);
     });
     handset->ClearLog();
     OpenPhoneFolder("/images");
@@ -111,7 +111,7 @@ TEST_F(ListingTest, EntryAfterTheLastCarriageReturnOfABlockIsNotListed)
     win->ListView_PNFiles->clear();
     const std::string entry = "+FSDL: 0,\"one.mmf\",302,0,0,0,2048,0,\"dd\",0\r\n";
     std::string block = entry + "\r\n+FSDL: 0,\"two.mmf\",302,0,0,0,2048,0,\"dd\",0";
-    win->ListingBlock(reinterpret_cast<const std::uint8_t*>(block.data()), static_cast<std::int32_t>(block.size()));
+    win->Link->ListingBlock(reinterpret_cast<const std::uint8_t*>(block.data()), static_cast<std::int32_t>(block.size()));
     EXPECT_EQ(PhoneCaptions(), std::vector<std::string>{"one.mmf"});
     EXPECT_EQ(PhoneItem("one.mmf")->text(2).toStdString(), "2,048");
 }

@@ -74,10 +74,10 @@ TEST_F(ReadTest, MultiBlockFileIsSavedByteForByteOverAnOlderOne)
     EXPECT_TRUE(SameBytes(ReadFile(pc / "big.bin"), data));
     EXPECT_EQ(FilesUnder(pc), std::vector<std::string>{"big.bin"});   // no temporary file left
     EXPECT_TRUE(Texts().empty());
-    EXPECT_TRUE(win->LastReadSaved);
+    EXPECT_TRUE(win->Link->LastReadSaved);
     ExpectCleanEnd();
-    EXPECT_EQ(win->BufPos, 0);
-    EXPECT_EQ(win->CurrentFile, TFileInfo{});
+    EXPECT_EQ(win->Link->BufPos, 0);
+    EXPECT_EQ(win->Link->CurrentFile, TFileInfo{});
     EXPECT_EQ(Form_Progress->StaticText_Size->text().toStdString(), "Size - 10,000 byte(s)");
     EXPECT_EQ(Form_Progress->StaticText_FileName->text().toStdString(), "big.bin");
     EXPECT_EQ(progressShows.Shows, 1);
@@ -123,7 +123,7 @@ TEST_F(ReadTest, CorruptedByteGivesTheCrcErrorAndLeavesTheOldFile)
                                                 + "\r\nRecv CRC: " + std::to_string(CalcCRC(data))});
     EXPECT_EQ(ReadFile(pc / "c.bin"), "keep me");
     EXPECT_EQ(FilesUnder(pc), std::vector<std::string>{"c.bin"});
-    EXPECT_FALSE(win->LastReadSaved);
+    EXPECT_FALSE(win->Link->LastReadSaved);
     ExpectCleanEnd();
 }
 
@@ -371,7 +371,7 @@ TEST_F(ReadTest, HandsetFallingSilentInTheMiddleEndsInTheWatchdog)
     Online();
     Read("w.bin");
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR"});
-    EXPECT_FALSE(win->CommPortDriver1->Connected());
+    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
     EXPECT_FALSE(std::filesystem::exists(pc / "w.bin"));
     ExpectCleanEnd();
 }

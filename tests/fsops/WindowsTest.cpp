@@ -83,10 +83,10 @@ TEST_F(AuxWindowsTest, LoneLineBreaksBecomeCrLf)
     EXPECT_EQ(ReadFile(root / "log.txt"), Form_Log->Text());
     // A reply is taken as text up to its first NUL byte.
     Form_Log->show();
-    win->ReplyClass = rcPrompt;
+    win->Link->ReplyClass = rcPrompt;
     const std::string reply("x\0y\r\n", 5);
-    win->ProcessReply(reinterpret_cast<const std::uint8_t*>(reply.data()), 5);
-    win->WDTimer->stop();
+    win->Link->ProcessReply(reinterpret_cast<const std::uint8_t*>(reply.data()), 5);
+    win->Link->WDTimer->stop();
     EXPECT_TRUE(Form_Log->Text().ends_with("line\r\nx"));
 }
 

@@ -66,7 +66,7 @@ TEST_F(WriteTest, FileGoesInBlocksOfAtMost512WithOneLogLineEach)
         EXPECT_EQ(allBar, c.bar);
         EXPECT_EQ(Form_Progress->StaticText_Size->text().toStdString(), "Size - " + std::to_string(c.size) + " byte(s)");
         EXPECT_EQ(Form_Progress->StaticText_FileName->text().toStdString(), name);
-        EXPECT_EQ(win->BufPos, static_cast<std::int32_t>(c.size));
+        EXPECT_EQ(win->Link->BufPos, static_cast<std::int32_t>(c.size));
         ExpectCleanEnd(false);
     }
     EXPECT_EQ(BlockLines().size(), 5u);
@@ -120,7 +120,7 @@ TEST_F(WriteTest, CommandErrorReleasesTheBufferAndResetsTheHandset)
         });
         handset->ClearLog();
         Write("refused.bin", data);
-        ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->ReplyDone && handset->Commands().size() >= 2; }));
+        ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->Link->ReplyDone && handset->Commands().size() >= 2; }));
         ASSERT_TRUE(WaitCommandEnd());
         EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: "
                                                     + (c.namesCommand ? WriteCommand("refused.bin", data) : "")});
@@ -138,7 +138,7 @@ TEST_F(WriteTest, SilentHandsetClosesThePort)
     Write("s.bin", PatternBytes(800, 3));
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFW"});
-    EXPECT_FALSE(win->CommPortDriver1->Connected());
+    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
     ExpectCleanEnd();
 }
@@ -153,7 +153,7 @@ TEST_F(WriteTest, EraseSendsItsCommandAndEndsOnTheFinalOk)
     ASSERT_TRUE(WaitCommandEnd());
     EXPECT_EQ(handset->Commands(), std::vector<std::string>{"AT+FSFE= -1,\"gone.txt\"\r\n"});
     EXPECT_FALSE(std::filesystem::exists(phone / "gone.txt"));
-    EXPECT_EQ(win->LastFinished, pcFSFE);
+    EXPECT_EQ(win->Link->LastFinished, pcFSFE);
     EXPECT_FALSE(Form_Progress->isVisible());
     EXPECT_TRUE(Texts().empty());
 }

@@ -26,7 +26,7 @@
 #include "ui/Main.h"
 #include "ui/Unit_About.h"
 #include "ui/Unit_COM.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
 

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "support/AsNobody.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 namespace fs = std::filesystem;
 

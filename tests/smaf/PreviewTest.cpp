@@ -12,7 +12,7 @@
 #include "DoubleControl.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 namespace {
 

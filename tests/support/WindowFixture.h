@@ -21,8 +21,9 @@
 
 #include "handset/VirtualHandset.h"
 #include "ui/Dialogs.h"
+#include "phone/PhoneLink.h"
 #include "ui/Main.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 #include "ui/Unit_Log.h"
 #include "ui/Unit_Progress.h"
 
@@ -163,7 +164,7 @@ protected:
     {
         SettingsDir = settings.string();
         win = new TForm_Main;
-        win->SetWatchdogIntervalForTests(watchdogMs);
+        win->Link->SetWatchdogIntervalForTests(watchdogMs);
         Form_Log = new TForm_Log;
         Form_Progress = new TForm_Progress(win);
         if (show) {
@@ -185,7 +186,7 @@ protected:
     // Waits until no command is outstanding and the phone tree is usable again.
     bool WaitIdle(int timeoutMs = 8000)
     {
-        return WaitUntil([this] { return win->ReplyDone && win->TreeView_PNDir->isEnabled() && win->Panel_Phone->isEnabled(); },
+        return WaitUntil([this] { return win->Link->ReplyDone && win->TreeView_PNDir->isEnabled() && win->Panel_Phone->isEnabled(); },
                          timeoutMs);
     }
 

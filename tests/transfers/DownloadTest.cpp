@@ -45,7 +45,7 @@ TEST_F(DownloadTest, ThreeFilesAreSavedByteForByteAndThePCListRefilled)
     EXPECT_EQ(Commands(), (std::vector<std::string>{ReadCmd("big.bin"), ReadCmd("one.txt"), ReadCmd("photo.jpg")}));
     EXPECT_TRUE(Texts().empty());
     EXPECT_TRUE(PanesEnabled());
-    EXPECT_EQ(win->TransferBuffer, nullptr);
+    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
 }
 
 struct ExistingCase {
@@ -164,10 +164,10 @@ TEST_F(DownloadTest, WatchdogInTheMiddleLetsTheQueueRunThroughAndEnablesThePanes
     EXPECT_EQ(ReadFile(pc / "w5.bin"), "old");
     EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"w1.bin", "w2.bin", "w5.bin"}));
     EXPECT_TRUE(PanesEnabled());
-    EXPECT_FALSE(win->PhoneOnline);
+    EXPECT_FALSE(win->Link->PhoneOnline);
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    EXPECT_EQ(win->TransferBuffer, nullptr);
-    EXPECT_TRUE(win->ReplyDone);
+    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
+    EXPECT_TRUE(win->Link->ReplyDone);
 }
 
 TEST_F(DownloadTest, FilesGoOnlyToThePCFolderOnDisplay)

@@ -117,10 +117,10 @@ TEST_F(DropTest, EveryPartOfTheWindowTakesTheDropAndHandsItToTheWindow)
         EXPECT_EQ(win->DragOverResult, p.hint);
     }
     // Offline, the phone list gives no hint either, and the drag is still taken.
-    win->PhoneOnline = false;
+    win->Link->PhoneOnline = false;
     EXPECT_TRUE(SendDragMove(win->ListView_PNFiles->viewport(), data.get()));
     EXPECT_FALSE(win->DragOverResult);
-    win->PhoneOnline = true;
+    win->Link->PhoneOnline = true;
 
     // A drop onto the PC list reaches the window, which took the drag, and uploads.
     EXPECT_TRUE(SendDrop(win->ListView_PCFiles->viewport(), data.get()));
@@ -137,7 +137,7 @@ TEST_F(DropTest, WhileOfflineDropsUploadsAndMidletsSaySoAndChangeNothing)
     handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
     win->ShowPhoneDir("/images");
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
-    ASSERT_FALSE(win->CommPortDriver1->Connected());
+    ASSERT_FALSE(win->Link->CommPortDriver1->Connected());
     handset->ClearLog();
     dialogs->Clear();
     WriteFile(pc / "one.txt", "1");
@@ -277,7 +277,7 @@ TEST_F(DropTest, DropDuringAListingChecksTheWholeList)
     dialogs->Script({Answer::Yes});
 
     win->ShowPhoneDir("/");
-    ASSERT_FALSE(win->ReplyDone);
+    ASSERT_FALSE(win->Link->ReplyDone);
     EXPECT_TRUE(SendDrop(win, FileList({pc / "zz.txt"}).get()));
     ASSERT_TRUE(WaitIdle());
 

@@ -94,7 +94,7 @@ TEST_F(UploadTest, FileArrivesByteForByteWithItsCrcAndTheListIsReloaded)
     EXPECT_TRUE(SameBytes(handset->Received(), WriteCmd("data.bin", 0, data) + data + ListCmd("/") + "##>\r\n"));
     EXPECT_TRUE(SameBytes(ReadFile(phone / "data.bin"), data));
     EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"data.bin", "other.txt"}));
-    EXPECT_EQ(win->TransferBuffer, nullptr);
+    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
     EXPECT_TRUE(Texts().empty());
 }
 
@@ -240,7 +240,7 @@ TEST_F(UploadTest, PCFileThatCannotBeOpenedEndsTheList)
     EXPECT_EQ(Commands(), std::vector<std::string>{WriteCmd("a.txt", 0, "a")});
     EXPECT_FALSE(std::filesystem::exists(phone / "c.txt"));
     EXPECT_TRUE(PanesEnabled());
-    EXPECT_EQ(win->TransferBuffer, nullptr);
+    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
 }
 
 TEST_F(UploadTest, PCEntriesThatAreNoFilesEndTheListWithoutHangingTheWindow)
@@ -331,7 +331,7 @@ TEST_F(UploadTest, WatchdogInTheMiddleLetsTheRestRunThrough)
     EXPECT_TRUE(std::filesystem::exists(phone / "u1.bin"));
     EXPECT_FALSE(std::filesystem::exists(phone / "u3.bin"));
     EXPECT_TRUE(PanesEnabled());
-    EXPECT_EQ(win->TransferBuffer, nullptr);
+    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
 }
 

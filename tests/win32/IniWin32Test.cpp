@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Win32TestUtil.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 namespace {
 

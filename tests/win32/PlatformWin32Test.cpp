@@ -18,8 +18,8 @@
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
 #include "smaf/MA3_Drv.h"
-#include "ui/Unit_COMPorts.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_COMPorts.h"
+#include "settings/Unit_Init.h"
 
 namespace {
 

@@ -153,10 +153,10 @@ TEST_F(MainWindowTest, PhoneSelectionRulesAndLabel)
     EXPECT_TRUE(win->Action_Download->isEnabled());
     EXPECT_TRUE(win->Action_Delete->isEnabled());
     EXPECT_EQ(win->PN_FullFileName->text().toStdString(), "//a.txt");
-    EXPECT_EQ(win->CurrentFile.Name, "a.txt");
+    EXPECT_EQ(win->Link->CurrentFile.Name, "a.txt");
     SelectPhone({"a.txt", "b.txt", "empty.txt"});
     EXPECT_EQ(win->PN_FullFileName->text().toStdString(), "3 files selected.");
-    EXPECT_TRUE(win->CurrentFile.Name.empty());
+    EXPECT_TRUE(win->Link->CurrentFile.Name.empty());
     // The first selected item in list order decides.
     const bool firstIsEmpty = win->ListView_PNFiles->indexOfTopLevelItem(PhoneItem("empty.txt")) == 0;
     EXPECT_EQ(win->Action_Download->isEnabled(), !firstIsEmpty);
@@ -195,7 +195,7 @@ TEST_F(MainWindowTest, PCSelectionRules)
         EXPECT_TRUE(win->Action_Upload->isEnabled());
     }
     // Copy As MIDlet does not depend on the link; the upload actions do.
-    win->PhoneOnline = false;
+    win->Link->PhoneOnline = false;
     SelectPC({"suite.jad"});
     EXPECT_TRUE(win->Action_CopyAsMIDlet->isEnabled());
     EXPECT_FALSE(win->Action_Upload->isEnabled());
@@ -363,7 +363,7 @@ TEST_F(MainWindowTest, ChoosingAFolderWhileOfflineIsIgnored)
     CreateWindow(false);
     win->TreeView_PNDir->setCurrentItem(win->PhoneRootNode()->child(6));
     EXPECT_TRUE(win->PN_FullDirName->text().isEmpty());
-    EXPECT_TRUE(win->ReplyDone);
+    EXPECT_TRUE(win->Link->ReplyDone);
 }
 
 } // namespace

@@ -1,11 +1,11 @@
-#include "ui/Unit_COMPorts.h"
+#include "settings/Unit_COMPorts.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 
 #include "platform/SerialPorts.h"
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 // ---- EComPort ------------------------------------------------------------------------------
 

@@ -1,4 +1,4 @@
-#include "ui/Unit_Init.h"
+#include "settings/Unit_Init.h"
 
 #include <algorithm>
 #include <cctype>
