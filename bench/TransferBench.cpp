@@ -261,7 +261,7 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
             if (win->ListView_PNFiles->topLevelItem(i)->text(0) == QLatin1String("bench.bin"))
                 record = PhoneItemRecord(win->ListView_PNFiles->topLevelItem(i));
         if (record) {
-            win->PCDir = pc.string();
+            win->Link->ReadTarget = (pc / "bench.bin").string();
             win->Panel_PC->setEnabled(false);
             win->Panel_Phone->setEnabled(false);
             win->Link->CurrentFile = *record;
