@@ -10,23 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "handset/VirtualHandset.h"
+#include "support/Wait.h"
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 8000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 class LinkTest : public ::testing::Test {
 protected:

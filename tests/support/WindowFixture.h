@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "handset/VirtualHandset.h"
+#include "support/Wait.h"
 #include "ui/Dialogs.h"
 #include "phone/PhoneLink.h"
 #include "ui/Main.h"
@@ -28,20 +29,6 @@
 #include "ui/Unit_Progress.h"
 
 namespace testsupport {
-
-// Pumps the event loop until pred holds or the time is up.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 8000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // Keeps the event loop running for a while.
 inline void Pump(int ms)
