@@ -29,7 +29,7 @@ void TPhoneLink::DrainDataBlock(const std::uint8_t* block, std::int32_t count)
     const ReadData data = ExtractReadData(block, count);
     if (data.Code == 0)
         BufPos = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
-    emit Progress(ProgressPercent(BufPos, CurrentFile.Size));
+    emit Progress(BufPos, CurrentFile.Size);
 }
 
 void TPhoneLink::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
@@ -48,7 +48,7 @@ void TPhoneLink::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
         // The rest of the file still comes: shown, so that a long drain does not look like a hang.
         CurrentFile.Size = header.Info.Size;
         emit TransferShown(pcFSFR, requested, CurrentFile.Size);
-        emit Progress(0);
+        emit Progress(0, CurrentFile.Size);
         return;
     }
     // The file keeps the name it was asked for under; the header gives its size and CRC.
@@ -58,7 +58,7 @@ void TPhoneLink::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
         TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(CurrentFile.Size));
         emit TransferShown(pcFSFR, CurrentFile.Name, CurrentFile.Size);
     }
-    emit Progress(0);
+    emit Progress(0, CurrentFile.Size);
     BufPos = 0;
 }
 
@@ -76,7 +76,7 @@ void TPhoneLink::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
         BufPos = static_cast<std::int32_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
     }
-    emit Progress(ProgressPercent(BufPos, CurrentFile.Size));
+    emit Progress(BufPos, CurrentFile.Size);
 }
 
 void TPhoneLink::EndRead()

@@ -15,7 +15,7 @@ void TPhoneLink::WritePrompt()
     if (BufPos == 0)
         emit TransferShown(pcFSFW, UploadFile.Name, UploadFile.Size);   // painted once the prompt has been handled
     SendWriteBlock();
-    emit Progress(ProgressPercent(BufPos, UploadFile.Size));
+    emit Progress(BufPos, UploadFile.Size);
 }
 
 void TPhoneLink::SendWriteBlock()

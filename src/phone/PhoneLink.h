@@ -91,6 +91,10 @@ public:
     // A transfer queue is running: whoever drives the link starts no second one meanwhile.
     bool Busy = false;
     void SetBusy(bool busy);
+    // The user asked the queue under way to stop: it ends after the file in progress (a file is
+    // never stopped halfway: the handset could not be told). A queue clears it when it starts.
+    bool CancelRequested = false;
+    void Cancel() { CancelRequested = true; }
 
     // Closes the port, opens it again with these settings and starts the handset: reset, model,
     // file system (the start-up exchange).
@@ -151,10 +155,10 @@ signals:
     void ListingCleared();
     // A queue has done with this record (by position in PhoneRecords).
     void RecordDone(std::size_t index);
-    // A transfer's file (pcFSFR: a read, pcFSFW: a write) with its size; its progress in
-    // percent; the progress is over.
+    // A transfer's file (pcFSFR: a read, pcFSFW: a write) with its size; its progress (bytes
+    // done of `size`); the progress is over.
     void TransferShown(TPhoneCommand kind, const std::string& name, std::int32_t size);
-    void Progress(int percent);
+    void Progress(std::int64_t done, std::int64_t size);
     void ProgressClosed();
     // A command has ended without its reply (aborted, timed out): any wait shown is over.
     void WaitEnded();

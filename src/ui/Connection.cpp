@@ -182,8 +182,9 @@ void TForm_Main::ShowTransfer(TPhoneCommand kind, const std::string& name, std::
     Form_Progress->ShowCentred();
 }
 
-void TForm_Main::ShowProgress(int percent)
+void TForm_Main::ShowProgress(std::int64_t done, std::int64_t size)
 {
+    const int percent = ProgressPercent(done, size);
     if (!Form_Progress)
         return;
     Form_Progress->ProgressBar_File->setValue(percent);

@@ -65,7 +65,7 @@ public:
     void EndListing();
     // Shows the progress window for a transfer, with the file's name and size; sets both bars.
     void ShowTransfer(TPhoneCommand kind, const std::string& name, std::int32_t size);
-    void ShowProgress(int percent);
+    void ShowProgress(std::int64_t done, std::int64_t size);
     // Passes a line to the log window while it shows; a full log says so in an error box.
     void AppendLog(bool raw, const std::string& text);
     void StartupReply(TPhoneCommand kind);

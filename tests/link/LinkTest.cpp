@@ -13,6 +13,7 @@
 #include "support/Wait.h"
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
+#include "phone/TransferMeter.h"
 
 namespace {
 
@@ -64,6 +65,27 @@ TEST_F(LinkTest, SendersWithoutANameSendNothingAndDoNotWait)
     ASSERT_TRUE(WaitUntil([this, before] { return handset->Commands().size() > before + 1; }));
     EXPECT_EQ(handset->Commands().back(), "AT+FSFW=\r\n");
     EXPECT_TRUE(prompts.Texts().empty());
+}
+
+TEST(TransferMeterTest, RateAndTimeLeftFollowTheRecentPast)
+{
+    TransferMeter meter;
+    meter.Start(100 * 1024, 0);
+    EXPECT_EQ(FormatTransferStatus(meter), "0 B of 100.0 KB");   // no rate before a second sample
+    meter.Update(10 * 1024, 1000);
+    EXPECT_EQ(FormatTransferStatus(meter), "10.0 KB of 100.0 KB, 10.0 KB/s, 0:09 left");
+    // A link that slows down: after the window has passed, only the slow part counts.
+    meter.Update(20 * 1024, 2000);
+    for (int t = 3; t <= 8; ++t)
+        meter.Update((20 + (t - 2)) * 1024, t * 1000);
+    EXPECT_EQ(FormatRate(meter.Rate()), "1.0 KB/s");
+    EXPECT_EQ(meter.SecondsLeft(), 74);
+    // A clock that goes back stands still; a stall keeps the last rate known.
+    meter.Update(26 * 1024, 7000);
+    EXPECT_GT(meter.Rate(), 0);
+    EXPECT_EQ(FormatTimeLeft(3 * 3600 + 62), "3:01:02 left");
+    EXPECT_EQ(FormatBytes(1023), "1023 B");
+    EXPECT_EQ(FormatBytes(5ull << 30), "5.0 GB");
 }
 
 } // namespace
