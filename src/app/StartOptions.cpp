@@ -3,7 +3,7 @@
 #include <string_view>
 
 const char* const kStartUsage =
-    "usage: tarvel [--trace FILE] [--log] [--check-port]\n"
+    "usage: tarvel [--trace FILE] [--log] [--check-port] [--help] [--version]\n"
     "  --trace FILE   write every byte of the serial line both ways to FILE, with time stamps\n"
     "                 (also TARVEL_TRACE=FILE); shows Help > Log\n"
     "  --log          show Help > Log\n"
@@ -18,7 +18,8 @@ StartOptions ParseStartOptions(int argc, const char* const* argv, const char* en
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
         if (a == "--trace") {
-            if (i + 1 >= argc || !*argv[i + 1]) {
+            // The next option is no file name: the name is missing.
+            if (i + 1 >= argc || !*argv[i + 1] || *argv[i + 1] == '-') {
                 o.Error = "--trace needs a file name";
                 return o;
             }
@@ -31,6 +32,8 @@ StartOptions ParseStartOptions(int argc, const char* const* argv, const char* en
             o.CheckPort = true;
         } else if (a == "--help" || a == "-h") {
             o.Help = true;
+        } else if (a == "--version") {
+            o.Version = true;
         }
     }
     if (!o.TraceFile.empty())

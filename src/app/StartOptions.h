@@ -8,6 +8,7 @@ struct StartOptions {
     bool ShowLog = false;    // --log or a trace: the Log entry of the Help menu shows
     bool CheckPort = false;  // --check-port: run the port check and end
     bool Help = false;       // --help
+    bool Version = false;    // --version
     std::string Error;       // what was wrong with the command line ("" when nothing)
 };
 

@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include "app/Application.h"
+#include "TarvelVersion.h"
 #include "app/StartOptions.h"
 #include "serial/PortCheck.h"
 #include "serial/TraceFile.h"
@@ -43,6 +44,10 @@ int main(int argc, char** argv)
         (options.Help ? std::cout : std::cerr) << (options.Error.empty() ? "" : "tarvel: " + options.Error + "\n\n")
                                                << kStartUsage;
         return options.Help ? 0 : 2;
+    }
+    if (options.Version) {
+        std::cout << "tarvel " << kTarvelVersion << "\n";
+        return 0;
     }
     if (!options.TraceFile.empty()) {
         std::string error;

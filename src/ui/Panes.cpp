@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "protocol/PhoneTree.h"
 #include "protocol/Text.h"
 #include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
@@ -32,48 +33,6 @@ TForm_Main* Form_Main = nullptr;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The handset's fixed folder tree: depth, caption, image, selected image.
-struct PhoneNode {
-    int depth;
-    const char* caption;
-    int image;
-    int selectedImage;
-};
-constexpr PhoneNode kPhoneTree[] = {
-    {0, "Phone", 0, 0},
-    {1, "user", 1, 6},
-    {2, "sounds", 2, 2},
-    {1, "images", 3, 3},
-    {2, "idle", 3, 3},
-    {1, "wap", 1, 6},
-    {2, "images", 3, 3},
-    {2, "sound", 2, 2},
-    {1, "sms", 1, 6},
-    {1, "test", 1, 6},
-    {1, "mms", 1, 6},
-    {2, "inbox", 1, 6},
-    {2, "outbox", 1, 6},
-    {2, "draft", 1, 6},
-    {2, "myfolder", 1, 6},
-    {2, "template", 1, 6},
-    {2, "voice", 2, 2},
-    {2, "mmsimage", 3, 3},
-    {2, "temp", 1, 6},
-    {2, "mmssound", 2, 2},
-    {2, "camera", 4, 4},
-    {3, "image", 3, 3},
-    {3, "thumb", 3, 3},
-    {3, "myalbum1", 1, 6},
-    {4, "image", 3, 3},
-    {4, "thumb", 3, 3},
-    {3, "myalbum2", 1, 6},
-    {4, "image", 3, 3},
-    {4, "thumb", 3, 3},
-    {2, "owttest", 1, 6},
-    {2, "updwload", 1, 6},
-    {1, "java", 1, 6},
-};
 
 // ImageList1: 0 handset, 1 closed folder, 2 sound folder, 3 picture folder, 4 camera folder,
 // 5 unused, 6 open folder.
@@ -457,7 +416,7 @@ void TForm_Main::createStatusBar()
 void TForm_Main::createPhoneTree()
 {
     std::vector<QTreeWidgetItem*> parents;
-    for (const PhoneNode& node : kPhoneTree) {
+    for (const PhoneTreeNode& node : PhoneTreeNodes()) {
         QTreeWidgetItem* item = node.depth == 0
             ? new QTreeWidgetItem(TreeView_PNDir)
             : new QTreeWidgetItem(parents[static_cast<std::size_t>(node.depth - 1)]);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "SmafWriter.h"
+#include "ToolArgs.h"
 
 namespace {
 
@@ -132,15 +133,20 @@ bool Save(const std::string& path, const std::vector<std::uint8_t>& bytes)
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    static const char kUsage[] = "usage: smafcompose OUT.mmf | smafcompose --seeds DIR\n"
+                                 "Writes the demo ringtone to OUT.mmf, or small files in each sequence\n"
+                                 "format into DIR (seeds for fuzzing).\n";
+    std::vector<std::string> args;
+    if (const auto status = ToolArgs(argc, argv, "smafcompose", kUsage, {"--seeds"}, args))
+        return *status;
     if (args.size() == 2 && args[0] == "--seeds") {
         for (const auto& [name, bytes] : Seeds())
             if (!Save(args[1] + "/" + name, bytes))
                 return 1;
         return 0;
     }
-    if (args.size() != 1) {
-        std::cerr << "usage: smafcompose OUT.mmf | smafcompose --seeds DIR\n";
+    if (args.size() != 1 || args[0] == "--seeds") {
+        std::cerr << kUsage;
         return 2;
     }
     return Save(args[0], DemoTune()) ? 0 : 1;

@@ -45,7 +45,8 @@ done
 
 # ---- files
 listing="$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|')"
-expected=(/usr/bin/tarvel /usr/bin/tarvel-handset /usr/bin/smaf2wav /usr/bin/smafcompose
+expected=(/usr/bin/tarvel /usr/bin/tarvel-cli /usr/bin/tarvel-handset /usr/bin/smaf2wav /usr/bin/smafcompose
+    /usr/share/man/man1/tarvel-cli.1.gz
     /usr/lib/tarvel/libma3smwemu_gsm.so /usr/share/applications/tarvel.desktop
     /usr/share/doc/tarvel/README.md)
 sizes=(16 22 24 32 48 64 128 256)
@@ -86,6 +87,9 @@ if command -v readelf >/dev/null; then
     readelf -d "$tree/usr/bin/tarvel" | grep -qF 'Library runpath: [$ORIGIN/../lib/tarvel]' \
         || fail "tarvel has no RUNPATH to lib/tarvel"
 fi
+gzip -dc "$tree/usr/share/man/man1/tarvel-cli.1.gz" | grep -q '^\.TH TARVEL-CLI 1' \
+    || fail "the manual page of tarvel-cli is not one"
+"$tree/usr/bin/tarvel-cli" --version | grep -qxF "tarvel-cli $version" || fail "tarvel-cli --version does not tell $version"
 "$here/start-check.sh" "$tree" /usr || status=1
 
 [ "$status" -eq 0 ] && echo "check-package: all checks passed"

@@ -2,6 +2,8 @@
 // handset's file system. Prints the device path on its first line of output, then serves until
 // SIGINT or SIGTERM.
 #include "VirtualHandset.h"
+#include "TarvelVersion.h"
+#include "protocol/PhoneTree.h"
 
 #include <atomic>
 #include <cerrno>
@@ -24,15 +26,6 @@ std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
 
-// The folders of the handset's file system that Tarvel shows in its phone tree.
-constexpr const char* kStandardFolders[] = {
-    "user/sounds", "images/idle", "wap/images", "wap/sound", "sms", "test",
-    "mms/inbox", "mms/outbox", "mms/draft", "mms/myfolder", "mms/template", "mms/voice",
-    "mms/mmsimage", "mms/temp", "mms/mmssound", "mms/camera/image", "mms/camera/thumb",
-    "mms/camera/myalbum1/image", "mms/camera/myalbum1/thumb", "mms/camera/myalbum2/image",
-    "mms/camera/myalbum2/thumb", "mms/owttest", "mms/updwload", "java",
-};
-
 const char kUsage[] =
     "usage: tarvel-handset --root DIR [options]\n"
     "Serves DIR as the file system of a handset on a new pseudo-terminal and prints the\n"
@@ -44,6 +37,7 @@ const char kUsage[] =
     "  --model TEXT           the model name the handset reports (default \"TV-1 Virtual\")\n"
     "  --rate BYTES_PER_S     pace the line both ways to a rate (11520 is 115200 bit/s)\n"
     "  --trace                show every byte both ways on standard error\n"
+    "  --version              print the version and end\n"
     "  --replay TRACE         play the handset's side of a trace (Tarvel's --trace or this\n"
     "                         program's): each time the PC has sent what the trace has, send\n"
     "                         what the handset sent then, split as recorded (--root not needed)\n"
@@ -121,8 +115,9 @@ int main(int argc, char** argv)
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        // A value never starts with "--": that is the next option, the value is missing.
         auto value = [&](const char*& out) {
-            if (i + 1 >= argc)
+            if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0)
                 return false;
             out = argv[++i];
             return true;
@@ -135,6 +130,9 @@ int main(int argc, char** argv)
         bool ok = true;
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "tarvel-handset " << kTarvelVersion << "\n";
             return 0;
         } else if (a == "--root") {
             ok = value(v);
@@ -228,8 +226,8 @@ int main(int argc, char** argv)
 
     std::error_code ec;
     if (createTree)
-        for (const char* f : kStandardFolders)
-            std::filesystem::create_directories(std::filesystem::path(o.Root) / f, ec);
+        for (const std::string& folder : PhoneTreeFolders())
+            std::filesystem::create_directories(std::filesystem::path(o.Root) / folder.substr(1), ec);
 
     VirtualHandset handset(o);
     std::string error;

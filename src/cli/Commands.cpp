@@ -1,0 +1,319 @@
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "cli/Answers.h"
+#include "cli/ProgressLine.h"
+#include "phone/Backup.h"
+#include "phone/PhoneLink.h"
+#include "platform/SerialPorts.h"
+#include "protocol/Text.h"
+#include "protocol/Upload.h"
+#include "settings/Unit_COMPorts.h"
+
+namespace fs = std::filesystem;
+using CliAnswers::Complain;
+
+namespace {
+
+// The link, started (reset, model, file system), with the progress line on its signals.
+class Session {
+public:
+    explicit Session(const CliSettings& s) : settings_(s), progress_(link_, !s.Quiet && !s.Trace, s.Verbose)
+    {
+        QObject::connect(&link_, &TPhoneLink::ModelKnown, &link_, [this](const std::string& m) { Model = m; });
+        CliAnswers::Install(s.Answers, [this] { progress_.Clear(); });
+    }
+    ~Session()
+    {
+        link_.Closing = true;
+        CliAnswers::Install(settings_.Answers, {});
+    }
+
+    TPhoneLink& Link() { return link_; }
+    ProgressLine& Progress() { return progress_; }
+    std::string Model;
+
+    bool Start()
+    {
+        link_.Reconnect(settings_.Port, settings_.BaudRate, settings_.CheckLineStatus, settings_.HwFlow);
+        link_.WaitReplyDone();
+        if (!link_.PhoneOnline) {
+            Complain("no answer from the phone on " + settings_.Port);
+            return false;
+        }
+        return true;
+    }
+
+    // Lists a folder of the phone; false (said) when the handset did not list it.
+    bool List(const std::string& folder)
+    {
+        link_.WaitReplyDone();
+        link_.LastFinished = pcNone;
+        link_.ListFolder(folder);
+        link_.WaitReplyDone();
+        if (link_.LastFinished == pcFSDL && link_.PhoneDir == folder)
+            return true;
+        Complain(folder + ": the phone did not list this folder");
+        return false;
+    }
+
+    // The position of a record of the listed folder by the name given on the command line (the
+    // handset's own, or as the PC shows it).
+    std::optional<std::size_t> Find(const std::string& name) const
+    {
+        const auto& records = link_.PhoneRecords;
+        for (std::size_t i = 0; i < records.size(); ++i)
+            if (records[i].Name == name || ShowableName(records[i].Name) == name)
+                return i;
+        return std::nullopt;
+    }
+
+    int Status() const { return CliAnswers::Failures() > 0 ? 1 : 0; }
+
+private:
+    CliSettings settings_;
+    TPhoneLink link_;
+    ProgressLine progress_;
+};
+
+std::string PhonePath(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// The arguments grouped by folder, in the order each folder first appears.
+std::vector<std::pair<std::string, std::vector<std::string>>> ByFolder(const std::vector<PhoneFileArg>& files)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+    for (const PhoneFileArg& f : files) {
+        auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == f.Folder; });
+        if (it == groups.end())
+            it = groups.insert(groups.end(), {f.Folder, {}});
+        it->second.push_back(f.Name);
+    }
+    return groups;
+}
+
+} // namespace
+
+int RunModel(const CliSettings& s)
+{
+    Session session(s);
+    if (!session.Start())
+        return 1;
+    std::cout << session.Model << "\n";
+    return session.Status();
+}
+
+int RunList(const CliSettings& s, const std::string& folder, bool json)
+{
+    Session session(s);
+    if (!session.Start() || !session.List(folder))
+        return 1;
+    const auto& records = session.Link().PhoneRecords;
+    if (json) {
+        QJsonArray list;
+        for (const TFileInfo& r : records)
+            list.append(QJsonObject{{"name", QString::fromStdString(ShowableName(r.Name))},
+                                    {"type", r.FileType},
+                                    {"size", r.Size},
+                                    {"date", QString::fromStdString(r.Date)}});
+        std::cout << QJsonDocument(QJsonObject{{"folder", QString::fromStdString(folder)}, {"files", list}})
+                         .toJson(QJsonDocument::Indented)
+                         .toStdString();
+    } else {
+        std::size_t width = 4;
+        for (const TFileInfo& r : records)
+            width = std::max(width, ShowableName(r.Name).size());
+        for (const TFileInfo& r : records) {
+            const std::string name = ShowableName(r.Name);
+            const std::string type = std::to_string(r.FileType);
+            const std::string size = std::to_string(r.Size);
+            std::cout << name << std::string(width - name.size() + 2, ' ') << std::string(type.size() < 5 ? 5 - type.size() : 0, ' ')
+                      << type << std::string(size.size() < 10 ? 10 - size.size() : 0, ' ') << size << "  " << r.Date << "\n";
+        }
+    }
+    return session.Status();
+}
+
+int RunGet(const CliSettings& s, const std::vector<PhoneFileArg>& files, const std::string& outDir)
+{
+    Session session(s);
+    if (!session.Start())
+        return 1;
+    CliAnswers::SetQuestion(CliAnswers::Question::Overwrite);
+    int status = 0;
+    for (const auto& [folder, names] : ByFolder(files)) {
+        if (!session.List(folder)) {
+            status = 1;
+            continue;
+        }
+        std::vector<TFileInfo> queue;
+        for (const std::string& name : names) {
+            if (const auto index = session.Find(name)) {
+                queue.push_back(session.Link().PhoneRecords[*index]);
+            } else {
+                Complain(PhonePath(folder, name) + ": no such file on the phone");
+                status = 1;
+            }
+        }
+        std::vector<TPhoneLink::FetchOutcome> outcomes;
+        session.Link().DownloadFiles(queue, outDir, &outcomes);
+        for (std::size_t i = 0; i < outcomes.size(); ++i)
+            if (outcomes[i] == TPhoneLink::FetchOutcome::Failed)
+                status = 1;   // the link has said why
+            else if (outcomes[i] == TPhoneLink::FetchOutcome::Saved && s.Verbose)
+                std::cerr << "saved " << PhonePath(folder, ShowableName(queue[i].Name)) << "\n";
+    }
+    return std::max(status, session.Status());
+}
+
+int RunPut(const CliSettings& s, const std::vector<std::string>& paths, const std::string& folder, bool asMelody)
+{
+    // Files that cannot be opened are named here, before anything goes to the phone; the others
+    // are still sent.
+    int status = 0;
+    std::vector<std::string> readable;
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (fs::is_regular_file(path, error) && ::access(path.c_str(), R_OK) == 0) {
+            readable.push_back(path);
+        } else {
+            Complain(path + ": cannot open this file");
+            status = 1;
+        }
+    }
+    if (readable.empty())
+        return status;
+    Session session(s);
+    if (!session.Start() || !session.List(folder))
+        return 1;
+    CliAnswers::SetQuestion(CliAnswers::Question::Overwrite);
+    TPhoneLink& link = session.Link();
+    std::map<std::string, TFileInfo> before;
+    for (const TFileInfo& r : link.PhoneRecords)
+        before[r.Name] = r;
+    // The files whose write went out (a write of an empty file has no prompt, so none is seen).
+    std::set<std::string> written;
+    QObject::connect(&link, &TPhoneLink::TransferShown, &link, [&](TPhoneCommand kind, const std::string& name, std::int32_t) {
+        if (kind == pcFSFW)
+            written.insert(name);
+    });
+    const int failuresBefore = CliAnswers::Failures();
+    if (link.UploadFiles(readable, asMelody, true) != TPhoneLink::UploadResult::Done) {
+        Complain("PC files list creating error.");
+        return 1;
+    }
+    link.WaitReplyDone();
+    // Each file is on the handset now with its whole size, unless it was left alone on purpose;
+    // a failure the link has not reported is reported here.
+    for (const std::string& path : readable) {
+        const std::string name = HandsetName(fs::path(path).filename().string(), asMelody);
+        std::error_code error;
+        const auto size = static_cast<std::int64_t>(fs::file_size(path, error) + (asMelody ? kMelodyHeaderSize : 0));
+        const auto it = std::find_if(link.PhoneRecords.begin(), link.PhoneRecords.end(),
+                                     [&](const TFileInfo& r) { return r.Name == name; });
+        const bool listed = it != link.PhoneRecords.end();
+        const bool existed = before.count(name) != 0;
+        if (listed && it->Size == size && (written.count(name) || !existed || size == 0)) {
+            if (s.Verbose)
+                std::cerr << "sent " << PhonePath(folder, ShowableName(name)) << "\n";
+            continue;
+        }
+        // Not replaced: the answer (or --skip-existing) said so.
+        if (listed && existed && !written.count(name) && before[name] == *it)
+            continue;
+        status = 1;
+        if (CliAnswers::Failures() == failuresBefore)
+            Complain(PhonePath(folder, ShowableName(name)) + ": not on the phone after the upload");
+    }
+    return std::max(status, session.Status());
+}
+
+int RunRemove(const CliSettings& s, const std::vector<PhoneFileArg>& files)
+{
+    Session session(s);
+    if (!session.Start())
+        return 1;
+    CliAnswers::SetQuestion(CliAnswers::Question::Delete);
+    int status = 0;
+    TPhoneLink& link = session.Link();
+    for (const auto& [folder, names] : ByFolder(files)) {
+        if (!session.List(folder)) {
+            status = 1;
+            continue;
+        }
+        std::vector<std::size_t> indices;
+        for (const std::string& name : names) {
+            if (const auto index = session.Find(name))
+                indices.push_back(*index);
+            else {
+                Complain(PhonePath(folder, name) + ": no such file on the phone");
+                status = 1;
+            }
+        }
+        // An erase that fails is reported by the link (and counts); a file the terminal's
+        // answer kept is no failure.
+        link.DeleteRecords(indices);
+        link.WaitReplyDone();
+    }
+    return std::max(status, session.Status());
+}
+
+int RunBackup(const CliSettings& s, const std::string& dir)
+{
+    Session session(s);
+    if (!session.Start())
+        return 1;
+    BackupOptions options;
+    options.FolderStarted = [&](const std::string& folder) {
+        if (s.Verbose) {
+            session.Progress().Clear();
+            std::cerr << "listing " << folder << "\n";
+        }
+    };
+    options.FileDone = [&](const std::string& path, BackupState state) {
+        if (state == BackupState::Unchanged && !s.Verbose)
+            return;
+        session.Progress().Clear();
+        std::cout << BackupStateName(state) << std::string(10 - std::string(BackupStateName(state)).size(), ' ')
+                  << path << std::endl;
+    };
+    const BackupSummary summary = BackupPhone(session.Link(), dir, options);
+    for (const std::string& folder : summary.FailedFolders)
+        Complain(folder + ": the phone did not list this folder; its files are not backed up");
+    if (!summary.Error.empty())
+        Complain(summary.Error);
+    std::cout << summary.New.size() << " new, " << summary.Changed.size() << " changed, " << summary.Unchanged.size()
+              << " unchanged, " << summary.Failed.size() << " failed\n";
+    return summary.Ok() ? session.Status() : 1;
+}
+
+int RunPorts()
+{
+    std::vector<std::string> ports;
+    try {
+        ListSerialPorts(ports);
+    } catch (const EComPort& e) {
+        Complain(e.what());
+        return 1;
+    }
+    for (const std::string& port : ports)
+        std::cout << port << "\n";
+    for (const SerialPorts::StableName& name : SerialPorts::ListStableNames())
+        std::cout << name.path << "  (now " << name.device << ")\n";
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The commands of tarvel-cli over one link. Each returns the exit status: 0 all done, 1 a file
+// or the link failed (each failure on its own line of standard error).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/Answers.h"
+#include "serial/CPDrvTypes.h"
+
+struct CliSettings {
+    std::string Port;
+    std::uint32_t BaudRate = 115200;
+    bool CheckLineStatus = false;
+    THwFlowControl HwFlow = hfNONERTSON;
+    bool Quiet = false;
+    bool Verbose = false;
+    bool Trace = false;
+    CliAnswers::Policy Answers;
+};
+
+// A handset file named on the command line: its phone-tree folder and its name.
+struct PhoneFileArg {
+    std::string Folder;
+    std::string Name;
+};
+
+int RunModel(const CliSettings& s);
+int RunList(const CliSettings& s, const std::string& folder, bool json);
+int RunGet(const CliSettings& s, const std::vector<PhoneFileArg>& files, const std::string& outDir);
+int RunPut(const CliSettings& s, const std::vector<std::string>& paths, const std::string& folder, bool asMelody);
+int RunRemove(const CliSettings& s, const std::vector<PhoneFileArg>& files);
+int RunBackup(const CliSettings& s, const std::string& dir);
+int RunPorts();

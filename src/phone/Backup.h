@@ -1,0 +1,72 @@
+#pragma once
+// Backup of the handset into a PC folder: every folder of the phone tree (protocol/PhoneTree.h)
+// into the same folders under the backup folder. Incremental: the backup folder keeps a
+// manifest (kBackupManifest) with the handset's size and date of every file it holds; a file
+// is fetched again only when the handset lists it with another size or date, or when its copy
+// on the PC is missing or no longer has the size saved. Nothing on the PC is ever deleted, and
+// a file that fails keeps its old copy (and its old manifest line, so the next run tries again).
+// Widget-free: the command line and the window both call BackupPhone.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/FileInfo.h"
+
+class TPhoneLink;
+
+// The manifest's name inside the backup folder.
+inline constexpr const char* kBackupManifest = ".tarvel-backup";
+
+// What the manifest knows of one handset file, by its handset path ("/user/sounds/a.mmf").
+struct BackupRecord {
+    std::int32_t Size = 0;
+    std::string Date;   // the handset's date text
+    bool operator==(const BackupRecord&) const = default;
+};
+using BackupManifest = std::map<std::string, BackupRecord>;
+
+// The manifest as text (a header line, then "size<TAB>date<TAB>path" lines) and back; lines
+// that are not of that form are passed over.
+std::string FormatBackupManifest(const BackupManifest& manifest);
+BackupManifest ParseBackupManifest(std::string_view text);
+
+enum class BackupState { New, Changed, Unchanged, Failed };
+const char* BackupStateName(BackupState state);   // "new", "changed", "unchanged", "failed"
+
+// What one run did, each by handset path, in the order of the tree and the listings.
+struct BackupSummary {
+    std::vector<std::string> New, Changed, Unchanged, Failed;
+    // Folders of the tree the handset did not list (no such folder, an error): their files are
+    // neither fetched nor forgotten.
+    std::vector<std::string> FailedFolders;
+    bool Cancelled = false;   // stopped by TPhoneLink::Cancel (between files)
+    // The backup folder could not be made or its manifest not written (then the next run
+    // fetches again what this one fetched).
+    std::string Error;
+    bool Ok() const { return Failed.empty() && FailedFolders.empty() && !Cancelled && Error.empty(); }
+};
+
+struct BackupOptions {
+    // The handset folders to back up; empty: every folder of the phone tree.
+    std::vector<std::string> Folders;
+    // Called as each folder is about to be listed, and as each file has its state (after its
+    // fetch, if any).
+    std::function<void(const std::string& folder)> FolderStarted;
+    std::function<void(const std::string& path, BackupState state)> FileDone;
+};
+
+// The PC path of a handset file in the backup folder `dir` ("/user/sounds", "a.mmf" ->
+// dir/user/sounds/a.mmf); the handset name as the PC shows it.
+std::string BackupTarget(const std::string& dir, const std::string& folder, const std::string& name);
+
+// Reads the file `entry` of the folder listed last into `target`, replacing what is there
+// without asking (atomically: a failed read leaves the old file whole). True once saved.
+bool FetchFile(TPhoneLink& link, const TFileInfo& entry, const std::string& target);
+
+// Runs the backup into `dir` (created when missing) over a link that is online. Clears and
+// honours the link's cancel request. Errors of single files are shown through the prompts
+// interface as the link words them, and counted in the summary.
+BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const BackupOptions& options = {});
