@@ -87,6 +87,7 @@ bool FetchFile(TPhoneLink& link, const TFileInfo& entry, const std::string& targ
     link.WaitReplyDone();   // the records of a command under way are its own until it ends
     if (link.Closing || !link.PhoneOnline)
         return false;
+    link.SetBusy(true);   // the end of the read clears it
     link.CurrentFile = entry;
     link.BufPos = 0;
     link.ReadTarget = target;
@@ -113,7 +114,6 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
     }
 
     const std::vector<std::string> folders = options.Folders.empty() ? PhoneTreeFolders() : options.Folders;
-    link.SetBusy(true);
     for (const std::string& folder : folders) {
         if (!link.PhoneOnline) {
             summary.Error = "The phone is offline; the backup is not complete.";
@@ -126,6 +126,7 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
         if (options.FolderStarted)
             options.FolderStarted(folder);
         link.WaitReplyDone();
+        link.SetBusy(true);
         link.LastFinished = pcNone;
         link.ListFolder(folder);
         link.WaitReplyDone();
