@@ -81,6 +81,7 @@ echo "Demo folder: $work"
 echo "  phone/   the handset's files (served on $(head -n 1 "$work/handset.out"), linked as $port)"
 echo "  pc/      the PC folder Tarvel opens"
 echo "  handset.log  the handset's messages"
+echo "From another terminal, while Tarvel runs: cd $work && $bin/tarvel-cli ls /"
 
 status=0
 (cd "$work" && "$bin/tarvel") || status=$?
