@@ -51,7 +51,9 @@ public:
         link_.Reconnect(settings_.Port, settings_.BaudRate, settings_.CheckLineStatus, settings_.HwFlow);
         link_.WaitReplyDone();
         if (!link_.PhoneOnline) {
-            Complain("no answer from the phone on " + settings_.Port);
+            // A port that did not open has been reported by the link already.
+            if (CliAnswers::Failures() == 0)
+                Complain("no answer from the phone on " + settings_.Port);
             return false;
         }
         return true;
