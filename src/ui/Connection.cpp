@@ -217,8 +217,10 @@ void TForm_Main::ShowQueueProgress(std::size_t file, std::size_t files, std::int
 
 void TForm_Main::ShowQueueEnd()
 {
+    // Nothing shows once the queue has ended (an erase that never went out has no end to close it).
     if (Form_Progress)
         Form_Progress->EndQueue();
+    CloseProgressIfShowing();
     // A long transfer that ends while the user is elsewhere asks for attention.
     if (QueueClock.isValid() && QueueClock.elapsed() >= kAttentionAfterMs && !isActiveWindow())
         QApplication::alert(this);

@@ -66,8 +66,7 @@ bool TForm_Main::DropAllowedAt(const QDropEvent* event, const QPoint& globalPos)
 {
     if (event->mimeData() && event->mimeData()->hasFormat(kPhoneFilesFormat))
         return Over(ListView_PCFiles, globalPos);
-    const QObject* source = event->source();
-    if (source && (source == ListView_PCFiles || source->parent() == ListView_PCFiles))
+    if (event->source() == ListView_PCFiles)
         return Over(ListView_PNFiles, globalPos);
     return true;
 }
