@@ -343,7 +343,8 @@ void TPhoneLink::QueueFileStarts()
 void TPhoneLink::QueueFileProgress(std::int64_t done)
 {
     if (Queue.Depth > 0)
-        emit QueueProgress(Queue.Passed + 1, Queue.Files, Queue.BytesPassed + std::max<std::int64_t>(done, 0), Queue.Total);
+        emit QueueProgress(Queue.Passed + 1, Queue.Files, Queue.BytesPassed + std::max<std::int64_t>(done, 0),
+                           Queue.Total);
 }
 
 void TPhoneLink::QueueFileOver(std::int64_t bytes, bool done, bool moved)

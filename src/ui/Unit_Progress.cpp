@@ -82,6 +82,8 @@ void TForm_Progress::ShowCentred()
 void TForm_Progress::StartFile(std::int64_t size, bool bytes)
 {
     fileBytes_ = bytes;
+    if (!bytes)
+        ProgressBar_File->setValue(0);   // no data moves: the bar shows nothing of the last file
     fileMeter_.Start(static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0)), clock_.elapsed());
     ShowStatus(true);
 }
@@ -112,9 +114,9 @@ void TForm_Progress::QueueProgress(std::size_t file, std::size_t files, std::int
 {
     if (!queueRunning_)
         return;
-    // A queue without bytes to count (erases) moves by its files.
-    ProgressBar_All->setValue(queueBytes_ ? ProgressPercent(std::min(done, total), total)
-                                          : ProgressPercent(static_cast<std::int64_t>(file - 1), static_cast<std::int64_t>(files)));
+    // A queue without bytes to count (erases, empty files) moves by its files.
+    const auto byFiles = [&] { return ProgressPercent(static_cast<std::int64_t>(file - 1), static_cast<std::int64_t>(files)); };
+    ProgressBar_All->setValue(queueBytes_ && total > 0 ? ProgressPercent(std::min(done, total), total) : byFiles());
     queueMeter_.SetTotal(static_cast<std::uint64_t>(std::max<std::int64_t>(total, 0)));
     queueMeter_.Update(static_cast<std::uint64_t>(std::clamp<std::int64_t>(done, 0, std::max<std::int64_t>(total, 0))),
                        clock_.elapsed());
@@ -151,8 +153,8 @@ void TForm_Progress::ShowStatus(bool now)
         return;
     statusShownAt_ = at;
     StaticText_FileStatus->setText(fileBytes_ ? QString::fromStdString(FormatTransferStatus(fileMeter_)) : QString());
-    StaticText_QueueStatus->setText(queueRunning_ && queueShown_ && queueBytes_ ? QString::fromStdString(FormatTransferStatus(queueMeter_))
-                                                                 : QString());
+    const bool queueStatus = queueRunning_ && queueShown_ && queueBytes_;
+    StaticText_QueueStatus->setText(queueStatus ? QString::fromStdString(FormatTransferStatus(queueMeter_)) : QString());
 }
 
 void TForm_Progress::closeEvent(QCloseEvent* event)

@@ -295,9 +295,10 @@ QMetaObject::Connection CancelAtFirstFile(TForm_Main* win, bool byEscape)
 
 } // namespace
 
-// A cancelled download or upload stops after the file under way: that file arrives whole, the
-// rest are not touched, nothing half-written is left on either side, and the user is told.
-TEST_F(DownloadTest, CancelStopsDownloadAndUploadAfterTheFileUnderWay)
+// A cancelled download, upload or delete stops after the file under way: that file arrives
+// whole, the rest are not touched, nothing half-written is left on either side, and the user is
+// told.
+TEST_F(DownloadTest, CancelStopsDownloadUploadAndDeleteAfterTheFileUnderWay)
 {
     options.ReadBlockSize = 512;
     const std::string first = PatternBytes(3000, 3);
@@ -335,4 +336,14 @@ TEST_F(DownloadTest, CancelStopsDownloadAndUploadAfterTheFileUnderWay)
     Upload({"y.bin", "z.bin"});
     EXPECT_EQ(ReadFile(phone / "z.bin"), "zed");
     EXPECT_TRUE(Texts().empty());
+
+    // A delete shows each erase, and stops after it as well.
+    dialogs->Script({Answer::YesToAll});
+    cancel = CancelAtFirstFile(win, false);
+    SelectPhone({"a.bin", "b.bin", "c.bin"});
+    win->Action_DeleteExecute();
+    ASSERT_TRUE(WaitIdle());
+    QObject::disconnect(cancel);
+    EXPECT_EQ(NamesIn(phone), (std::vector<std::string>{"b.bin", "c.bin", "x.bin", "y.bin", "z.bin"}));
+    EXPECT_EQ(Texts().back(), "1 of 3 files deleted; cancelled.");
 }

@@ -317,7 +317,8 @@ TEST_F(MainWindowTest, FileListsSortByAClickOnAHeaderAndDownloadsKeepTheListOrde
     StartOnline();
     const auto clickHeader = [](QTreeWidget* list, int column) {
         QHeaderView* header = list->header();
-        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                        header->height() / 2);
         for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
             QMouseEvent event(type, at, header->viewport()->mapToGlobal(at), Qt::LeftButton,
                               type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
