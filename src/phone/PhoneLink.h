@@ -149,7 +149,6 @@ public:
     // folder) books into the outer one: only the outermost starts, counts and ends the books.
     struct QueueBooks {
         int Depth = 0;
-        TPhoneCommand Kind = pcNone;
         std::string Verb;                  // "downloaded", "uploaded", "deleted"
         std::size_t Files = 0, Passed = 0, Done = 0;
         std::int64_t Total = 0, BytesPassed = 0;

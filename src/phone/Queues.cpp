@@ -324,7 +324,6 @@ void TPhoneLink::BeginQueue(TPhoneCommand kind, std::size_t files, std::int64_t 
 {
     if (Queue.Depth++ > 0)
         return;   // inside another queue: its books take this one's files
-    Queue.Kind = kind;
     Queue.Verb = verb;
     Queue.Files = files;
     Queue.Passed = Queue.Done = 0;
