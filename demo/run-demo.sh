@@ -38,9 +38,12 @@ base="${XDG_RUNTIME_DIR:-}"
 work="$(mktemp -d "$base/tarvel-demo-XXXXXX")"
 cp -R "$here/phone" "$work/phone"
 cp -R "$here/pc" "$work/pc"
+# A file big enough to watch a transfer's rate and time left (and to cancel a queue with it).
+head -c 300000 /dev/urandom >"$work/phone/big-file.bin"
 port="$work/handset-port"
 
-"$bin/tarvel-handset" --root "$work/phone" --create-tree --link "$port" \
+# The line is paced as a real cable at 115200 bit/s carries it.
+"$bin/tarvel-handset" --root "$work/phone" --create-tree --link "$port" --rate 11520 \
     >"$work/handset.out" 2>"$work/handset.log" &
 handset_pid=$!
 

@@ -30,6 +30,8 @@ TPhoneLink::TPhoneLink(QObject* parent) : QObject(parent)
     WDTimer->setObjectName(QStringLiteral("WDTimer"));
     WDTimer->setInterval(15000);
     connect(WDTimer, &QTimer::timeout, this, [this] { WDTimerTimer(); });
+    // A file's progress is also the progress of the queue it belongs to.
+    connect(this, &TPhoneLink::Progress, this, [this](std::int64_t done, std::int64_t) { QueueFileProgress(done); });
 }
 
 TPhoneLink::~TPhoneLink() = default;

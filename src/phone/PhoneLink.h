@@ -92,7 +92,8 @@ public:
     bool Busy = false;
     void SetBusy(bool busy);
     // The user asked the queue under way to stop: it ends after the file in progress (a file is
-    // never stopped halfway: the handset could not be told). A queue clears it when it starts.
+    // never stopped halfway: the handset could not be told). A queue clears it when it starts;
+    // it stays set after the queue, so that whoever ran the queue can tell.
     bool CancelRequested = false;
     void Cancel() { CancelRequested = true; }
 
@@ -142,6 +143,30 @@ public:
     // Erases these records of PhoneRecords (by position), asking first; lists the folder again.
     void DeleteRecords(const std::vector<std::size_t>& indices);
 
+    // ---- the progress of a queue and its cancel (Queues.cpp) ---------------------------------
+    // A queue's books: its files and bytes, the files passed (done, skipped or failed) and done,
+    // the bytes of the files passed. A queue run inside another (a backup downloading folder by
+    // folder) books into the outer one: only the outermost starts, counts and ends the books.
+    struct QueueBooks {
+        int Depth = 0;
+        std::string Verb;                  // "downloaded", "uploaded", "deleted"
+        std::size_t Files = 0, Passed = 0, Done = 0;
+        std::int64_t Total = 0, BytesPassed = 0;
+    };
+    QueueBooks Queue;
+    // A queue of `files` files of `totalBytes` bytes begins (clears CancelRequested).
+    void BeginQueue(TPhoneCommand kind, std::size_t files, std::int64_t totalBytes, const std::string& verb);
+    // The next file of the queue is under way.
+    void QueueFileStarts();
+    // The file under way is over: moved (done) or not; a file of which nothing was moved
+    // leaves the queue's total.
+    void QueueFileOver(std::int64_t bytes, bool done, bool moved);
+    // The queue ends; when it was cancelled with files left, the user is told what was done.
+    // True when it was so cancelled.
+    bool EndQueue();
+    // Progress of the file under way, as bytes of the whole queue.
+    void QueueFileProgress(std::int64_t done);
+
     // The kind of the command whose final reply was handled last, and whether the last read
     // saved its file.
     TPhoneCommand LastFinished = pcNone;
@@ -155,11 +180,17 @@ signals:
     void ListingCleared();
     // A queue has done with this record (by position in PhoneRecords).
     void RecordDone(std::size_t index);
-    // A transfer's file (pcFSFR: a read, pcFSFW: a write) with its size; its progress (bytes
-    // done of `size`); the progress is over.
+    // A transfer's file (pcFSFR: a read, pcFSFW: a write, pcFSFE: an erase of a delete queue)
+    // with its size; its progress (bytes done of `size`); the progress is over.
     void TransferShown(TPhoneCommand kind, const std::string& name, std::int32_t size);
     void Progress(std::int64_t done, std::int64_t size);
     void ProgressClosed();
+    // A queue of `files` files, `totalBytes` in all, has begun; its file `file` (from 1) is under
+    // way with `doneBytes` of `totalBytes` moved (the total shrinks by the files passed over);
+    // the queue has ended.
+    void QueueStarted(TPhoneCommand kind, std::size_t files, std::int64_t totalBytes);
+    void QueueProgress(std::size_t file, std::size_t files, std::int64_t doneBytes, std::int64_t totalBytes);
+    void QueueEnded();
     // A command has ended without its reply (aborted, timed out): any wait shown is over.
     void WaitEnded();
     // Lines for the log: raw replies as received, and one line per write block. A full log is

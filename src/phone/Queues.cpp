@@ -1,14 +1,17 @@
 // The multi-file queues: download into a given folder, upload of given files, delete of given
 // records of the phone folder. Each hands one file at a time to the protocol, waiting for each
-// command to end before the next.
+// command to end before the next, keeps the books of its progress, and stops between two files
+// when the user cancels.
 #include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <utility>
 
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
+#include "phone/TransferMeter.h"
 #include "protocol/CRC.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
@@ -43,6 +46,9 @@ Consent AskYesNoAll(const std::string& text)
     default: return Consent::No;
     }
 }
+
+// The bytes a listed record counts for in a queue's books.
+std::int64_t ListedBytes(const TFileInfo& record) { return std::max<std::int32_t>(record.Size, 0); }
 
 enum class ReadOutcome { Ok, OpenFailed, ReadFailed, TooLarge };
 
@@ -84,8 +90,12 @@ bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
         Prompts::ErrorBox("Choose a folder on the PC first.");
         return true;
     }
+    std::int64_t total = 0;
+    for (const TFileInfo& entry : queue)
+        total += ListedBytes(entry);
+    BeginQueue(pcFSFR, queue.size(), total, "downloaded");
     bool yesToAll = false;
-    for (std::size_t i = 0; i < queue.size() && !Closing; ++i) {
+    for (std::size_t i = 0; i < queue.size() && !Closing && !CancelRequested; ++i) {
         const TFileInfo& entry = queue[i];
         // The file is saved under the name the handset listed, as the PC can show it; the
         // question is about the very path the read will save to.
@@ -94,15 +104,19 @@ bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
             Prompts::ErrorBox("File: " + pcName + "\r\nThis name cannot be a file name on the PC; the file is not downloaded.");
             if (outcomes)
                 (*outcomes)[i] = FetchOutcome::Failed;
+            QueueFileOver(ListedBytes(entry), false, false);
             continue;
         }
         const std::string target = JoinPath(folder, pcName);
         if (!yesToAll && fs::exists(target)) {
             const Consent answer = AskYesNoAll(OverwriteQuestion(pcName));
-            if (answer == Consent::No)
+            if (answer == Consent::No) {
+                QueueFileOver(ListedBytes(entry), false, false);
                 continue;
+            }
             yesToAll = answer == Consent::YesToAll;
         }
+        QueueFileStarts();
         SetBusy(true);
         WaitReplyDone();   // see "One command's records at a time" above
         CurrentFile = entry;
@@ -113,7 +127,9 @@ bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
         WaitReplyDone();
         if (outcomes)
             (*outcomes)[i] = LastReadSaved ? FetchOutcome::Saved : FetchOutcome::Failed;
+        QueueFileOver(ListedBytes(entry), LastReadSaved, true);
     }
+    EndQueue();
     SetBusy(false);
     return true;
 }
@@ -123,8 +139,20 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
     // The phone list is not listed again between the files: a name written earlier in this
     // list (two PC names that shorten alike) is on the handset all the same.
     std::set<std::string> written;
+    // The queue's bytes: the PC files' sizes (with the melody header each gets).
+    std::vector<std::int64_t> sizes;
+    std::int64_t total = 0;
     for (const std::string& path : paths) {
-        if (Closing)
+        std::error_code error;
+        const std::uintmax_t size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
+        sizes.push_back(error ? 0 : static_cast<std::int64_t>(std::min<std::uintmax_t>(size, INT32_MAX))
+                                        + static_cast<std::int64_t>(asMelody ? kMelodyHeaderSize : 0));
+        total += sizes.back();
+    }
+    BeginQueue(pcFSFW, paths.size(), total, "uploaded");
+    for (std::size_t p = 0; p < paths.size(); ++p) {
+        const std::string& path = paths[p];
+        if (Closing || CancelRequested)
             break;
         // A listing under way would leave the phone list half filled for the check below.
         WaitReplyDone();   // see "One command's records at a time" above
@@ -135,6 +163,7 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         if (!IsSafeWireName(name)) {
             Prompts::ErrorBox("File: " + pcName
                               + "\r\nThe name holds a double quote or a control character and cannot be sent to the phone.");
+            QueueFileOver(sizes[p], false, false);
             continue;
         }
         std::string base, ext;
@@ -146,8 +175,10 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
             erase = PhoneRecords[i].Name == name;
         if (erase && ask) {
             const Consent answer = AskYesNoAll(OverwriteQuestion(name));
-            if (answer == Consent::No)
+            if (answer == Consent::No) {
+                QueueFileOver(sizes[p], false, false);
                 continue;
+            }
             if (answer == Consent::YesToAll)
                 ask = false;
         }
@@ -160,10 +191,12 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         const ReadOutcome read = ReadWholeFile(path, asMelody ? kMelodyHeaderSize : 0, *buffer);
         if (read == ReadOutcome::TooLarge) {
             Prompts::ErrorBox("File: " + pcName + "\r\nThe file is too large to be sent to the phone.");
+            QueueFileOver(sizes[p], false, false);
             continue;
         }
         if (read != ReadOutcome::Ok) {
             TransferBuffer.reset();
+            EndQueue();
             SetBusy(false);
             return read == ReadOutcome::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
         }
@@ -172,6 +205,9 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
             std::copy(header.begin(), header.end(), buffer->begin());
         }
 
+        // The erase and the write of a file are one step of the queue: a cancel never comes
+        // between them.
+        QueueFileStarts();
         if (erase) {
             // The write goes out only once the erase has ended with its final reply; an erase
             // that failed (its message is already shown) skips this file.
@@ -180,8 +216,10 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
             LastFinished = pcNone;
             SendFSFE();
             WaitReplyDone();
-            if (LastFinished != pcFSFE)
+            if (LastFinished != pcFSFE) {
+                QueueFileOver(sizes[p], false, false);
                 continue;
+            }
         }
 
         UploadFile.Clear();
@@ -192,12 +230,15 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         UploadFile.Kind = 1;
         TransferBuffer = std::move(buffer);
         BufPos = 0;
+        LastFinished = pcNone;
         SendFSFW();
         written.insert(name);
         WaitReplyDone();
         // The write has ended (or never went out while the port is closed).
         TransferBuffer.reset();
+        QueueFileOver(sizes[p], LastFinished == pcFSFW, true);
     }
+    EndQueue();
     RelistPhoneFolder();
     SetBusy(false);
     return UploadResult::Done;
@@ -215,26 +256,40 @@ void TPhoneLink::DeleteRecords(const std::vector<std::size_t>& indices)
     const std::uint64_t listing = ListingNumber;
 
     SetBusy(true);
+    std::int64_t total = 0;
+    for (const TFileInfo& record : records)
+        total += ListedBytes(record);
+    BeginQueue(pcFSFE, records.size(), total, "deleted");
     bool yesToAll = false;
-    for (std::size_t i = 0; i < records.size() && !Closing; ++i) {
+    for (std::size_t i = 0; i < records.size() && !Closing && !CancelRequested; ++i) {
         // Another command (Reconnect from the menu) may have emptied or changed the list.
         if (PhoneDir != folder || ListingNumber != listing)
             break;
         if (!yesToAll) {
             const Consent answer = AskYesNoAll("Deleting file: " + ShowableName(records[i].Name) + "\r\nA you sure?");
-            if (answer == Consent::No)
+            if (answer == Consent::No) {
+                QueueFileOver(ListedBytes(records[i]), false, false);
                 continue;
+            }
             yesToAll = answer == Consent::YesToAll;
         }
+        QueueFileStarts();
         WaitReplyDone();   // see "One command's records at a time" above
         if (PhoneDir != folder || ListingNumber != listing)
             break;
         CurrentFile = records[i];
+        LastFinished = pcNone;
+        // An erase has no data to show, but several of them take a while: the progress window
+        // shows which file is going (and offers to stop after it).
+        if (records.size() > 1)
+            emit TransferShown(pcFSFE, records[i].Name, records[i].Size);
         SendFSFE();
         WaitReplyDone();
+        QueueFileOver(ListedBytes(records[i]), LastFinished == pcFSFE, true);
         if (ListingNumber == listing)
             emit RecordDone(indices[i]);
     }
+    EndQueue();
     SetBusy(false);
     if (PhoneDir == folder)
         RelistPhoneFolder();
@@ -261,4 +316,59 @@ void TPhoneLink::RelistPhoneFolder()
     ClearPhoneRecords();
     emit ListingCleared();
     SendFSDL();
+}
+
+// ---- the books of a queue ----------------------------------------------------------------------
+
+void TPhoneLink::BeginQueue(TPhoneCommand kind, std::size_t files, std::int64_t totalBytes, const std::string& verb)
+{
+    if (Queue.Depth++ > 0)
+        return;   // inside another queue: its books take this one's files
+    Queue.Verb = verb;
+    Queue.Files = files;
+    Queue.Passed = Queue.Done = 0;
+    Queue.Total = totalBytes;
+    Queue.BytesPassed = 0;
+    CancelRequested = false;
+    emit QueueStarted(kind, files, totalBytes);
+}
+
+void TPhoneLink::QueueFileStarts()
+{
+    if (Queue.Depth > 0)
+        emit QueueProgress(Queue.Passed + 1, Queue.Files, Queue.BytesPassed, Queue.Total);
+}
+
+void TPhoneLink::QueueFileProgress(std::int64_t done)
+{
+    if (Queue.Depth > 0)
+        emit QueueProgress(Queue.Passed + 1, Queue.Files, Queue.BytesPassed + std::max<std::int64_t>(done, 0),
+                           Queue.Total);
+}
+
+void TPhoneLink::QueueFileOver(std::int64_t bytes, bool done, bool moved)
+{
+    if (Queue.Depth == 0)
+        return;
+    ++Queue.Passed;
+    if (done)
+        ++Queue.Done;
+    if (moved)
+        Queue.BytesPassed += bytes;
+    else
+        Queue.Total = std::max(Queue.Total - bytes, Queue.BytesPassed);
+}
+
+bool TPhoneLink::EndQueue()
+{
+    if (Queue.Depth == 0)
+        return false;
+    const bool cancelled = CancelRequested && Queue.Passed < Queue.Files;
+    if (--Queue.Depth > 0)
+        return cancelled;
+    const QueueBooks books = std::exchange(Queue, QueueBooks{});
+    emit QueueEnded();
+    if (cancelled && !Closing)
+        Prompts::InfoBox(FormatCancelledQueue(books.Done, books.Files, books.Verb));
+    return cancelled;
 }

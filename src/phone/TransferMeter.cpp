@@ -93,3 +93,9 @@ std::string FormatTransferStatus(const TransferMeter& meter)
         text += ", " + rate + ", " + FormatTimeLeft(meter.SecondsLeft());
     return text;
 }
+
+std::string FormatCancelledQueue(std::size_t done, std::size_t files, const std::string& verb)
+{
+    return std::to_string(done) + " of " + std::to_string(files) + (files == 1 ? " file " : " files ") + verb
+           + "; cancelled.";
+}

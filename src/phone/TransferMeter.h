@@ -2,6 +2,7 @@
 // The rate and the time left of a transfer, worked out from the bytes done at moments in time,
 // and the texts that show them. No clock of its own: the caller passes the time, so the numbers
 // follow from what is passed.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -13,6 +14,8 @@ public:
     void Start(std::uint64_t total, std::int64_t nowMs);
     // `done` bytes of it are done at `nowMs`.
     void Update(std::uint64_t done, std::int64_t nowMs);
+    // The transfer turns out to be of `total` bytes (a queue whose files are passed over).
+    void SetTotal(std::uint64_t total) { total_ = total; }
 
     std::uint64_t Done() const { return done_; }
     std::uint64_t Total() const { return total_; }
@@ -35,3 +38,6 @@ std::string FormatRate(double bytesPerSecond);
 std::string FormatTimeLeft(std::int64_t seconds);
 // "123.4 KB of 1.2 MB, 11.2 KB/s, 1:02 left" (the rate and time left while known).
 std::string FormatTransferStatus(const TransferMeter& meter);
+// What a queue that was cancelled did: "12 of 40 files downloaded; cancelled." (`verb`:
+// "downloaded", "uploaded", "deleted", ...).
+std::string FormatCancelledQueue(std::size_t done, std::size_t files, const std::string& verb);

@@ -147,6 +147,9 @@ void TForm_Main::ConnectLink()
     connect(link, &TPhoneLink::TransferShown, this, &TForm_Main::ShowTransfer);
     connect(link, &TPhoneLink::Progress, this, &TForm_Main::ShowProgress);
     connect(link, &TPhoneLink::ProgressClosed, this, [] { CloseProgressIfShowing(); });
+    connect(link, &TPhoneLink::QueueStarted, this, &TForm_Main::ShowQueueStart);
+    connect(link, &TPhoneLink::QueueProgress, this, &TForm_Main::ShowQueueProgress);
+    connect(link, &TPhoneLink::QueueEnded, this, &TForm_Main::ShowQueueEnd);
     connect(link, &TPhoneLink::WaitEnded, this, [] { WaitCursor::Arrow(); });
     connect(link, &TPhoneLink::LogRaw, this, [this](const std::string& text) { AppendLog(true, text); });
     connect(link, &TPhoneLink::LogLine, this, [this](const std::string& text) { AppendLog(false, text); });
@@ -175,20 +178,53 @@ void TForm_Main::ShowTransfer(TPhoneCommand kind, const std::string& name, std::
         Form_Progress->StaticText_Size->setText(
             QStringLiteral("Size - ") + QLocale().toString(static_cast<qlonglong>(size)) + QStringLiteral(" byte(s)"));
         Form_Progress->StaticText_FileName->setText(QString::fromStdString(ShowableName(name)));
+    } else if (kind == pcFSFE) {
+        Form_Progress->StaticText_Size->setText(QStringLiteral("Deleting"));
+        Form_Progress->StaticText_FileName->setText(QString::fromStdString(ShowableName(name)));
     } else {
         Form_Progress->StaticText_Size->setText(QStringLiteral("Size - %1 byte(s)").arg(size));
         Form_Progress->StaticText_FileName->setText(QString::fromStdString(name));
     }
+    Form_Progress->StartFile(size, kind != pcFSFE);
     Form_Progress->ShowCentred();
 }
 
 void TForm_Main::ShowProgress(std::int64_t done, std::int64_t size)
 {
-    const int percent = ProgressPercent(done, size);
+    if (Form_Progress)
+        Form_Progress->FileProgress(done, size);
+}
+
+void TForm_Main::ShowQueueStart(TPhoneCommand kind, std::size_t files, std::int64_t totalBytes)
+{
+    QueueClock.start();
     if (!Form_Progress)
         return;
-    Form_Progress->ProgressBar_File->setValue(percent);
-    Form_Progress->ProgressBar_All->setValue(percent);
+    // The progress window is made after the main window: its Cancel is wired on first use.
+    connect(Form_Progress, &TForm_Progress::CancelClicked, Link, &TPhoneLink::Cancel, Qt::UniqueConnection);
+    Form_Progress->StartQueue(files, totalBytes, kind != pcFSFE);
+}
+
+void TForm_Main::ShowQueueProgress(std::size_t file, std::size_t files, std::int64_t doneBytes, std::int64_t totalBytes)
+{
+    if (!Form_Progress)
+        return;
+    Form_Progress->QueueProgress(file, files, doneBytes, totalBytes);
+    // Only the queues the user started from the window stop on request (a MIDlet installation
+    // stopped halfway would leave the application store half written).
+    Form_Progress->OfferCancel(QueueCancellable && file < files && !Link->CancelRequested);
+}
+
+void TForm_Main::ShowQueueEnd()
+{
+    // Nothing shows once the queue has ended (an erase that never went out has no end to close it).
+    if (Form_Progress)
+        Form_Progress->EndQueue();
+    CloseProgressIfShowing();
+    // A long transfer that ends while the user is elsewhere asks for attention.
+    if (QueueClock.isValid() && QueueClock.elapsed() >= kAttentionAfterMs && !isActiveWindow())
+        QApplication::alert(this);
+    QueueClock.invalidate();
 }
 
 void TForm_Main::AppendLog(bool raw, const std::string& text)

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include "phone/PhoneLink.h"
@@ -66,6 +67,24 @@ public:
     // Shows the progress window for a transfer, with the file's name and size; sets both bars.
     void ShowTransfer(TPhoneCommand kind, const std::string& name, std::int32_t size);
     void ShowProgress(std::int64_t done, std::int64_t size);
+    // A queue's start, progress and end in the progress window; the attention a long one asks
+    // for when it ends while the window is not active.
+    void ShowQueueStart(TPhoneCommand kind, std::size_t files, std::int64_t totalBytes);
+    void ShowQueueProgress(std::size_t file, std::size_t files, std::int64_t doneBytes, std::int64_t totalBytes);
+    void ShowQueueEnd();
+    static constexpr qint64 kAttentionAfterMs = 10000;
+    QElapsedTimer QueueClock;
+    // A queue the user started from the window runs (Download, Upload, Delete, a drag or a drop):
+    // the progress window offers Cancel for it.
+    bool QueueCancellable = false;
+    struct CancellableQueue {
+        explicit CancellableQueue(TForm_Main* w) : win(w), before(w->QueueCancellable) { w->QueueCancellable = true; }
+        ~CancellableQueue() { win->QueueCancellable = before; }
+        CancellableQueue(const CancellableQueue&) = delete;
+        CancellableQueue& operator=(const CancellableQueue&) = delete;
+        TForm_Main* win;
+        bool before;
+    };
     // Passes a line to the log window while it shows; a full log says so in an error box.
     void AppendLog(bool raw, const std::string& text);
     void StartupReply(TPhoneCommand kind);
@@ -150,6 +169,8 @@ public:
 
     // ---- transfer commands (ui/Transfers.cpp) ----------------------------------------------
     void Action_DownloadExecute();
+    // Download of these records into the PC folder on display (Download, a drag onto the PC list).
+    void DownloadRecords(std::vector<TFileInfo> queue);
     void Action_UploadExecute();
     void Action_UplodAsMelodyExecute();
     // While the phone is offline, tells the user so (and how to reconnect) and gives false.
@@ -170,6 +191,14 @@ public:
     bool DragOverResult = false;                    // the last answer, a hint for the user
     void DropDataObject(const QMimeData* data);
     void DropFileList(const QMimeData* data);
+    // A drag between the panes is taken only over the other pane's list.
+    bool DropAllowedAt(const QDropEvent* event, const QPoint& globalPos) const;
+    // What a drag from the phone list (the selected records, in list order) and from the PC
+    // list (the selected files' paths) carries; null when nothing is selected.
+    QMimeData* PhoneDragData() const;
+    QMimeData* PCDragData() const;
+    // Phone files dropped onto the PC list: downloaded into the PC folder.
+    void DropPhoneFiles(const QMimeData* data);
 
     // ---- menus (ui/MenuCommands.cpp) ------------------------------------------------------
     void miComPortSetupClick();

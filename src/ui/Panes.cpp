@@ -2,10 +2,12 @@
 // actions as the user moves between the panes and selects files.
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDrag>
 #include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -13,6 +15,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -87,6 +91,66 @@ QLabel* PathLabel(const char* name, QWidget* parent)
     return label;
 }
 
+// Sorts a file list by the column its header shows as chosen (none: the list keeps its order).
+void SortAsChosen(QTreeWidget* list)
+{
+    const QHeaderView* header = list->header();
+    if (header->sortIndicatorSection() >= 0)
+        list->sortItems(header->sortIndicatorSection(), header->sortIndicatorOrder());
+}
+
+// The key a file list sorts a column by when its text would sort wrongly (sizes, type codes,
+// dates); a column without one sorts by its text.
+constexpr int kSortKeyRole = Qt::UserRole + 2;
+
+// A date as the handset or the PC writes it, as a key that sorts in time order: its runs of
+// digits, each as a number, year first ("31/12/2024 10:30" is taken day first).
+QString DateSortKey(const QString& date)
+{
+    static const QRegularExpression digits(QStringLiteral("\\d+"));
+    QStringList runs;
+    for (auto it = digits.globalMatch(date); it.hasNext();)
+        runs.push_back(it.next().captured());
+    if (runs.size() >= 3 && runs[2].size() == 4 && runs[0].size() <= 2)
+        std::swap(runs[0], runs[2]);
+    for (QString& run : runs)
+        run = run.rightJustified(12, QLatin1Char('0'));
+    return runs.join(QLatin1Char('.'));
+}
+
+// An item of a file list: sorted by the column's key where it has one.
+class FileListItem : public QTreeWidgetItem {
+public:
+    explicit FileListItem(int type = Type) : QTreeWidgetItem(type) {}
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const QVariant mine = data(column, kSortKeyRole);
+        const QVariant theirs = other.data(column, kSortKeyRole);
+        if (mine.isValid() && theirs.isValid() && mine != theirs)
+            return QVariant::compare(mine, theirs) == QPartialOrdering::Less;
+        return QTreeWidgetItem::operator<(other);
+    }
+};
+
+// A file list whose drag carries what the window makes of the selection (copied, never moved).
+class FileListView : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+    std::function<QMimeData*()> DragData;
+
+protected:
+    void startDrag(Qt::DropActions) override
+    {
+        QMimeData* data = DragData ? DragData() : nullptr;
+        if (!data)
+            return;
+        auto* drag = new QDrag(this);
+        drag->setMimeData(data);
+        drag->exec(Qt::CopyAction, Qt::CopyAction);
+    }
+};
+
 void SetupReportView(QTreeWidget* list)
 {
     list->setRootIsDecorated(false);
@@ -94,8 +158,18 @@ void SetupReportView(QTreeWidget* list)
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The drop side is the main window's (it routes drags between the panes).
+    list->setDragDropMode(QAbstractItemView::DragOnly);
+    // A click on a column header sorts the list by it (again: the other way round). The list
+    // keeps its order until then, and a new listing of the folder is sorted as chosen.
     list->setSortingEnabled(false);
-    list->header()->setSectionsClickable(false);
+    list->header()->setSectionsClickable(true);
+    list->header()->setSortIndicatorShown(true);
+    list->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    QObject::connect(list->header(), &QHeaderView::sortIndicatorChanged, list, [list](int column, Qt::SortOrder) {
+        if (column >= 0)
+            SortAsChosen(list);
+    });
     list->header()->setStretchLastSection(false);
     list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
 }
@@ -265,7 +339,9 @@ void TForm_Main::createPanes()
     fileLayout->setSpacing(0);
     PN_FullFileName = PathLabel("PN_FullFileName", Panel_File_Phone);
     PN_FullFileName->setAccessibleName(QStringLiteral("Phone file"));
-    ListView_PNFiles = new QTreeWidget(Panel_File_Phone);
+    auto* phoneList = new FileListView(Panel_File_Phone);
+    phoneList->DragData = [this] { return PhoneDragData(); };
+    ListView_PNFiles = phoneList;
     ListView_PNFiles->setObjectName(QStringLiteral("ListView_PNFiles"));
     ListView_PNFiles->setAccessibleName(QStringLiteral("Phone files"));
     ListView_PNFiles->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Size"), QStringLiteral("Date")});
@@ -330,11 +406,15 @@ void TForm_Main::createPanes()
     ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     InstallShellModel();
 
-    ListView_PCFiles = new QTreeWidget(Splitter2);
+    auto* pcList = new FileListView(Splitter2);
+    pcList->DragData = [this] { return PCDragData(); };
+    ListView_PCFiles = pcList;
     ListView_PCFiles->setObjectName(QStringLiteral("ListView_PCFiles"));
     ListView_PCFiles->setAccessibleName(QStringLiteral("Computer files"));
     ListView_PCFiles->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size (bytes)")});
     SetupReportView(ListView_PCFiles);
+    // The PC list shows its files by name until the user sorts it otherwise.
+    ListView_PCFiles->header()->setSortIndicator(0, Qt::AscendingOrder);
     ListView_PCFiles->header()->resizeSection(1, 80);
     ListView_PCFiles->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     Splitter2->setSizes({248, 522});
@@ -433,9 +513,9 @@ namespace {
 
 
 // A phone list item shows the record at a position of the link's PhoneRecords.
-class PhoneFileItem : public QTreeWidgetItem {
+class PhoneFileItem : public FileListItem {
 public:
-    explicit PhoneFileItem(std::size_t index) : QTreeWidgetItem(UserType + 1), Index(index) {}
+    explicit PhoneFileItem(std::size_t index) : FileListItem(UserType + 1), Index(index) {}
     std::size_t Index;
 };
 
@@ -466,6 +546,9 @@ void TForm_Main::AddPhoneFileItem(const TFileInfo& info, std::size_t index)
     item->setText(1, QString::number(info.FileType));
     item->setText(2, QLocale().toString(static_cast<qlonglong>(info.Size)));
     item->setText(3, QString::fromStdString(info.Date));
+    item->setData(1, kSortKeyRole, static_cast<qlonglong>(info.FileType));
+    item->setData(2, kSortKeyRole, static_cast<qlonglong>(info.Size));
+    item->setData(3, kSortKeyRole, DateSortKey(item->text(3)));
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
@@ -474,6 +557,7 @@ void TForm_Main::AddPhoneFileItem(const TFileInfo& info, std::size_t index)
 
 void TForm_Main::EndListing()
 {
+    SortAsChosen(ListView_PNFiles);
     TreeView_PNDir->setEnabled(true);
     // The "Name" column stretches to fill the list, so nothing needs laying out again here.
     WaitCursor::Arrow();
@@ -665,15 +749,16 @@ void TForm_Main::ShellTreeView1Change()
             continue;
         const std::string name = it->path().filename().string();
         const std::uintmax_t size = it->is_regular_file(entryEc) ? it->file_size(entryEc) : 0;
-        auto* item = new QTreeWidgetItem;
+        auto* item = new FileListItem;
         item->setText(0, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
         item->setData(0, Qt::UserRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
         item->setText(1, QLocale().toString(static_cast<qulonglong>(entryEc ? 0 : size)));
+        item->setData(1, kSortKeyRole, static_cast<qulonglong>(entryEc ? 0 : size));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         items.push_back(item);
     }
     ListView_PCFiles->addTopLevelItems(items);
-    ListView_PCFiles->sortItems(0, Qt::AscendingOrder);
+    SortAsChosen(ListView_PCFiles);
     // The upload actions follow the list that is shown, an empty one too.
     const bool selected = !ListView_PCFiles->selectedItems().isEmpty();
     Action_Upload->setEnabled(selected);

@@ -40,10 +40,12 @@ std::string JoinPath(const std::string& dir, const std::string& name)
 
 // ---- Download --------------------------------------------------------------------------------
 
-void TForm_Main::Action_DownloadExecute()
+void TForm_Main::Action_DownloadExecute() { DownloadRecords(SelectedPhoneRecords()); }
+
+void TForm_Main::DownloadRecords(std::vector<TFileInfo> queue)
 {
+    const CancellableQueue cancellable(this);
     try {
-        std::vector<TFileInfo> queue = SelectedPhoneRecords();
         if (queue.size() > kMaxDownloadQueue)
             queue.resize(kMaxDownloadQueue);
         if (!DownloadFiles(queue, PCDir))
@@ -82,6 +84,7 @@ void TForm_Main::UploadSelectedPCFiles(bool asMelody)
     std::vector<std::string> paths;
     for (const std::string& name : SelectedPCNames())
         paths.push_back(JoinPath(PCDir, name));
+    const CancellableQueue cancellable(this);
     try {
         if (Link->UploadFiles(paths, asMelody, true) == TPhoneLink::UploadResult::OpenFailed)
             Dialogs::ErrorBox("PC files list creating error.");
@@ -99,6 +102,7 @@ void TForm_Main::Action_DeleteExecute()
         if (ListView_PNFiles->topLevelItem(i)->isSelected())
             if (const std::optional<std::size_t> index = PhoneItemIndex(ListView_PNFiles->topLevelItem(i)))
                 indices.push_back(*index);
+    const CancellableQueue cancellable(this);
     Link->DeleteRecords(indices);
 }
 

@@ -2,6 +2,7 @@
 // the menu entry that opens it.
 #include <QCloseEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTimer>
 
 #include "FsopsFixture.h"
@@ -16,7 +17,7 @@ TEST_F(AuxWindowsTest, ProgressAndLogWindowsAreMadeAsDescribed)
 {
     CreateWindow(false);
     EXPECT_EQ(Form_Progress->windowTitle().toStdString(), "Progress");
-    EXPECT_EQ(Form_Progress->size(), QSize(281, 67));
+    EXPECT_EQ(Form_Progress->size(), QSize(281, 173));
     EXPECT_EQ(Form_Progress->minimumSize(), Form_Progress->maximumSize());
     EXPECT_TRUE(Form_Progress->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(Form_Progress->windowFlags() & Qt::WindowCloseButtonHint);
@@ -26,6 +27,8 @@ TEST_F(AuxWindowsTest, ProgressAndLogWindowsAreMadeAsDescribed)
         EXPECT_EQ(bar->maximum(), 100);
     }
     EXPECT_EQ(Form_Progress->ProgressBar_File->geometry(), QRect(8, 44, 265, 16));
+    EXPECT_EQ(Form_Progress->ProgressBar_All->geometry(), QRect(8, 102, 265, 16));
+    EXPECT_FALSE(Form_Progress->Button_Cancel->isEnabled());   // offered while a queue can stop
 
     EXPECT_EQ(Form_Log->windowTitle().toStdString(), "Log");
     EXPECT_EQ(Form_Log->size(), QSize(783, 363));

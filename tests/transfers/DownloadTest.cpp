@@ -2,6 +2,9 @@
 // question, the 200-file limit, and a handset falling silent in the middle of the queue.
 #include <cstdio>
 
+#include <QKeyEvent>
+#include <QPushButton>
+
 #include <sys/stat.h>
 
 #include "support/AsNobody.h"
@@ -260,3 +263,87 @@ TEST_F(DownloadTest, HandsetNamesTravelWholeAndAsTheyWereSent)
 }
 
 } // namespace
+
+namespace {
+
+// The names in a folder (temporary files of a save included), sorted.
+std::vector<std::string> NamesIn(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (!e.is_directory())
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Cancel (the button, or Esc on the progress window) asks for as soon as the first file of the
+// queue shows: the window offers it only because files follow.
+QMetaObject::Connection CancelAtFirstFile(TForm_Main* win, bool byEscape)
+{
+    return QObject::connect(win->Link, &TPhoneLink::TransferShown, win, [byEscape] {
+        if (!Form_Progress->Button_Cancel->isEnabled())
+            return;
+        if (byEscape) {
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(Form_Progress, &esc);
+        } else {
+            Form_Progress->Button_Cancel->click();
+        }
+    });
+}
+
+} // namespace
+
+// A cancelled download, upload or delete stops after the file under way: that file arrives
+// whole, the rest are not touched, nothing half-written is left on either side, and the user is
+// told.
+TEST_F(DownloadTest, CancelStopsDownloadUploadAndDeleteAfterTheFileUnderWay)
+{
+    options.ReadBlockSize = 512;
+    const std::string first = PatternBytes(3000, 3);
+    WriteFile(phone / "a.bin", first);
+    WriteFile(phone / "b.bin", "bee");
+    WriteFile(phone / "c.bin", "sea");
+    Online();
+
+    auto cancel = CancelAtFirstFile(win, false);
+    Download({"a.bin", "b.bin", "c.bin"});
+    QObject::disconnect(cancel);
+    EXPECT_EQ(Commands(), std::vector<std::string>{ReadCmd("a.bin")});
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "a.bin"), first));
+    EXPECT_EQ(NamesIn(pc), std::vector<std::string>{"a.bin"});
+    EXPECT_EQ(Texts(), std::vector<std::string>{"1 of 3 files downloaded; cancelled."});
+    EXPECT_FALSE(Form_Progress->isVisible());
+    EXPECT_TRUE(PanesEnabled());
+
+    handset->ClearLog();
+    dialogs->Clear();
+    const std::string upload = PatternBytes(1500, 5);
+    WriteFile(pc / "x.bin", upload);
+    WriteFile(pc / "y.bin", "why");
+    WriteFile(pc / "z.bin", "zed");
+    cancel = CancelAtFirstFile(win, true);
+    Upload({"x.bin", "y.bin", "z.bin"});
+    QObject::disconnect(cancel);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd("x.bin", 0, upload), ListCmd("/")}));
+    EXPECT_TRUE(SameBytes(ReadFile(phone / "x.bin"), upload));
+    EXPECT_EQ(NamesIn(phone), (std::vector<std::string>{"a.bin", "b.bin", "c.bin", "x.bin"}));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"1 of 3 files uploaded; cancelled."});
+
+    // The next queue starts afresh and runs to its end.
+    dialogs->Clear();
+    Upload({"y.bin", "z.bin"});
+    EXPECT_EQ(ReadFile(phone / "z.bin"), "zed");
+    EXPECT_TRUE(Texts().empty());
+
+    // A delete shows each erase, and stops after it as well.
+    dialogs->Script({Answer::YesToAll});
+    cancel = CancelAtFirstFile(win, false);
+    SelectPhone({"a.bin", "b.bin", "c.bin"});
+    win->Action_DeleteExecute();
+    ASSERT_TRUE(WaitIdle());
+    QObject::disconnect(cancel);
+    EXPECT_EQ(NamesIn(phone), (std::vector<std::string>{"b.bin", "c.bin", "x.bin", "y.bin", "z.bin"}));
+    EXPECT_EQ(Texts().back(), "1 of 3 files deleted; cancelled.");
+}

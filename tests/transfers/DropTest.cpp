@@ -160,6 +160,43 @@ TEST_F(DropTest, WhileOfflineDropsUploadsAndMidletsSaySoAndChangeNothing)
     EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"game.jad", "game.jar", "one.txt"}));
 }
 
+// Between the panes: phone files dragged onto the PC list are downloaded into the PC folder
+// (asking before a PC file is replaced), PC files dragged onto the phone list are uploaded. A
+// drag let go over the list it came from does nothing.
+TEST_F(DropTest, DragsBetweenThePanesDownloadAndUpload)
+{
+    WriteFile(phone / "tune.mmf", "phone tune");
+    WriteFile(phone / "pic.png", "phone pic");
+    WriteFile(pc / "pic.png", "old pic");
+    Online();
+    RefreshPC();
+    dialogs->Script({Answer::Yes});
+
+    SelectPhone({"pic.png", "tune.mmf"});
+    const std::unique_ptr<QMimeData> fromPhone(win->PhoneDragData());
+    ASSERT_NE(fromPhone, nullptr);
+    EXPECT_FALSE(SendDragMove(win->ListView_PNFiles->viewport(), fromPhone.get()));
+    EXPECT_TRUE(SendDrop(win->ListView_PCFiles->viewport(), fromPhone.get()));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Texts(), std::vector<std::string>{Overwrite("pic.png")});
+    EXPECT_EQ(Commands(), (std::vector<std::string>{ReadCmd("pic.png"), ReadCmd("tune.mmf")}));
+    EXPECT_EQ(ReadFile(pc / "pic.png"), "phone pic");
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"pic.png", "tune.mmf"}));
+
+    handset->ClearLog();
+    dialogs->Clear();
+    WriteFile(pc / "new.txt", "new");
+    RefreshPC();
+    SelectPC({"new.txt"});
+    const std::unique_ptr<QMimeData> fromPC(win->PCDragData());
+    ASSERT_NE(fromPC, nullptr);
+    EXPECT_TRUE(SendDrop(win->ListView_PNFiles->viewport(), fromPC.get()));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd("new.txt", 0, "new"), ListCmd("/")}));
+    EXPECT_EQ(ReadFile(phone / "new.txt"), "new");
+    EXPECT_TRUE(Texts().empty());
+}
+
 TEST_F(DropTest, DataWithoutAFileListAndNoDataAtAll)
 {
     Online();

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
@@ -301,6 +302,48 @@ TEST_F(MainWindowTest, PCListShowsEveryFileAndReloadKeepsItsFolderInView)
     }));
     QCoreApplication::processEvents();   // the model sorts what it has read
     EXPECT_TRUE(shownAndInView());
+}
+
+// A click on a column header sorts a file list by it (sizes, types and dates by value; a
+// second click the other way round); a new listing keeps the order chosen, and a download goes
+// in the order the list shows.
+TEST_F(MainWindowTest, FileListsSortByAClickOnAHeaderAndDownloadsKeepTheListOrder)
+{
+    WriteFile(phone / "a.bin", std::string(10, 'a'));
+    WriteFile(phone / "b.bin", std::string(9, 'b'));
+    WriteFile(phone / "c.bin", std::string(100, 'c'));
+    WriteFile(pc / "ten.txt", std::string(10, 't'));
+    WriteFile(pc / "nine.txt", std::string(9, 'n'));
+    StartOnline();
+    const auto clickHeader = [](QTreeWidget* list, int column) {
+        QHeaderView* header = list->header();
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                        header->height() / 2);
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, header->viewport()->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(header->viewport(), &event);
+        }
+    };
+    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));   // as the handset lists them
+
+    clickHeader(win->ListView_PNFiles, 2);
+    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"b.bin", "a.bin", "c.bin"}));
+    clickHeader(win->ListView_PCFiles, 1);
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"nine.txt", "ten.txt"}));
+    clickHeader(win->ListView_PCFiles, 1);
+    EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"ten.txt", "nine.txt"}));
+
+    win->ShowPhoneDir("/");
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"b.bin", "a.bin", "c.bin"}));
+    handset->ClearLog();
+    SelectPhone({"a.bin", "b.bin", "c.bin"});
+    win->Action_DownloadExecute();
+    ASSERT_TRUE(WaitIdle());
+    const auto reads = handset->Commands();
+    EXPECT_EQ(reads, (std::vector<std::string>{"AT+FSFR= -1,\"b.bin\"\r\n", "AT+FSFR= -1,\"a.bin\"\r\n",
+                                               "AT+FSFR= -1,\"c.bin\"\r\n"}));
 }
 
 TEST_F(MainWindowTest, PortThatDoesNotExist)
