@@ -4,49 +4,110 @@
 #include <memory>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include "handset/VirtualHandset.h"
-#include "support/Wait.h"
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
+#include "serial/CPDrv.h"
+#include "support/Files.h"
+#include "support/Wait.h"
 
 namespace {
 
-using testsupport::WaitUntil;
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+int Count(const std::string& haystack, const std::string& needle)
+{
+    int n = 0;
+    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
+        ++n;
+    return n;
+}
 
 class LinkTest : public ::testing::Test {
 protected:
     QTemporaryDir tmp;
+    fs::path phone;                    // the handset's "/"
+    fs::path pc;                       // the PC folder downloads go to
+    HandsetOptions options;            // set before StartHandset()
     std::unique_ptr<VirtualHandset> handset;
     Prompts::Recorder prompts;
     TPhoneLink link;
+    int watchdogMs = 600;              // shortened for speed; a few tests use the real 4000 ms
 
     void SetUp() override
     {
-        HandsetOptions options;
-        options.Root = tmp.path().toStdString();
-        handset = std::make_unique<VirtualHandset>(options);
-        std::string error;
-        ASSERT_TRUE(handset->Open(&error)) << error;
-        handset->Start();
-        link.SetWatchdogIntervalForTests(600);
-        link.Reconnect(handset->SlavePath(), 115200, false, hfRTSCTS);
-        ASSERT_TRUE(WaitUntil([this] { return link.ReplyDone && link.PhoneOnline; }));
+        ASSERT_TRUE(tmp.isValid());
+        phone = fs::path(tmp.path().toStdString()) / "phone";
+        pc = fs::path(tmp.path().toStdString()) / "pc";
+        fs::create_directories(phone / "java");
+        fs::create_directories(pc);
+        options.Root = phone.string();
     }
 
     void TearDown() override
     {
         link.Closing = true;
-        handset->Stop();
+        if (handset)
+            handset->Stop();
     }
+
+    void StartHandset()
+    {
+        handset = std::make_unique<VirtualHandset>(options);
+        std::string error;
+        ASSERT_TRUE(handset->Open(&error)) << error;
+        handset->Start();
+    }
+
+    // The start-up exchange on the handset's port; as in the window, the root is listed once the
+    // file system is ready.
+    void Connect(bool checkLineStatus = false)
+    {
+        QObject::connect(&link, &TPhoneLink::FileSystemReady, &link, [this] { link.ListFolder("/"); },
+                         Qt::SingleShotConnection);
+        link.SetWatchdogIntervalForTests(watchdogMs);
+        link.Reconnect(handset->SlavePath(), 115200, checkLineStatus, hfRTSCTS);
+    }
+
+    // Handset and link, then waits for "/" to be listed.
+    void StartOnline()
+    {
+        StartHandset();
+        Connect();
+        ASSERT_TRUE(WaitIdle()) << "the start-up did not finish";
+        ASSERT_TRUE(link.PhoneOnline);
+        ASSERT_EQ(link.PhoneDir, "/");
+    }
+
+    bool WaitIdle(int timeoutMs = 8000)
+    {
+        return WaitUntil([this] { return link.ReplyDone; }, timeoutMs);
+    }
+
+    const TFileInfo* Record(const std::string& name) const
+    {
+        for (const TFileInfo& r : link.PhoneRecords)
+            if (r.Name == name)
+                return &r;
+        return nullptr;
+    }
+
+    void Deliver(const std::string& bytes)
+    {
+        link.CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                        static_cast<std::uint32_t>(bytes.size()));
+    }
+
+    std::vector<std::string> Texts() const { return prompts.Texts(); }
 };
 
 TEST_F(LinkTest, SendersWithoutANameSendNothingAndDoNotWait)
 {
+    StartOnline();
     const std::size_t before = handset->Commands().size();
     link.CurrentFile.Clear();
     link.SendFSFR();
@@ -63,7 +124,161 @@ TEST_F(LinkTest, SendersWithoutANameSendNothingAndDoNotWait)
     link.SendFSFW();
     ASSERT_TRUE(WaitUntil([this, before] { return handset->Commands().size() > before + 1; }));
     EXPECT_EQ(handset->Commands().back(), "AT+FSFW=\r\n");
-    EXPECT_TRUE(prompts.Texts().empty());
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(LinkTest, RepliesInPiecesAreHandledOnceAndBlocksAcknowledged)
+{
+    for (int i = 0; i < 6; ++i)
+        WriteFile(phone / ("n" + std::to_string(i) + ".bin"), "x");
+    // Every reply arrives in pieces of 7 bytes, each seen by its own receive event.
+    options.SplitWrites = 7;
+    options.EntriesPerBlock = 2;
+    watchdogMs = 4000;
+    StartOnline();
+    EXPECT_EQ(link.PhoneRecords.size(), 6u);
+    // Three blocks, each acknowledged with exactly "##>\r\n".
+    EXPECT_EQ(Count(handset->Received(), "##>\r\n"), 3);
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(LinkTest, RepliesAreTakenAsTheyArriveWithoutAPollingTick)
+{
+    // The driver's timer would not tick within the test, and the watchdog would end a command
+    // that waited for it: every block, acknowledgement and final reply goes on arrival.
+    for (int i = 0; i < 12; ++i)
+        WriteFile(phone / ("n" + std::to_string(i) + ".bin"), PatternBytes(5000, static_cast<unsigned>(i)));
+    options.EntriesPerBlock = 2;
+    link.CommPortDriver1->SetPollingDelay(60000);
+    StartOnline();
+    EXPECT_EQ(link.PhoneRecords.size(), 12u);
+    ASSERT_NE(Record("n3.bin"), nullptr);
+    std::vector<TPhoneLink::FetchOutcome> outcomes;
+    link.DownloadFiles({*Record("n3.bin")}, pc.string(), &outcomes);
+    EXPECT_EQ(outcomes, std::vector<TPhoneLink::FetchOutcome>{TPhoneLink::FetchOutcome::Saved});
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "n3.bin"), PatternBytes(5000, 3)));
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(LinkTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
+{
+    options.CmeErrorOn = "AT+FSDL";
+    StartHandset();
+    Connect();
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && link.ReplyDone; }));
+    EXPECT_EQ(Texts().front(), "Command error.\r\nCommand: AT+FSDL=\"/\"\r\n");
+    ASSERT_TRUE(WaitUntil([this] { return link.ReplyDone && handset->Commands().size() >= 5; }));
+    EXPECT_EQ(handset->Commands().back(), "ATZ\r");
+    EXPECT_TRUE(link.PhoneOnline);
+
+    // A handset that refuses the reset itself: one message, and the link is given up.
+    const WaitBreaker breaker(link.Closing, 3000);
+    handset->Update([](HandsetOptions& o) { o.CmeErrorOn = "ATZ"; });
+    handset->ClearLog();
+    prompts.Clear();
+    bool wentOffline = false;
+    QObject::connect(&link, &TPhoneLink::WentOffline, [&wentOffline] { wentOffline = true; });
+    Connect();
+    Pump(300);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: ATZ\r"});
+    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
+    EXPECT_TRUE(link.ReplyDone);
+    EXPECT_FALSE(link.PhoneOnline);
+    EXPECT_TRUE(wentOffline);
+    EXPECT_FALSE(link.CommPortDriver1->Connected());
+    EXPECT_FALSE(link.Closing);
+}
+
+TEST_F(LinkTest, WrongEchoIsRefused)
+{
+    options.WrongEcho = true;
+    StartHandset();
+    Connect();
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && link.ReplyDone; }));
+    EXPECT_EQ(Texts().front(), "Respond incorrect.\r\nCommand: ATZ\r");
+    EXPECT_EQ(link.CurrentCommand, pcNone);
+}
+
+TEST_F(LinkTest, EchoOffFailsEveryFirstReply)
+{
+    options.Echo = false;
+    StartHandset();
+    Connect();
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3 && link.ReplyDone; }));
+    EXPECT_EQ(Texts()[0], "Respond incorrect.\r\nCommand: ATZ\r");
+    EXPECT_EQ(Texts()[1], "Respond incorrect.\r\nCommand: AT+CGMM\r");
+    EXPECT_EQ(Texts()[2], "Respond incorrect.\r\nCommand: AT+FSIF\r");
+}
+
+TEST_F(LinkTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
+{
+    options.SilentOn = "AT+FSDL";
+    watchdogMs = 4000;
+    StartHandset();
+    Connect();
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }, 9000));
+    EXPECT_EQ(Texts().front(), "Phone not respond.\r\nCommand: +FSDL");
+    EXPECT_FALSE(link.CommPortDriver1->Connected());
+    EXPECT_FALSE(link.PhoneOnline);
+    EXPECT_TRUE(link.ReplyDone);
+    EXPECT_EQ(link.TempBufPos, 0);
+    // Later senders do nothing.
+    const std::size_t before = handset->Commands().size();
+    link.SendATZ();
+    Pump(100);
+    EXPECT_EQ(handset->Commands().size(), before);
+    EXPECT_TRUE(link.ReplyDone);
+}
+
+TEST_F(LinkTest, SilenceAtTheResetNamesATZ)
+{
+    options.SilentAfter = 0;
+    StartHandset();
+    Connect();
+    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: ATZ"});
+    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
+}
+
+TEST_F(LinkTest, ReceiveBufferTakesExactly4096Bytes)
+{
+    StartOnline();
+    const std::string chunk(2048, 'x');
+    Deliver(chunk);
+    Deliver(chunk);
+    EXPECT_EQ(link.TempBufPos, 4096);
+    EXPECT_TRUE(Texts().empty());
+    Deliver(chunk.substr(0, 1));
+    EXPECT_EQ(link.TempBufPos, 4096);
+    ASSERT_EQ(Texts().size(), 1u);
+    EXPECT_EQ(Texts()[0], "Error: (TempBufPos+DataSize) > maxTempBuf.");
+    Deliver(std::string(4097, 'y'));
+    EXPECT_EQ(Texts().back(), "Error: DataSize > maxTempBuf.");
+    EXPECT_EQ(link.TempBufPos, 4096);
+}
+
+TEST_F(LinkTest, WatchdogEmptiesAFullBuffer)
+{
+    StartOnline();
+    Deliver(std::string(4096, 'x'));
+    handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
+    link.ListFolder("/java");
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && link.ReplyDone; }));
+    EXPECT_EQ(Texts().back(), "Phone not respond.\r\nCommand: +FSDL");
+    EXPECT_EQ(link.TempBufPos, 0);
+    EXPECT_EQ(link.ReplyClass, rcEmpty);
+}
+
+TEST_F(LinkTest, LineStatusCheckWithoutModemLinesFailsEverySend)
+{
+    StartHandset();
+    Connect(true);
+    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3; }));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Send Error.", "Send Error.", "Send Error."}));
+    EXPECT_TRUE(link.ReplyDone);
+    EXPECT_EQ(link.CurrentCommand, pcNone);
+    EXPECT_TRUE(link.LastCommand.empty());
+    EXPECT_TRUE(handset->Commands().empty());
 }
 
 } // namespace

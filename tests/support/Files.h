@@ -1,0 +1,50 @@
+#pragma once
+// Real files in the tests' temporary folders, with no Qt: the link's tests and the window
+// fixture share them.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace testsupport {
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes 0..n-1 of a repeatable pattern that is not text.
+inline std::string PatternBytes(std::size_t n, unsigned seed = 1)
+{
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 12345u;
+    for (std::size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+// Byte-for-byte equality that reports sizes and the first difference instead of the bytes.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
+{
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        ++at;
+    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
+                                         << " were expected; first difference at " << at;
+}
+
+} // namespace testsupport
