@@ -27,25 +27,6 @@ protected:
     }
 };
 
-inline int Count(const std::string& haystack, const std::string& needle)
-{
-    int n = 0;
-    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
-        ++n;
-    return n;
-}
-
-// The files below a folder (relative paths), in order.
-inline std::vector<std::string> FilesUnder(const std::filesystem::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-        if (e.is_regular_file())
-            names.push_back(std::filesystem::relative(e.path(), dir).string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class FsopsTest : public WindowTest {
 protected:
     std::vector<int> fileBar;        // every value ProgressBar_File took

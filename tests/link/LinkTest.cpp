@@ -1,109 +1,12 @@
-// The link without a window: TPhoneLink against the virtual handset on a pseudo-terminal, its
-// prompts recorded. A QCoreApplication only: no widgets anywhere in this program.
-#include <filesystem>
-#include <memory>
-
+// The command engine and the start-up on their own: sending, the echo check, the receive buffer,
+// the watchdog. A QCoreApplication only: no widgets anywhere in this program.
 #include <QCoreApplication>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
-#include "handset/VirtualHandset.h"
-#include "phone/PhoneLink.h"
-#include "phone/Prompts.h"
-#include "serial/CPDrv.h"
-#include "support/Files.h"
-#include "support/Wait.h"
+#include "LinkFixture.h"
 
 namespace {
 
-using namespace testsupport;
-namespace fs = std::filesystem;
-
-int Count(const std::string& haystack, const std::string& needle)
-{
-    int n = 0;
-    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
-        ++n;
-    return n;
-}
-
-class LinkTest : public ::testing::Test {
-protected:
-    QTemporaryDir tmp;
-    fs::path phone;                    // the handset's "/"
-    fs::path pc;                       // the PC folder downloads go to
-    HandsetOptions options;            // set before StartHandset()
-    std::unique_ptr<VirtualHandset> handset;
-    Prompts::Recorder prompts;
-    TPhoneLink link;
-    int watchdogMs = 600;              // shortened for speed; a few tests use the real 4000 ms
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(tmp.isValid());
-        phone = fs::path(tmp.path().toStdString()) / "phone";
-        pc = fs::path(tmp.path().toStdString()) / "pc";
-        fs::create_directories(phone / "java");
-        fs::create_directories(pc);
-        options.Root = phone.string();
-    }
-
-    void TearDown() override
-    {
-        link.Closing = true;
-        if (handset)
-            handset->Stop();
-    }
-
-    void StartHandset()
-    {
-        handset = std::make_unique<VirtualHandset>(options);
-        std::string error;
-        ASSERT_TRUE(handset->Open(&error)) << error;
-        handset->Start();
-    }
-
-    // The start-up exchange on the handset's port; as in the window, the root is listed once the
-    // file system is ready.
-    void Connect(bool checkLineStatus = false)
-    {
-        QObject::connect(&link, &TPhoneLink::FileSystemReady, &link, [this] { link.ListFolder("/"); },
-                         Qt::SingleShotConnection);
-        link.SetWatchdogIntervalForTests(watchdogMs);
-        link.Reconnect(handset->SlavePath(), 115200, checkLineStatus, hfRTSCTS);
-    }
-
-    // Handset and link, then waits for "/" to be listed.
-    void StartOnline()
-    {
-        StartHandset();
-        Connect();
-        ASSERT_TRUE(WaitIdle()) << "the start-up did not finish";
-        ASSERT_TRUE(link.PhoneOnline);
-        ASSERT_EQ(link.PhoneDir, "/");
-    }
-
-    bool WaitIdle(int timeoutMs = 8000)
-    {
-        return WaitUntil([this] { return link.ReplyDone; }, timeoutMs);
-    }
-
-    const TFileInfo* Record(const std::string& name) const
-    {
-        for (const TFileInfo& r : link.PhoneRecords)
-            if (r.Name == name)
-                return &r;
-        return nullptr;
-    }
-
-    void Deliver(const std::string& bytes)
-    {
-        link.CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                        static_cast<std::uint32_t>(bytes.size()));
-    }
-
-    std::vector<std::string> Texts() const { return prompts.Texts(); }
-};
+using namespace linktest;
 
 TEST_F(LinkTest, SendersWithoutANameSendNothingAndDoNotWait)
 {

@@ -1,10 +1,12 @@
 #pragma once
 // Real files in the tests' temporary folders, with no Qt: the link's tests and the window
 // fixture share them.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,26 @@ inline ::testing::AssertionResult SameBytes(const std::string& got, const std::s
         ++at;
     return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
                                          << " were expected; first difference at " << at;
+}
+
+// The files below a folder (relative paths), in order.
+inline std::vector<std::string> FilesUnder(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.is_regular_file())
+            names.push_back(std::filesystem::relative(e.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// How often `needle` occurs in `haystack`, overlaps included.
+inline int Count(const std::string& haystack, const std::string& needle)
+{
+    int n = 0;
+    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
+        ++n;
+    return n;
 }
 
 } // namespace testsupport
