@@ -28,6 +28,9 @@ TEST_F(EngineTest, StartUpSendsTheFourCommandsAndGoesOnline)
     EXPECT_EQ(win->PanelText(0).toStdString(), options.Model);
     EXPECT_EQ(win->PanelText(1).toStdString(), handset->SlavePath());
     EXPECT_EQ(win->PanelText(3).toStdString(), "CTS: Off, DSR: Off");
+    // The file system ready, the window lists the root.
+    EXPECT_EQ(win->TreeView_PNDir->currentItem(), win->PhoneRootNode());
+    EXPECT_EQ(win->PN_FullDirName->text().toStdString(), "/");
     EXPECT_EQ(PhoneCaptions().size(), 3u);
     EXPECT_TRUE(Texts().empty());
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Reads, writes and erases driven the way the transfer commands drive them: the record set, the
+// Reads and writes driven the way the transfer commands drive them: the record set, the
 // panels disabled, the command sent, and the event loop pumped until the command has ended.
 #include <algorithm>
 #include <QEvent>
@@ -80,13 +80,6 @@ protected:
         win->Panel_PC->setEnabled(false);
         win->Panel_Phone->setEnabled(false);
         win->Link->SendFSFW();
-    }
-
-    void Erase(const std::string& name)
-    {
-        win->Link->CurrentFile.Clear();
-        win->Link->CurrentFile.Name = name;
-        win->Link->SendFSFE();
     }
 
     // A phone file in "/", listed again so that the list shows it.

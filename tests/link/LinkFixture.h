@@ -84,14 +84,9 @@ protected:
     {
         StartHandset();
         Connect();
-        ASSERT_TRUE(WaitIdle()) << "the start-up did not finish";
+        ASSERT_TRUE(WaitUntil([this] { return link.ReplyDone; })) << "the start-up did not finish";
         ASSERT_TRUE(link.PhoneOnline);
         ASSERT_EQ(link.PhoneDir, "/");
-    }
-
-    bool WaitIdle(int timeoutMs = 8000)
-    {
-        return WaitUntil([this] { return link.ReplyDone; }, timeoutMs);
     }
 
     const TFileInfo* Record(const std::string& name) const
@@ -152,20 +147,12 @@ protected:
         link.SendFSFW();
     }
 
-    void Erase(const std::string& name)
-    {
-        link.CurrentFile.Clear();
-        link.CurrentFile.Name = name;
-        link.SendFSFE();
-    }
-
-    // The command's end has left nothing held. The end of a read and every failure end "busy";
-    // after a write that is the queue's business.
-    void ExpectCleanEnd(bool busyEnded = true)
+    // The command's end has left nothing held, and the link is no longer busy.
+    void ExpectCleanEnd()
     {
         EXPECT_TRUE(link.ReplyDone);
         EXPECT_EQ(link.CurrentCommand, pcNone);
-        EXPECT_EQ(link.Busy, !busyEnded);
+        EXPECT_FALSE(link.Busy);
         EXPECT_EQ(link.TransferBuffer, nullptr);
         EXPECT_FALSE(transferShowing);
     }

@@ -1,5 +1,8 @@
 // The command engine and the start-up on their own: sending, the echo check, the receive buffer,
 // the watchdog. A QCoreApplication only: no widgets anywhere in this program.
+#include <functional>
+#include <optional>
+
 #include <QCoreApplication>
 
 #include "LinkFixture.h"
@@ -92,25 +95,47 @@ TEST_F(LinkTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
     EXPECT_FALSE(link.Closing);
 }
 
-TEST_F(LinkTest, WrongEchoIsRefused)
+// The start-up exchange failing: each fault gives its messages, and the exchange ends with no
+// command outstanding.
+TEST_F(LinkTest, StartUpFaults)
 {
-    options.WrongEcho = true;
-    StartHandset();
-    Connect();
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && link.ReplyDone; }));
-    EXPECT_EQ(Texts().front(), "Respond incorrect.\r\nCommand: ATZ\r");
-    EXPECT_EQ(link.CurrentCommand, pcNone);
-}
-
-TEST_F(LinkTest, EchoOffFailsEveryFirstReply)
-{
-    options.Echo = false;
-    StartHandset();
-    Connect();
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3 && link.ReplyDone; }));
-    EXPECT_EQ(Texts()[0], "Respond incorrect.\r\nCommand: ATZ\r");
-    EXPECT_EQ(Texts()[1], "Respond incorrect.\r\nCommand: AT+CGMM\r");
-    EXPECT_EQ(Texts()[2], "Respond incorrect.\r\nCommand: AT+FSIF\r");
+    const struct {
+        const char* what;
+        std::function<void(HandsetOptions&)> set;
+        bool checkLineStatus;
+        std::vector<std::string> texts;   // the first messages
+        std::optional<std::vector<std::string>> sent;   // what reached the handset, when checked
+    } faults[] = {
+        {"wrong echo", [](HandsetOptions& o) { o.WrongEcho = true; }, false,
+         {"Respond incorrect.\r\nCommand: ATZ\r"}, std::nullopt},
+        {"no echo", [](HandsetOptions& o) { o.Echo = false; }, false,
+         {"Respond incorrect.\r\nCommand: ATZ\r", "Respond incorrect.\r\nCommand: AT+CGMM\r",
+          "Respond incorrect.\r\nCommand: AT+FSIF\r"}, std::nullopt},
+        {"silent at the reset", [](HandsetOptions& o) { o.SilentAfter = 0; }, false,
+         {"Phone not respond.\r\nCommand: ATZ"}, std::vector<std::string>{"ATZ\r"}},
+        // A line-status check on a port without modem lines fails every send.
+        {"no modem lines", [](HandsetOptions&) {}, true, {"Send Error.", "Send Error.", "Send Error."},
+         std::vector<std::string>{}},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.what);
+        f.set(options);
+        StartHandset();
+        prompts.Clear();
+        Connect(f.checkLineStatus);
+        ASSERT_TRUE(WaitUntil([&] { return Texts().size() >= f.texts.size() && link.ReplyDone; }));
+        std::vector<std::string> texts = Texts();
+        texts.resize(f.texts.size());
+        EXPECT_EQ(texts, f.texts);
+        EXPECT_EQ(link.CurrentCommand, pcNone);
+        EXPECT_TRUE(link.LastCommand.empty());
+        if (f.sent) {
+            EXPECT_EQ(handset->Commands(), *f.sent);
+        }
+        handset->Stop();
+        options = HandsetOptions{};
+        options.Root = phone.string();
+    }
 }
 
 TEST_F(LinkTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
@@ -131,16 +156,6 @@ TEST_F(LinkTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
     Pump(100);
     EXPECT_EQ(handset->Commands().size(), before);
     EXPECT_TRUE(link.ReplyDone);
-}
-
-TEST_F(LinkTest, SilenceAtTheResetNamesATZ)
-{
-    options.SilentAfter = 0;
-    StartHandset();
-    Connect();
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: ATZ"});
-    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
 }
 
 TEST_F(LinkTest, ReceiveBufferTakesExactly4096Bytes)
@@ -170,18 +185,6 @@ TEST_F(LinkTest, WatchdogEmptiesAFullBuffer)
     EXPECT_EQ(Texts().back(), "Phone not respond.\r\nCommand: +FSDL");
     EXPECT_EQ(link.TempBufPos, 0);
     EXPECT_EQ(link.ReplyClass, rcEmpty);
-}
-
-TEST_F(LinkTest, LineStatusCheckWithoutModemLinesFailsEverySend)
-{
-    StartHandset();
-    Connect(true);
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3; }));
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Send Error.", "Send Error.", "Send Error."}));
-    EXPECT_TRUE(link.ReplyDone);
-    EXPECT_EQ(link.CurrentCommand, pcNone);
-    EXPECT_TRUE(link.LastCommand.empty());
-    EXPECT_TRUE(handset->Commands().empty());
 }
 
 } // namespace

@@ -3,8 +3,11 @@
 // tests/fsops.)
 #include <array>
 #include <csignal>
+#include <fstream>
+#include <functional>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "LinkFixture.h"
 #include "serial/TraceFile.h"
@@ -62,34 +65,57 @@ std::string ZeroCrcSuffix(const std::string& prefix)
     return suffix;
 }
 
-TEST_F(ReadWriteTest, CorruptedByteGivesTheCrcErrorAndLeavesTheOldFile)
+// A read that goes wrong saves nothing and leaves the PC's older file as it was.
+TEST_F(ReadWriteTest, DamagedReadsSaveNothing)
 {
-    const std::string data = PatternBytes(3000, 11);
-    std::string damaged = data;
+    const std::string c = PatternBytes(3000, 11);
+    std::string damaged = c;
     damaged[1500] = static_cast<char>(damaged[1500] ^ 0xFF);   // what the handset's fault does
-    WriteFile(phone / "c.bin", data);
-    WriteFile(pc / "c.bin", "keep me");
-    options.CorruptReadByte = true;
+    const std::string m = PatternBytes(4096, 12);
+    const struct {
+        std::string name;
+        std::string data;
+        std::function<void(HandsetOptions&)> set;
+        std::vector<std::string> texts;
+    } reads[] = {
+        {"c.bin", c, [](HandsetOptions& o) { o.CorruptReadByte = true; },
+         {"File: c.bin\r\nCRC error.\r\nCalc CRC: " + std::to_string(CalcCRC(damaged)) + "\r\nRecv CRC: "
+          + std::to_string(CalcCRC(c))}},
+        // The first of two blocks lacks its last byte.
+        {"s.bin", PatternBytes(4096, 5), [](HandsetOptions& o) { o.ShortBlock = true; },
+         {"Extract data error code:-2", "File: s.bin\r\nSize error.\r\nFile size: 4096\r\nRecv size: 2048"}},
+        // The header announces the first half, with that half's CRC; the handset sends it all.
+        {"m.bin", m,
+         [&m](HandsetOptions& o) {
+             o.ReadHeaderText = "\r\n+FSFR: 0,\"m.bin\",0,0,0,2048,0,0,\"d\",0," + std::to_string(CalcCRC(m.substr(0, 2048)))
+                                + "\r\n#OK#\r\n";
+         },
+         {"File: m.bin\r\nSize error.\r\nFile size: 2048\r\nRecv size: 4096"}},
+        // The file vanished after the listing.
+        {"gone.bin", "abc", [](HandsetOptions& o) { o.ReadHeaderText = "\r\nOK\r\n"; },
+         {"File: gone.bin\r\nThe handset sent no file header; nothing is saved."}},
+    };
+    for (const auto& r : reads) {
+        WriteFile(phone / r.name, r.data);
+        WriteFile(pc / r.name, "keep me");
+    }
     StartOnline();
-    Read("c.bin");
-    EXPECT_EQ(Texts(), std::vector<std::string>{"File: c.bin\r\nCRC error.\r\nCalc CRC: " + std::to_string(CalcCRC(damaged))
-                                                + "\r\nRecv CRC: " + std::to_string(CalcCRC(data))});
-    EXPECT_EQ(ReadFile(pc / "c.bin"), "keep me");
-    EXPECT_EQ(FilesUnder(pc), std::vector<std::string>{"c.bin"});
-    EXPECT_FALSE(link.LastReadSaved);
-    ExpectCleanEnd();
-}
-
-TEST_F(ReadWriteTest, ShortBlockIsRefusedAndTheSizeCheckReportsIt)
-{
-    WriteFile(phone / "s.bin", PatternBytes(4096, 5));
-    options.ShortBlock = true;   // the first of two blocks lacks its last byte
-    StartOnline();
-    Read("s.bin");
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Extract data error code:-2",
-                                                 "File: s.bin\r\nSize error.\r\nFile size: 4096\r\nRecv size: 2048"}));
-    EXPECT_FALSE(fs::exists(pc / "s.bin"));
-    ExpectCleanEnd();
+    for (const auto& r : reads) {
+        SCOPED_TRACE(r.name);
+        handset->Update([&r](HandsetOptions& o) {
+            HandsetOptions fresh;
+            fresh.Root = o.Root;
+            o = fresh;
+            r.set(o);
+        });
+        prompts.Clear();
+        Read(r.name);
+        EXPECT_EQ(Texts(), r.texts);
+        EXPECT_EQ(ReadFile(pc / r.name), "keep me");
+        EXPECT_FALSE(link.LastReadSaved);
+        ExpectCleanEnd();
+    }
+    EXPECT_EQ(FilesUnder(pc), (std::vector<std::string>{"c.bin", "gone.bin", "m.bin", "s.bin"}));
 }
 
 struct BlockShape {
@@ -259,31 +285,6 @@ TEST_F(ReadWriteTest, HeaderFaultsEndTheReadCleanly)
     EXPECT_TRUE(SameBytes(ReadFile(pc / "h.bin"), data));
 }
 
-TEST_F(ReadWriteTest, MoreDataThanAnnouncedIsCountedAndNothingSaved)
-{
-    // The header announces the first half, with that half's CRC; the handset sends it all.
-    const std::string data = PatternBytes(4096, 12);
-    const std::string half = data.substr(0, 2048);
-    WriteFile(phone / "m.bin", data);
-    options.ReadHeaderText = "\r\n+FSFR: 0,\"m.bin\",0,0,0,2048,0,0,\"d\",0," + std::to_string(CalcCRC(half)) + "\r\n#OK#\r\n";
-    StartOnline();
-    Read("m.bin");
-    EXPECT_EQ(Texts(), std::vector<std::string>{"File: m.bin\r\nSize error.\r\nFile size: 2048\r\nRecv size: 4096"});
-    EXPECT_FALSE(fs::exists(pc / "m.bin"));
-    ExpectCleanEnd();
-}
-
-TEST_F(ReadWriteTest, ReadEndingWithoutHeaderSavesNothing)
-{
-    WriteFile(phone / "gone.bin", "abc");
-    options.ReadHeaderText = "\r\nOK\r\n";   // the file vanished after the listing
-    StartOnline();
-    Read("gone.bin");
-    EXPECT_EQ(Texts(), std::vector<std::string>{"File: gone.bin\r\nThe handset sent no file header; nothing is saved."});
-    EXPECT_FALSE(fs::exists(pc / "gone.bin"));
-    ExpectCleanEnd();
-}
-
 TEST_F(ReadWriteTest, CommandErrorInTheMiddleReleasesEverything)
 {
     WriteFile(phone / "e.bin", PatternBytes(6000, 13));
@@ -374,13 +375,87 @@ TEST_F(ReadWriteTest, EraseSendsItsCommandAndEndsOnTheFinalOk)
     StartOnline();
     transferShowing = true;   // the end of any command closes what is shown
     handset->ClearLog();
-    Erase("gone.txt");
+    link.CurrentFile.Name = "gone.txt";
+    link.SendFSFE();
     ASSERT_TRUE(WaitCommandEnd());
     EXPECT_EQ(handset->Commands(), std::vector<std::string>{"AT+FSFE= -1,\"gone.txt\"\r\n"});
     EXPECT_FALSE(fs::exists(phone / "gone.txt"));
     EXPECT_EQ(link.LastFinished, pcFSFE);
     EXPECT_FALSE(transferShowing);
     EXPECT_TRUE(Texts().empty());
+}
+
+// What Upload cannot send is said and skipped, and the rest of the list still goes.
+TEST_F(ReadWriteTest, UploadSkipsWhatCannotBeSentAndSendsTheRest)
+{
+    WriteFile(phone / "locked.txt", "phone copy");
+    StartOnline();
+    const std::vector<std::string> injecting = {"a\"b.txt", std::string("c\x01") + "d.txt", "tab\there.txt",
+                                                std::string("del\x7F") + ".txt"};
+    std::vector<std::string> paths, texts;
+    for (const std::string& n : injecting) {
+        WriteFile(pc / n, "bad");
+        paths.push_back((pc / n).string());
+        texts.push_back("File: " + n + "\r\nThe name holds a double quote or a control character and cannot be sent to the phone.");
+    }
+    std::ofstream(pc / "huge.bin").close();
+    fs::resize_file(pc / "huge.bin", 0x80000000u);   // sparse: takes no room on disk
+    WriteFile(pc / "locked.txt", "pc copy");
+    WriteFile(pc / "ok.txt", "fine");
+    for (const char* n : {"huge.bin", "locked.txt", "ok.txt"})
+        paths.push_back((pc / n).string());
+    texts.push_back("File: huge.bin\r\nThe file is too large to be sent to the phone.");
+    texts.push_back("File: locked.txt\r\nexists. Owerwrite?");
+    // The erase before the write fails: that file is skipped.
+    texts.push_back("Command error.\r\nCommand: AT+FSFE= -1,\"locked.txt\"\r\n");
+    handset->Update([](HandsetOptions& o) { o.CmeErrorOn = "AT+FSFE"; });
+    handset->ClearLog();
+
+    EXPECT_EQ(link.UploadFiles(paths, false, true), TPhoneLink::UploadResult::Done);
+    ASSERT_TRUE(WaitCommandEnd());
+    EXPECT_EQ(Texts(), texts);
+    EXPECT_EQ(handset->Commands(),
+              (std::vector<std::string>{"AT+FSFE= -1,\"locked.txt\"\r\n", "ATZ\r",
+                                        "AT+FSFW=-1,\"ok.txt\",0,\" \",4," + std::to_string(CalcCRC(std::string("fine"))) + "\r\n",
+                                        "AT+FSDL=\"/\"\r\n"}));
+    EXPECT_EQ(handset->Received().find("bad"), std::string::npos);
+    EXPECT_EQ(ReadFile(phone / "locked.txt"), "phone copy");
+    EXPECT_EQ(ReadFile(phone / "ok.txt"), "fine");
+    ExpectCleanEnd();
+}
+
+// A PC file that cannot be read (gone since it was chosen, a named pipe) ends the list before the
+// handset loses anything: no erase, nothing after it, no listing.
+TEST_F(ReadWriteTest, UploadEndsAtAPCFileThatCannotBeRead)
+{
+    WriteFile(phone / "keep.txt", "phone copy");
+    StartOnline();
+    WriteFile(pc / "a.txt", "a");
+    WriteFile(pc / "z.txt", "z");
+    ASSERT_EQ(mkfifo((pc / "pipe").c_str(), 0600), 0);   // opening it would wait for a writer
+    const struct {
+        std::vector<std::string> names;
+        std::vector<std::string> texts;
+        std::vector<std::string> sent;
+    } lists[] = {
+        {{"a.txt", "pipe", "z.txt"}, {}, {"AT+FSFW=-1,\"a.txt\",0,\" \",1," + std::to_string(CalcCRC(std::string("a"))) + "\r\n"}},
+        {{"keep.txt"}, {"File: keep.txt\r\nexists. Owerwrite?"}, {}},
+    };
+    for (const auto& l : lists) {
+        SCOPED_TRACE(l.names.front());
+        std::vector<std::string> paths;
+        for (const std::string& n : l.names)
+            paths.push_back((pc / n).string());
+        prompts.Clear();
+        handset->ClearLog();
+        EXPECT_EQ(link.UploadFiles(paths, false, true), TPhoneLink::UploadResult::OpenFailed);
+        ASSERT_TRUE(WaitCommandEnd());
+        EXPECT_EQ(Texts(), l.texts);
+        EXPECT_EQ(handset->Commands(), l.sent);
+        ExpectCleanEnd();
+    }
+    EXPECT_FALSE(fs::exists(phone / "z.txt"));
+    EXPECT_EQ(ReadFile(phone / "keep.txt"), "phone copy");
 }
 
 // A trace written while the link lists "/" and reads a file, replayed by the virtual handset with
