@@ -71,12 +71,12 @@ protected:
 
     // The start-up exchange on the handset's port; as in the window, the root is listed once the
     // file system is ready.
-    void Connect(bool checkLineStatus = false)
+    void Connect(bool checkLineStatus = false, const std::string& port = {})
     {
         QObject::connect(&link, &TPhoneLink::FileSystemReady, &link, [this] { link.ListFolder("/"); },
                          Qt::SingleShotConnection);
         link.SetWatchdogIntervalForTests(watchdogMs);
-        link.Reconnect(handset->SlavePath(), 115200, checkLineStatus, hfRTSCTS);
+        link.Reconnect(port.empty() ? handset->SlavePath() : port, 115200, checkLineStatus, hfRTSCTS);
     }
 
     // Handset and link, then waits for "/" to be listed.

@@ -96,41 +96,51 @@ TEST_F(LinkTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
 }
 
 // The start-up exchange failing: each fault gives its messages, and the exchange ends with no
-// command outstanding.
+// command outstanding and nothing sent after it.
 TEST_F(LinkTest, StartUpFaults)
 {
+    const std::string noPort = (root / "no-such-port").string();
+    const std::vector<std::string> noEcho = {"Respond incorrect.\r\nCommand: ATZ\r", "Respond incorrect.\r\nCommand: AT+CGMM\r",
+                                             "Respond incorrect.\r\nCommand: AT+FSIF\r"};
     const struct {
         const char* what;
         std::function<void(HandsetOptions&)> set;
+        std::string port;                 // empty: the handset's
         bool checkLineStatus;
-        std::vector<std::string> texts;   // the first messages
+        std::vector<std::string> texts;
         std::optional<std::vector<std::string>> sent;   // what reached the handset, when checked
+        std::string details;              // of the first message, when checked
     } faults[] = {
-        {"wrong echo", [](HandsetOptions& o) { o.WrongEcho = true; }, false,
-         {"Respond incorrect.\r\nCommand: ATZ\r"}, std::nullopt},
-        {"no echo", [](HandsetOptions& o) { o.Echo = false; }, false,
-         {"Respond incorrect.\r\nCommand: ATZ\r", "Respond incorrect.\r\nCommand: AT+CGMM\r",
-          "Respond incorrect.\r\nCommand: AT+FSIF\r"}, std::nullopt},
-        {"silent at the reset", [](HandsetOptions& o) { o.SilentAfter = 0; }, false,
-         {"Phone not respond.\r\nCommand: ATZ"}, std::vector<std::string>{"ATZ\r"}},
+        {"wrong echo", [](HandsetOptions& o) { o.WrongEcho = true; }, {}, false, noEcho, std::nullopt, {}},
+        {"no echo", [](HandsetOptions& o) { o.Echo = false; }, {}, false, noEcho, std::nullopt, {}},
+        {"silent at the reset", [](HandsetOptions& o) { o.SilentAfter = 0; }, {}, false,
+         {"Phone not respond.\r\nCommand: ATZ"}, std::vector<std::string>{"ATZ\r"}, {}},
+        // Silent after the reset: the file system is never asked about.
+        {"silent at the model", [](HandsetOptions& o) { o.SilentOn = "AT+CGMM"; }, {}, false,
+         {"Phone not respond.\r\nCommand: +CGMM"}, std::vector<std::string>{"ATZ\r", "AT+CGMM\r"}, {}},
         // A line-status check on a port without modem lines fails every send.
-        {"no modem lines", [](HandsetOptions&) {}, true, {"Send Error.", "Send Error.", "Send Error."},
-         std::vector<std::string>{}},
+        {"no modem lines", [](HandsetOptions&) {}, {}, true, {"Send Error.", "Send Error.", "Send Error."},
+         std::vector<std::string>{}, {}},
+        {"no such port", [](HandsetOptions&) {}, noPort, false, {"Error open port."}, std::vector<std::string>{},
+         "cannot open " + noPort + ": No such file or directory\r\n" + noPort
+             + " is not there; plug the phone in, or choose its port under Setup > COM Port..."},
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.what);
         f.set(options);
         StartHandset();
         prompts.Clear();
-        Connect(f.checkLineStatus);
+        Connect(f.checkLineStatus, f.port);
         ASSERT_TRUE(WaitUntil([&] { return Texts().size() >= f.texts.size() && link.ReplyDone; }));
-        std::vector<std::string> texts = Texts();
-        texts.resize(f.texts.size());
-        EXPECT_EQ(texts, f.texts);
+        EXPECT_EQ(Texts(), f.texts);
         EXPECT_EQ(link.CurrentCommand, pcNone);
         EXPECT_TRUE(link.LastCommand.empty());
+        EXPECT_FALSE(link.PhoneOnline);
         if (f.sent) {
             EXPECT_EQ(handset->Commands(), *f.sent);
+        }
+        if (!f.details.empty()) {
+            EXPECT_EQ(prompts.Shown().at(0).details, f.details);
         }
         handset->Stop();
         options = HandsetOptions{};

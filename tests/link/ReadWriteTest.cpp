@@ -2,14 +2,14 @@
 // damaged blocks and headers, and the ways a command fails. (What the window shows of them:
 // tests/fsops.)
 #include <array>
-#include <csignal>
 #include <fstream>
 #include <functional>
+#include <optional>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "LinkFixture.h"
+#include "support/AsNobody.h"
 #include "serial/TraceFile.h"
 
 namespace {
@@ -306,27 +306,25 @@ TEST_F(ReadWriteTest, SaveFailuresAreReportedAndLeaveWhatWasThere)
     WriteFile(phone / "d.bin", data);
     WriteFile(phone / "e.bin", data);
     WriteFile(pc / "e.bin", "old");
-    fs::create_directories(pc / "d.bin");   // a folder where the file should go
+    WriteFile(pc / "d.bin" / "inside" / "keep.txt", "kept");   // a folder where the file should go
     StartOnline();
     Read("d.bin");
     EXPECT_EQ(Texts(), std::vector<std::string>{"File: d.bin\r\nWrite error -> file access fail."});
-    EXPECT_TRUE(fs::is_directory(pc / "d.bin"));
+    EXPECT_EQ(ReadFile(pc / "d.bin" / "inside" / "keep.txt"), "kept");
 
-    // A file size limit lets only part of the file be written.
+    // A full disk lets only part of the file be written.
     prompts.Clear();
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit small = old;
-    small.rlim_cur = 1000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    Read("e.bin");
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const FileSizeLimit limit(1000);
+        Read("e.bin");
+    }
     EXPECT_EQ(Texts(), std::vector<std::string>{"File: e.bin\r\nWrite error -> size different."});
     EXPECT_EQ(ReadFile(pc / "e.bin"), "old");
-    EXPECT_EQ(FilesUnder(pc), std::vector<std::string>{"e.bin"});
+    EXPECT_EQ(FilesUnder(pc), (std::vector<std::string>{"d.bin/inside/keep.txt", "e.bin"}));   // no temporary file
     ExpectCleanEnd();
+    // With room again the same read saves the file.
+    Read("e.bin");
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "e.bin"), data));
 }
 
 TEST_F(ReadWriteTest, WriteRefusedByCommandErrorReleasesTheBufferAndResetsTheHandset)
@@ -424,8 +422,8 @@ TEST_F(ReadWriteTest, UploadSkipsWhatCannotBeSentAndSendsTheRest)
     ExpectCleanEnd();
 }
 
-// A PC file that cannot be read (gone since it was chosen, a named pipe) ends the list before the
-// handset loses anything: no erase, nothing after it, no listing.
+// A PC file that cannot be read (gone since it was chosen, a named pipe, one the user may not
+// read) ends the list before the handset loses anything: no erase, nothing after it, no listing.
 TEST_F(ReadWriteTest, UploadEndsAtAPCFileThatCannotBeRead)
 {
     WriteFile(phone / "keep.txt", "phone copy");
@@ -433,13 +431,20 @@ TEST_F(ReadWriteTest, UploadEndsAtAPCFileThatCannotBeRead)
     WriteFile(pc / "a.txt", "a");
     WriteFile(pc / "z.txt", "z");
     ASSERT_EQ(mkfifo((pc / "pipe").c_str(), 0600), 0);   // opening it would wait for a writer
+    // An ordinary user may enter the folders but not read the file.
+    WriteFile(pc / "keep.txt", "pc copy");
+    for (fs::path p = pc; p != root.parent_path(); p = p.parent_path())
+        fs::permissions(p, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(pc / "keep.txt", fs::perms::none);
     const struct {
         std::vector<std::string> names;
         std::vector<std::string> texts;
         std::vector<std::string> sent;
+        bool asNobody;   // the handset runs in this process: only where it writes nothing
     } lists[] = {
-        {{"a.txt", "pipe", "z.txt"}, {}, {"AT+FSFW=-1,\"a.txt\",0,\" \",1," + std::to_string(CalcCRC(std::string("a"))) + "\r\n"}},
-        {{"keep.txt"}, {"File: keep.txt\r\nexists. Owerwrite?"}, {}},
+        {{"a.txt", "pipe", "z.txt"}, {}, {"AT+FSFW=-1,\"a.txt\",0,\" \",1," + std::to_string(CalcCRC(std::string("a"))) + "\r\n"}, false},
+        {{"keep.txt"}, {"File: keep.txt\r\nexists. Owerwrite?"}, {}, true},
+        {{"gone.txt"}, {}, {}, false},
     };
     for (const auto& l : lists) {
         SCOPED_TRACE(l.names.front());
@@ -448,6 +453,10 @@ TEST_F(ReadWriteTest, UploadEndsAtAPCFileThatCannotBeRead)
             paths.push_back((pc / n).string());
         prompts.Clear();
         handset->ClearLog();
+        std::optional<AsNobody> nobody;
+        if (l.asNobody) {
+            ASSERT_TRUE(nobody.emplace().Ok());
+        }
         EXPECT_EQ(link.UploadFiles(paths, false, true), TPhoneLink::UploadResult::OpenFailed);
         ASSERT_TRUE(WaitCommandEnd());
         EXPECT_EQ(Texts(), l.texts);
@@ -456,6 +465,7 @@ TEST_F(ReadWriteTest, UploadEndsAtAPCFileThatCannotBeRead)
     }
     EXPECT_FALSE(fs::exists(phone / "z.txt"));
     EXPECT_EQ(ReadFile(phone / "keep.txt"), "phone copy");
+    EXPECT_EQ(ReadFile(pc / "keep.txt"), "pc copy");
 }
 
 // A trace written while the link lists "/" and reads a file, replayed by the virtual handset with

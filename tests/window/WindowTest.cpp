@@ -301,37 +301,6 @@ TEST_F(MainWindowTest, PCListShowsEveryFileAndReloadKeepsItsFolderInView)
     EXPECT_TRUE(shownAndInView());
 }
 
-TEST_F(MainWindowTest, PortThatDoesNotExist)
-{
-    StartHandset();
-    WriteSettings((root / "no-such-port").string());
-    CreateWindow();
-    Pump(200);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Error open port."});
-    const std::string port = (root / "no-such-port").string();
-    EXPECT_EQ(dialogs->Shown().at(0).details, "cannot open " + port + ": No such file or directory\r\n" + port
-                                                  + " is not there; plug the phone in, or choose its port under Setup > COM Port...");
-    EXPECT_EQ(win->PanelText(3).toStdString(), "CTS: Off, DSR: Off");
-    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    EXPECT_FALSE(win->TreeView_PNDir->isEnabled());
-    Pump(watchdogMs + 200);
-    EXPECT_EQ(Texts().size(), 1u);
-}
-
-TEST_F(MainWindowTest, HandsetSilentAfterTheReset)
-{
-    options.SilentOn = "AT+CGMM";
-    StartHandset();
-    WriteSettings();
-    CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +CGMM"});
-    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    Pump(100);
-    for (const std::string& c : handset->Commands())
-        EXPECT_NE(c, "AT+FSIF\r");
-}
-
 TEST_F(MainWindowTest, ModelReplyWithoutAModel)
 {
     options.Model = "";
