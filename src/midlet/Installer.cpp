@@ -1,7 +1,4 @@
-// Copy As MIDlet: installs a JAD/JAR suite from the PC folder on display into the handset's
-// application store, which is plain files in the phone folder on display. The two index files
-// are fetched, checked and extended on the PC, the suite's four files are made beside them, and
-// all six go back to the handset.
+// Copy As MIDlet over the link (see Installer.h).
 #include <array>
 #include <cerrno>
 #include <filesystem>
@@ -12,14 +9,12 @@
 #include <system_error>
 #include <vector>
 
-#include <QTreeWidget>
-
+#include "midlet/Installer.h"
 #include "midlet/MidletFormat.h"
+#include "phone/PhoneLink.h"
+#include "phone/Prompts.h"
 #include "platform/Files.h"
 #include "protocol/Upload.h"
-#include "phone/PhoneLink.h"
-#include "ui/Dialogs.h"
-#include "ui/Main.h"
 
 namespace fs = std::filesystem;
 
@@ -34,12 +29,6 @@ std::string ToUpperAscii(std::string s)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     return s;
-}
-
-std::string UpperExtensionOf(const std::string& name)
-{
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : ToUpperAscii(name.substr(dot));
 }
 
 std::string ErrnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
@@ -75,7 +64,7 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string
 // whether a fetch was wanted and did not produce a fresh file (a size or CRC error, a
 // "+CME ERROR", silence). A file the user chose to keep (No to the overwrite question) or one
 // that is not on the handset is not a failure: its local copy, if any, is used.
-std::array<bool, 2> FetchStoreFiles(TForm_Main& form, const std::array<TFileInfo, 2>& store,
+std::array<bool, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInfo, 2>& store,
                                     const std::string& workDir)
 {
     std::array<bool, 2> failed{};
@@ -99,7 +88,7 @@ std::array<bool, 2> FetchStoreFiles(TForm_Main& form, const std::array<TFileInfo
     }
 
     std::vector<TPhoneLink::FetchOutcome> outcomes;
-    form.DownloadFiles(queue, workDir, &outcomes);
+    link.DownloadFiles(queue, workDir, &outcomes);
 
     for (std::size_t k = 0; k < slotOf.size(); ++k) {
         const TPhoneLink::FetchOutcome outcome =
@@ -114,21 +103,17 @@ std::array<bool, 2> FetchStoreFiles(TForm_Main& form, const std::array<TFileInfo
     return failed;
 }
 
-} // namespace
-
-bool TForm_Main::FindStoreFiles(std::array<TFileInfo, 2>& records) const
+// The records of the two index files in the phone folder listed last (a slot stays cleared when
+// its file is not there); true when both are there.
+bool FindStoreFiles(const TPhoneLink& link, std::array<TFileInfo, 2>& records)
 {
     std::array<bool, 2> found{};
     for (TFileInfo& r : records)
         r.Clear();
-    for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = ListView_PNFiles->topLevelItem(i);
-        const std::string caption = item->text(0).toStdString();
+    for (const TFileInfo& record : link.PhoneRecords) {
         for (std::size_t slot = 0; slot < kStoreFiles.size(); ++slot) {
-            if (found[slot] || caption != kStoreFiles[slot])
-                continue;
-            if (const TFileInfo* record = PhoneItemRecord(item)) {
-                records[slot] = *record;
+            if (!found[slot] && record.Name == kStoreFiles[slot]) {
+                records[slot] = record;
                 found[slot] = true;
             }
         }
@@ -136,32 +121,55 @@ bool TForm_Main::FindStoreFiles(std::array<TFileInfo, 2>& records) const
     return found[0] && found[1];
 }
 
-void TForm_Main::Action_CopyAsMIDletExecute()
+// The file of the folder named `wanted` without regard to case (ASCII letters), by the bytes of
+// its name; the exact name first, else the first in byte order. Empty when there is none.
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& wanted)
 {
-    // 1. Exactly one JAD file selected in the PC list.
-    const std::vector<std::string> selected = SelectedPCNames();
-    if (selected.size() != 1 || UpperExtensionOf(selected.front()) != ".JAD")
-        return;
-    const std::string jadName = selected.front();
-    // Offline nothing could reach the handset: nothing is prepared on the PC either.
-    if (!PhoneOnlineOrSay())
-        return;
+    const std::string upper = ToUpperAscii(wanted);
+    std::string found;
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code entryEc;
+        if (it->is_directory(entryEc))
+            continue;
+        const std::string name = it->path().filename().string();
+        if (name == wanted)
+            return name;
+        if (ToUpperAscii(name) == upper && (found.empty() || name < found))
+            found = name;
+    }
+    return found;
+}
 
-    // 2. The index files in the phone folder on display.
+bool OnHandset(const TPhoneLink& link, const std::string& name)
+{
+    for (const TFileInfo& record : link.PhoneRecords)
+        if (record.Name == name)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
+{
+    // 1. (The one JAD chosen is the caller's.) 2. The index files in the phone folder listed last.
     std::array<TFileInfo, 2> store;
     bool createMode = false;
-    if (!FindStoreFiles(store))
-        createMode = Dialogs::YesNo("File \"suites.utf\" or \"suitesName.utf\" not found in phone dir.\r\n"
+    if (!FindStoreFiles(link, store))
+        createMode = Prompts::YesNo("File \"suites.utf\" or \"suitesName.utf\" not found in phone dir.\r\n"
                                     "Create new?")
-                     == Dialogs::Answer::Yes;
+                     == Prompts::Answer::Yes;
 
-    // 3. The working folder: the PC folder on display.
+    // 3. The working folder: the descriptor's (a relative path is taken from the current folder).
     std::error_code ec;
-    std::string workDir = fs::current_path(ec).string();
+    const fs::path jadFile = fs::absolute(fs::path(jadPath), ec);
     if (ec) {
-        Dialogs::ErrorBox("Cannot find the current folder: " + ec.message() + ".");
-        return;
+        Prompts::ErrorBox("Cannot find the current folder: " + ec.message() + ".");
+        return false;
     }
+    const std::string jadName = jadFile.filename().string();
+    std::string workDir = jadFile.parent_path().string();
     if (workDir.empty() || workDir.back() != '/')
         workDir += '/';
     const std::string suitesPath = workDir + std::string(kSuitesFile);
@@ -169,14 +177,14 @@ void TForm_Main::Action_CopyAsMIDletExecute()
 
     // 4. Fresh copies of the index files from the handset.
     if (!createMode) {
-        const std::array<bool, 2> fetchFailed = FetchStoreFiles(*this, store, workDir);
-        if (Link->Closing)
-            return;
+        const std::array<bool, 2> fetchFailed = FetchStoreFiles(link, store, workDir);
+        if (link.Closing)
+            return false;
         for (std::size_t i = 0; i < kStoreFiles.size(); ++i) {
             const std::string path = workDir + std::string(kStoreFiles[i]);
             if (fetchFailed[i] || !fs::exists(path, ec)) {
-                Dialogs::ErrorBox("File: \"" + std::string(kStoreFiles[i]) + " upload fail.");
-                return;
+                Prompts::ErrorBox("File: \"" + std::string(kStoreFiles[i]) + " upload fail.");
+                return false;
             }
         }
     }
@@ -185,48 +193,42 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     std::string jad;
     std::string error;
     if (!ReadWholeFile(workDir + jadName, jad, error)) {
-        Dialogs::ErrorBox(error);
-        return;
+        Prompts::ErrorBox(error);
+        return false;
     }
     const TJadValues values = ParseJad(jad);
 
     // 6. The checks, in order.
     if (const std::string message = JadValuesError(values); !message.empty()) {
-        Dialogs::ErrorBox(message);
-        return;
+        Prompts::ErrorBox(message);
+        return false;
     }
-    // The JAR is found in the PC list without regard to case; its file is then opened under the
-    // caption the list shows, as on a file system that ignores case.
-    std::string jarFile;
-    const std::string upperJar = ToUpperAscii(values.JarUrl);
-    for (int i = 0; i < ListView_PCFiles->topLevelItemCount() && jarFile.empty(); ++i) {
-        const std::string caption = PCItemName(ListView_PCFiles->topLevelItem(i));
-        if (ToUpperAscii(caption) == upperJar)
-            jarFile = caption;
-    }
+    // The JAR is found in the descriptor's folder without regard to case, as on a file system
+    // that ignores case.
+    const std::string jarFile = FindFileIgnoringCase(workDir, values.JarUrl);
     if (jarFile.empty()) {
-        Dialogs::ErrorBox("JAR file: " + values.JarUrl + " not found.");
-        return;
+        Prompts::ErrorBox("JAR file: " + values.JarUrl + " not found.");
+        return false;
     }
     const std::string jarPath = workDir + jarFile;
     {
         errno = 0;
         std::ifstream jar(jarPath, std::ios::binary | std::ios::ate);
         if (!jar) {
-            Dialogs::ErrorBox("Cannot open file \"" + jarPath + "\": " + ErrnoText(errno ? errno : ENOENT) + ".");
-            return;
+            Prompts::ErrorBox("Cannot open file \"" + jarPath + "\": " + ErrnoText(errno ? errno : ENOENT) + ".");
+            return false;
         }
         if (static_cast<std::int64_t>(jar.tellg()) != values.JarSize) {
-            Dialogs::ErrorBox("JAR file size incorrect.");
-            return;
+            Prompts::ErrorBox("JAR file size incorrect.");
+            return false;
         }
     }
 
     // The index entries hold at most 255 bytes of text.
     const std::string prefix = EncodeSuitePrefix(values.Name) + "_";
     if (const std::string message = StoreTextLengthError(values.Name, prefix); !message.empty()) {
-        Dialogs::ErrorBox(message);
-        return;
+        Prompts::ErrorBox(message);
+        return false;
     }
 
     // 7.-9. The new suite in both index files, made in memory first: the PC folder changes only
@@ -235,42 +237,40 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     switch (ReadStoreFile(suitesNamePath, createMode, names) ? AppendStoreEntryBytes(names, createMode, values.Name)
                                                               : kStoreError) {
     case kStorePresent:
-        Dialogs::ErrorBox("MIDlet with name \"" + values.Name + "\" already exists.");
-        return;
+        Prompts::ErrorBox("MIDlet with name \"" + values.Name + "\" already exists.");
+        return false;
     case kStoreError:
-        Dialogs::ErrorBox("Error while creating suitesName.utf");
-        return;
+        Prompts::ErrorBox("Error while creating suitesName.utf");
+        return false;
     }
     std::vector<std::uint8_t> prefixes;
     switch (ReadStoreFile(suitesPath, createMode, prefixes) ? AppendStoreEntryBytes(prefixes, createMode, prefix)
                                                              : kStoreError) {
     case kStorePresent:
-        Dialogs::ErrorBox("MIDlet prefix \"" + prefix + "\" already exists.");
-        return;
+        Prompts::ErrorBox("MIDlet prefix \"" + prefix + "\" already exists.");
+        return false;
     case kStoreError:
-        Dialogs::ErrorBox("Error while creating suites.utf");
-        return;
+        Prompts::ErrorBox("Error while creating suites.utf");
+        return false;
     }
     // The upload shortens long names, so the suite's files may take the names of files already
     // in the phone folder (another suite's whose name begins alike): those are never replaced.
     for (const std::string_view file : {kSuiteJadFile, kSuiteJarFile, kSuiteJadUrlFile, kSuiteManifestFile}) {
         const std::string onHandset = HandsetName(prefix + std::string(file), false);
-        for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i) {
-            if (ListView_PNFiles->topLevelItem(i)->text(0).toStdString() == onHandset) {
-                Dialogs::ErrorBox("File: " + onHandset
-                                  + "\r\nalready exists in the phone folder; installing would replace it.\r\n"
-                                    "Nothing was installed.");
-                return;
-            }
+        if (OnHandset(link, onHandset)) {
+            Prompts::ErrorBox("File: " + onHandset
+                              + "\r\nalready exists in the phone folder; installing would replace it.\r\n"
+                                "Nothing was installed.");
+            return false;
         }
     }
     if (SaveFileReplacing(suitesNamePath, names.data(), names.size()) != SaveResult::Ok) {
-        Dialogs::ErrorBox("Error while creating suitesName.utf");
-        return;
+        Prompts::ErrorBox("Error while creating suitesName.utf");
+        return false;
     }
     if (SaveFileReplacing(suitesPath, prefixes.data(), prefixes.size()) != SaveResult::Ok) {
-        Dialogs::ErrorBox("Error while creating suites.utf");
-        return;
+        Prompts::ErrorBox("Error while creating suites.utf");
+        return false;
     }
 
     // 10.-13. The suite's four files.
@@ -281,29 +281,30 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     // Copied through a temporary file renamed into place, so a failed copy (a full disk) never
     // leaves a half-written suite file behind.
     if (std::string bytes; !ReadWholeFile(workDir + jadName, bytes, error) || !WriteWholeFile(suiteJad, bytes, error)) {
-        Dialogs::ErrorBox("Copy file error:\r\n" + jadName);
-        return;
+        Prompts::ErrorBox("Copy file error:\r\n" + jadName);
+        return false;
     }
     if (std::string bytes; !ReadWholeFile(jarPath, bytes, error) || !WriteWholeFile(suiteJar, bytes, error)) {
-        Dialogs::ErrorBox("Copy file error:\r\n" + values.JarUrl);
-        return;
+        Prompts::ErrorBox("Copy file error:\r\n" + values.JarUrl);
+        return false;
     }
     std::string copiedJad;
     if (!ReadWholeFile(suiteJad, copiedJad, error) || !WriteWholeFile(suiteManifest, SuiteManifest(copiedJad), error)
         || !WriteWholeFile(suiteJadUrl, SuiteJadUrlContent(), error)) {
-        Dialogs::ErrorBox(error);
-        return;
+        Prompts::ErrorBox(error);
+        return false;
     }
 
     // 14. Everything to the handset, erasing what is there under the same names.
     bool uploaded = false;
     try {
-        uploaded = Link->UploadFiles({suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath}, false,
+        uploaded = link.UploadFiles({suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath}, false,
                                false)
                    == TPhoneLink::UploadResult::Done;
     } catch (const std::exception&) {
         uploaded = false;
     }
-    if (!uploaded && !Link->Closing)
-        Dialogs::ErrorBox("MIDlet files list creating error.");
+    if (!uploaded && !link.Closing)
+        Prompts::ErrorBox("MIDlet files list creating error.");
+    return uploaded;
 }

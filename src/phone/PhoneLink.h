@@ -9,6 +9,7 @@
 //   FileRead.cpp        file read: header, data blocks, the end of a read
 //   FileWrite.cpp       file write blocks, the end of a write
 //   Queues.cpp          download, upload and delete of several files
+// Copy As MIDlet drives the link from outside it: midlet/Installer.h (built into the same library).
 #include <array>
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,5 @@
-// Creation, first show and destruction of the main window; Reconnect and the start-up replies.
+// Creation, first show and destruction of the main window; Reconnect, and the window's side of
+// the link's signals.
 #include <iostream>
 
 #include <QAction>
@@ -112,25 +113,6 @@ void TForm_Main::ShowReconnecting(const std::string& port)
     SetPanelText(1, QString::fromStdString(port));
 }
 
-void TForm_Main::StartupReply(TPhoneCommand kind)
-{
-    switch (kind) {
-    case pcATZ:
-        // Deselected now, so that selecting the root after AT+FSIF is always a change.
-        TreeView_PNDir->setCurrentItem(nullptr);
-        TreeView_PNDir->clearSelection();
-        TreeView_PNDir->setEnabled(true);
-        ListView_PNFiles->setEnabled(true);
-        SetPanelText(2, QStringLiteral("Online"));
-        break;
-    case pcFSIF:
-        TreeView_PNDir->setCurrentItem(PhoneRootNode());
-        break;
-    default:
-        break;
-    }
-}
-
 // ---- the window's side of the link ---------------------------------------------------------
 
 void TForm_Main::ConnectLink()
@@ -153,10 +135,18 @@ void TForm_Main::ConnectLink()
     connect(link, &TPhoneLink::WaitEnded, this, [] { WaitCursor::Arrow(); });
     connect(link, &TPhoneLink::LogRaw, this, [this](const std::string& text) { AppendLog(true, text); });
     connect(link, &TPhoneLink::LogLine, this, [this](const std::string& text) { AppendLog(false, text); });
-    connect(link, &TPhoneLink::WentOnline, this, [this] { StartupReply(pcATZ); });
+    connect(link, &TPhoneLink::WentOnline, this, [this] {
+        // Deselected now, so that selecting the root once the file system is ready is always a
+        // change (which lists it).
+        TreeView_PNDir->setCurrentItem(nullptr);
+        TreeView_PNDir->clearSelection();
+        TreeView_PNDir->setEnabled(true);
+        ListView_PNFiles->setEnabled(true);
+        SetPanelText(2, QStringLiteral("Online"));
+    });
     connect(link, &TPhoneLink::ModelKnown, this,
             [this](const std::string& model) { SetPanelText(0, QString::fromStdString(model)); });
-    connect(link, &TPhoneLink::FileSystemReady, this, [this] { StartupReply(pcFSIF); });
+    connect(link, &TPhoneLink::FileSystemReady, this, [this] { TreeView_PNDir->setCurrentItem(PhoneRootNode()); });
     connect(link, &TPhoneLink::Reconnecting, this, &TForm_Main::ShowReconnecting);
     connect(link, &TPhoneLink::LineStatusKnown, this, [this](bool cts, bool dsr) {
         SetPanelText(3, QString::fromLatin1(cts ? "CTS: On" : "CTS: Off") + QString::fromLatin1(dsr ? ", DSR: On" : ", DSR: Off"));

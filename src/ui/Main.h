@@ -7,10 +7,10 @@
 //                             the enabling rules
 //   ui/Connection.cpp         creation, first show, destruction, Reconnect, and the window's side
 //                             of the link's signals (list, progress, log, status bar, panes)
-//   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Delete, Reload, home folder
+//   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Copy As MIDlet, Delete, Reload,
+//                             home folder
 //   ui/DragDrop.cpp           files dropped from other programs
 //   ui/MenuCommands.cpp       COM setup, About and Log menu entries
-//   midlet/Installer.cpp      Copy As MIDlet
 //   smaf/Preview.cpp          Play MMF / Stop MMF
 #include <array>
 #include <cstdint>
@@ -22,7 +22,6 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 
-#include "phone/PhoneLink.h"
 #include "protocol/FileInfo.h"
 
 class QAction;
@@ -51,6 +50,8 @@ TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
 // A PC list item's file name as the bytes the folder holds (its caption may show replacement
 // characters); the caption for an item made without them.
 std::string PCItemName(const QTreeWidgetItem* item);
+// The extension of a PC file name with its dot, in upper case; empty without one.
+std::string UpperExtension(const std::string& name);
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -87,7 +88,6 @@ public:
     };
     // Passes a line to the log window while it shows; a full log says so in an error box.
     void AppendLog(bool raw, const std::string& text);
-    void StartupReply(TPhoneCommand kind);
 
     // ---- panes (ui/Panes.cpp) --------------------------------------------------------------
     std::string PCDir;
@@ -181,9 +181,8 @@ public:
     void Action_ReloadExecute();
     void Action_GoHomeExecute();
     void miHomeDirClick();
-    // Download into `folder`, then the PC list read again.
-    bool DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
-                       std::vector<TPhoneLink::FetchOutcome>* outcomes = nullptr);
+    // Copy As MIDlet: the one JAD selected in the PC list, installed over the link.
+    void Action_CopyAsMIDletExecute();
 
     // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
     bool DropTargetRegistered = false;
@@ -204,10 +203,6 @@ public:
     void miComPortSetupClick();
     void miAboutClick();
     void miLogClick();
-
-    // ---- MIDlet installation (midlet/Installer.cpp) ------------------------------------------
-    void Action_CopyAsMIDletExecute();
-    bool FindStoreFiles(std::array<TFileInfo, 2>& records) const;
 
     // ---- SMAF preview (smaf/Preview.cpp) -----------------------------------------------------
     bool MMFPlaying = false;

@@ -72,14 +72,6 @@ QIcon ToolIcon(int index)
     return icon;
 }
 
-std::string UpperExtension(const std::string& name)
-{
-    const std::size_t dot = name.rfind('.');
-    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return ext;
-}
-
 QLabel* PathLabel(const char* name, QWidget* parent)
 {
     auto* label = new QLabel(parent);
@@ -622,6 +614,14 @@ std::vector<TFileInfo> TForm_Main::SelectedPhoneRecords() const
     return records;
 }
 
+std::string UpperExtension(const std::string& name)
+{
+    const std::size_t dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return ext;
+}
+
 std::string PCItemName(const QTreeWidgetItem* item)
 {
     const QVariant bytes = item->data(0, Qt::UserRole);
@@ -661,7 +661,6 @@ bool FirstSelectedHasData(const QTreeWidget* list)
 
 void TForm_Main::ListView_PNFilesSelectItem()
 {
-    Link->CurrentFile.Clear();
     const bool enable = FirstSelectedHasData(ListView_PNFiles);
     Action_Delete->setEnabled(enable);
     Action_Download->setEnabled(enable);
@@ -670,11 +669,9 @@ void TForm_Main::ListView_PNFilesSelectItem()
         PN_FullFileName->setText(QStringLiteral("No file(s) selected."));
     } else if (selected.size() == 1) {
         QString name = selected.front()->text(0);
-        if (const TFileInfo* r = PhoneItemRecord(selected.front())) {
-            Link->CurrentFile = *r;
+        if (const TFileInfo* r = PhoneItemRecord(selected.front()))
             name = QString::fromStdString(ShowableName(r->Name));
-        }
-        PN_FullFileName->setText(PN_FullDirName->text() + QStringLiteral("/") + name);
+        PN_FullFileName->setText(QString::fromStdString(Link->PhoneDir) + QStringLiteral("/") + name);
     } else {
         PN_FullFileName->setText(QString::number(selected.size()) + QStringLiteral(" files selected."));
     }

@@ -1,12 +1,5 @@
-// The commands that move files: Download, Upload, Uplod As Melody, Delete, Reload, and the home
-// folder. Each turns the selection into a queue and hands one file at a time to the protocol,
-// waiting for each command to end before the next.
-#include <algorithm>
-#include <climits>
-#include <fstream>
-#include <filesystem>
-#include <set>
-
+// The commands that move files: Download, Upload, Uplod As Melody, Copy As MIDlet, Delete,
+// Reload, and the home folder. Each turns the selection into what the link's queues take.
 #include <QAction>
 #include <QDir>
 #include <QFileSystemModel>
@@ -14,15 +7,11 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
-#include "protocol/CRC.h"
-#include "protocol/Text.h"
-#include "protocol/Upload.h"
+#include "midlet/Installer.h"
 #include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "settings/Unit_Init.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -48,20 +37,14 @@ void TForm_Main::DownloadRecords(std::vector<TFileInfo> queue)
     try {
         if (queue.size() > kMaxDownloadQueue)
             queue.resize(kMaxDownloadQueue);
-        if (!DownloadFiles(queue, PCDir))
+        const bool done = Link->DownloadFiles(queue, PCDir);
+        if (!queue.empty() && !PCDir.empty())
+            ShellTreeView1Change();
+        if (!done)
             Dialogs::ErrorBox("Phone files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("Phone files list creating error.");
     }
-}
-
-bool TForm_Main::DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
-                               std::vector<TPhoneLink::FetchOutcome>* outcomes)
-{
-    const bool done = Link->DownloadFiles(queue, folder, outcomes);
-    if (!queue.empty() && !folder.empty())
-        ShellTreeView1Change();
-    return done;
 }
 
 // ---- Upload ----------------------------------------------------------------------------------
@@ -91,6 +74,23 @@ void TForm_Main::UploadSelectedPCFiles(bool asMelody)
     } catch (...) {
         Dialogs::ErrorBox("PC files list creating error.");
     }
+}
+
+// ---- Copy As MIDlet -----------------------------------------------------------------------
+
+void TForm_Main::Action_CopyAsMIDletExecute()
+{
+    const std::vector<std::string> selected = SelectedPCNames();
+    if (selected.size() != 1 || UpperExtension(selected.front()) != ".JAD")
+        return;
+    // Offline nothing could reach the handset: nothing is prepared on the PC either.
+    if (!PhoneOnlineOrSay())
+        return;
+    const std::string folder = PCDir;
+    InstallMidlet(*Link, JoinPath(folder, selected.front()));
+    // The index files fetched and the suite's files made beside the descriptor.
+    if (!Link->Closing && PCDir == folder)
+        ShellTreeView1Change();
 }
 
 // ---- Delete ----------------------------------------------------------------------------------

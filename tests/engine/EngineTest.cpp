@@ -1,4 +1,5 @@
-// The command engine against the virtual handset on a pseudo-terminal.
+// The command engine seen from the window, against the virtual handset on a pseudo-terminal (the
+// engine on its own: tests/link).
 #include <algorithm>
 
 #include <QThread>
@@ -14,29 +15,6 @@ namespace {
 
 class EngineTest : public WindowTest {};
 
-// Ends every wait of the window after `ms`, so that a wait that could never end fails the test
-// instead of hanging it.
-class WaitBreaker {
-public:
-    WaitBreaker(TForm_Main* win, int ms)
-    {
-        timer_.setSingleShot(true);
-        QObject::connect(&timer_, &QTimer::timeout, win, [win] { win->Link->Closing = true; });
-        timer_.start(ms);
-    }
-
-private:
-    QTimer timer_;
-};
-
-int Count(const std::string& haystack, const std::string& needle)
-{
-    int n = 0;
-    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
-        ++n;
-    return n;
-}
-
 TEST_F(EngineTest, StartUpSendsTheFourCommandsAndGoesOnline)
 {
     for (int i = 0; i < 3; ++i)
@@ -50,172 +28,11 @@ TEST_F(EngineTest, StartUpSendsTheFourCommandsAndGoesOnline)
     EXPECT_EQ(win->PanelText(0).toStdString(), options.Model);
     EXPECT_EQ(win->PanelText(1).toStdString(), handset->SlavePath());
     EXPECT_EQ(win->PanelText(3).toStdString(), "CTS: Off, DSR: Off");
+    // The file system ready, the window lists the root.
+    EXPECT_EQ(win->TreeView_PNDir->currentItem(), win->PhoneRootNode());
+    EXPECT_EQ(win->PN_FullDirName->text().toStdString(), "/");
     EXPECT_EQ(PhoneCaptions().size(), 3u);
     EXPECT_TRUE(Texts().empty());
-}
-
-TEST_F(EngineTest, RepliesInPiecesAreHandledOnceAndBlocksAcknowledged)
-{
-    for (int i = 0; i < 6; ++i)
-        WriteFile(phone / ("n" + std::to_string(i) + ".bin"), "x");
-    // Every reply arrives in pieces of 7 bytes, each seen by its own receive event.
-    options.SplitWrites = 7;
-    options.EntriesPerBlock = 2;
-    watchdogMs = 4000;
-    StartOnline();
-    EXPECT_EQ(PhoneCaptions().size(), 6u);
-    // Three blocks, each acknowledged with exactly "##>\r\n".
-    EXPECT_EQ(Count(handset->Received(), "##>\r\n"), 3);
-    EXPECT_TRUE(Texts().empty());
-}
-
-TEST_F(EngineTest, RepliesAreTakenAsTheyArriveWithoutAPollingTick)
-{
-    // The driver's timer would not tick within the test, and the watchdog would end a command
-    // that waited for it: every block, acknowledgement and final reply goes on arrival.
-    for (int i = 0; i < 12; ++i)
-        WriteFile(phone / ("n" + std::to_string(i) + ".bin"), PatternBytes(5000, static_cast<unsigned>(i)));
-    options.EntriesPerBlock = 2;
-    StartHandset();
-    WriteSettings();
-    CreateWindow(false);
-    win->Link->CommPortDriver1->SetPollingDelay(60000);
-    win->show();
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(PhoneCaptions().size(), 12u);
-    SelectPhone({"n3.bin"});
-    win->Action_DownloadExecute();
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_TRUE(SameBytes(ReadFile(pc / "n3.bin"), PatternBytes(5000, 3)));
-    EXPECT_TRUE(Texts().empty());
-}
-
-TEST_F(EngineTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
-{
-    options.CmeErrorOn = "AT+FSDL";
-    StartHandset();
-    WriteSettings();
-    CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->Link->ReplyDone; }));
-    EXPECT_EQ(Texts().front(), "Command error.\r\nCommand: AT+FSDL=\"/\"\r\n");
-    ASSERT_TRUE(WaitUntil([this] { return win->Link->ReplyDone && handset->Commands().size() >= 5; }));
-    EXPECT_EQ(handset->Commands().back(), "ATZ\r");
-    EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
-
-    // A handset that refuses the reset itself: one message, and the link is given up.
-    const WaitBreaker breaker(win, 3000);
-    handset->Update([](HandsetOptions& o) { o.CmeErrorOn = "ATZ"; });
-    handset->ClearLog();
-    dialogs->Clear();
-    win->Action_ReconnectExecute();
-    Pump(300);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: ATZ\r"});
-    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
-    EXPECT_TRUE(win->Link->ReplyDone);
-    EXPECT_FALSE(win->Link->PhoneOnline);
-    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
-    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    EXPECT_FALSE(win->Link->Closing);
-}
-
-TEST_F(EngineTest, WrongEchoIsRefused)
-{
-    options.WrongEcho = true;
-    StartHandset();
-    WriteSettings();
-    CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->Link->ReplyDone; }));
-    EXPECT_EQ(Texts().front(), "Respond incorrect.\r\nCommand: ATZ\r");
-    EXPECT_EQ(win->Link->CurrentCommand, pcNone);
-}
-
-TEST_F(EngineTest, EchoOffFailsEveryFirstReply)
-{
-    options.Echo = false;
-    StartHandset();
-    WriteSettings();
-    CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3 && win->Link->ReplyDone; }));
-    EXPECT_EQ(Texts()[0], "Respond incorrect.\r\nCommand: ATZ\r");
-    EXPECT_EQ(Texts()[1], "Respond incorrect.\r\nCommand: AT+CGMM\r");
-    EXPECT_EQ(Texts()[2], "Respond incorrect.\r\nCommand: AT+FSIF\r");
-}
-
-TEST_F(EngineTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
-{
-    options.SilentOn = "AT+FSDL";
-    watchdogMs = 4000;
-    StartHandset();
-    WriteSettings();
-    CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }, 9000));
-    EXPECT_EQ(Texts().front(), "Phone not respond.\r\nCommand: +FSDL");
-    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
-    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    EXPECT_FALSE(win->Link->PhoneOnline);
-    EXPECT_TRUE(win->Link->ReplyDone);
-    EXPECT_EQ(win->Link->TempBufPos, 0);
-    // Later senders do nothing.
-    const std::size_t before = handset->Commands().size();
-    win->Link->SendATZ();
-    Pump(100);
-    EXPECT_EQ(handset->Commands().size(), before);
-    EXPECT_TRUE(win->Link->ReplyDone);
-}
-
-TEST_F(EngineTest, SilenceAtTheResetNamesATZ)
-{
-    options.SilentAfter = 0;
-    StartHandset();
-    WriteSettings();
-    CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: ATZ"});
-    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"ATZ\r"});
-}
-
-TEST_F(EngineTest, ReceiveBufferTakesExactly4096Bytes)
-{
-    StartOnline();
-    const std::string chunk(2048, 'x');
-    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
-    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 2048);
-    EXPECT_EQ(win->Link->TempBufPos, 4096);
-    EXPECT_TRUE(Texts().empty());
-    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 1);
-    EXPECT_EQ(win->Link->TempBufPos, 4096);
-    ASSERT_EQ(Texts().size(), 1u);
-    EXPECT_EQ(Texts()[0], "Error: (TempBufPos+DataSize) > maxTempBuf.");
-    const std::string big(4097, 'y');
-    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(big.data()), 4097);
-    EXPECT_EQ(Texts().back(), "Error: DataSize > maxTempBuf.");
-    EXPECT_EQ(win->Link->TempBufPos, 4096);
-}
-
-TEST_F(EngineTest, WatchdogEmptiesAFullBuffer)
-{
-    StartOnline();
-    const std::string chunk(4096, 'x');
-    win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 4096);
-    handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
-    win->ShowPhoneDir("/java");
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 1 && win->Link->ReplyDone; }));
-    EXPECT_EQ(Texts().back(), "Phone not respond.\r\nCommand: +FSDL");
-    EXPECT_EQ(win->Link->TempBufPos, 0);
-    EXPECT_EQ(win->Link->ReplyClass, rcEmpty);
-}
-
-TEST_F(EngineTest, LineStatusCheckWithoutModemLinesFailsEverySend)
-{
-    StartHandset();
-    WriteSettings({}, true);
-    CreateWindow();
-    ASSERT_TRUE(WaitUntil([this] { return Texts().size() >= 3; }));
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Send Error.", "Send Error.", "Send Error."}));
-    EXPECT_TRUE(win->Link->ReplyDone);
-    EXPECT_EQ(win->Link->CurrentCommand, pcNone);
-    EXPECT_TRUE(win->Link->LastCommand.empty());
-    EXPECT_TRUE(handset->Commands().empty());
 }
 
 // What arrives while no command is outstanding: a stray block or prompt is answered as the
@@ -258,7 +75,7 @@ TEST_F(EngineTest, NothingIsSentOrTimedOutInsideTheHandlingOfAReply)
         win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                         static_cast<std::uint32_t>(bytes.size()));
     };
-    const WaitBreaker breaker(win, 5000);
+    const WaitBreaker breaker(win->Link->Closing, 5000);
 
     handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFR"; });
     win->Link->CurrentFile.Name = "a.bin";

@@ -1,5 +1,5 @@
 #pragma once
-// Reads, writes and erases driven the way the transfer commands drive them: the record set, the
+// Reads and writes driven the way the transfer commands drive them: the record set, the
 // panels disabled, the command sent, and the event loop pumped until the command has ended.
 #include <algorithm>
 #include <QEvent>
@@ -26,25 +26,6 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
-
-inline int Count(const std::string& haystack, const std::string& needle)
-{
-    int n = 0;
-    for (std::size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
-        ++n;
-    return n;
-}
-
-// The files below a folder (relative paths), in order.
-inline std::vector<std::string> FilesUnder(const std::filesystem::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-        if (e.is_regular_file())
-            names.push_back(std::filesystem::relative(e.path(), dir).string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class FsopsTest : public WindowTest {
 protected:
@@ -99,13 +80,6 @@ protected:
         win->Panel_PC->setEnabled(false);
         win->Panel_Phone->setEnabled(false);
         win->Link->SendFSFW();
-    }
-
-    void Erase(const std::string& name)
-    {
-        win->Link->CurrentFile.Clear();
-        win->Link->CurrentFile.Name = name;
-        win->Link->SendFSFE();
     }
 
     // A phone file in "/", listed again so that the list shows it.

@@ -116,17 +116,4 @@ TEST_F(ListingTest, EntryAfterTheLastCarriageReturnOfABlockIsNotListed)
     EXPECT_EQ(PhoneItem("one.mmf")->text(2).toStdString(), "2,048");
 }
 
-TEST_F(ListingTest, FileSystemInfoAtStartUpListsTheRoot)
-{
-    WriteFile(phone / "root.txt", "r");
-    StartOnline();
-    const std::vector<std::string> commands = handset->Commands();
-    ASSERT_GE(commands.size(), 4u);
-    EXPECT_EQ(commands[2], "AT+FSIF\r");
-    EXPECT_EQ(commands[3], "AT+FSDL=\"/\"\r\n");
-    EXPECT_EQ(win->PN_FullDirName->text().toStdString(), "/");
-    EXPECT_EQ(win->TreeView_PNDir->currentItem(), win->PhoneRootNode());
-    EXPECT_EQ(PhoneCaptions(), std::vector<std::string>{"root.txt"});
-}
-
 } // namespace

@@ -1,5 +1,5 @@
-// File writes and erases against the virtual handset: the command texts, the blocks and their
-// log lines, and the ways a write can fail.
+// File writes seen from the window: the blocks, their log lines and the progress window. (The
+// ways a write or an erase ends: tests/link.)
 #include <QLabel>
 
 #include "FsopsFixture.h"
@@ -99,63 +99,6 @@ TEST_F(WriteTest, NoLogLinesWhileTheLogIsClosed)
     ASSERT_TRUE(WaitCommandEnd());
     EXPECT_EQ(Form_Log->Text(), "");
     EXPECT_TRUE(std::filesystem::exists(phone / "quiet.bin"));
-}
-
-struct CmeCase {
-    int afterBlocks;
-    bool namesCommand;   // the first answer still carries the command's echo
-};
-
-TEST_F(WriteTest, CommandErrorReleasesTheBufferAndResetsTheHandset)
-{
-    const CmeCase cases[] = {{0, true}, {1, false}};
-    Online();
-    const std::string data = PatternBytes(1500, 4);
-    for (const CmeCase& c : cases) {
-        SCOPED_TRACE(c.afterBlocks);
-        dialogs->Clear();
-        handset->Update([&](HandsetOptions& o) {
-            o.CmeErrorOn = "AT+FSFW";
-            o.CmeErrorAfterBlocks = c.afterBlocks;
-        });
-        handset->ClearLog();
-        Write("refused.bin", data);
-        ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->Link->ReplyDone && handset->Commands().size() >= 2; }));
-        ASSERT_TRUE(WaitCommandEnd());
-        EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: "
-                                                    + (c.namesCommand ? WriteCommand("refused.bin", data) : "")});
-        EXPECT_EQ(handset->Commands().back(), "ATZ\r");
-        EXPECT_FALSE(std::filesystem::exists(phone / "refused.bin"));
-        EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
-        ExpectCleanEnd();
-    }
-}
-
-TEST_F(WriteTest, SilentHandsetClosesThePort)
-{
-    options.SilentOn = "AT+FSFW";
-    Online();
-    Write("s.bin", PatternBytes(800, 3));
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFW"});
-    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
-    EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    ExpectCleanEnd();
-}
-
-TEST_F(WriteTest, EraseSendsItsCommandAndEndsOnTheFinalOk)
-{
-    WriteFile(phone / "gone.txt", "bye");
-    Online();
-    Form_Progress->ShowCentred();   // the end of any command closes it
-    handset->ClearLog();
-    Erase("gone.txt");
-    ASSERT_TRUE(WaitCommandEnd());
-    EXPECT_EQ(handset->Commands(), std::vector<std::string>{"AT+FSFE= -1,\"gone.txt\"\r\n"});
-    EXPECT_FALSE(std::filesystem::exists(phone / "gone.txt"));
-    EXPECT_EQ(win->Link->LastFinished, pcFSFE);
-    EXPECT_FALSE(Form_Progress->isVisible());
-    EXPECT_TRUE(Texts().empty());
 }
 
 } // namespace

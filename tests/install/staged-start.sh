@@ -15,7 +15,7 @@ DESTDIR="$stage" "$cmake" --install "$build" --prefix /usr >"$stage.log" 2>&1 ||
 rm -f "$stage.log"
 
 status=0
-for f in bin/tarvel bin/tarvel-handset bin/smaf2wav bin/smafcompose lib/tarvel/libma3smwemu_gsm.so \
+for f in bin/tarvel bin/tarvel-cli share/man/man1/tarvel-cli.1.gz bin/tarvel-handset bin/smaf2wav bin/smafcompose lib/tarvel/libma3smwemu_gsm.so \
     share/applications/tarvel.desktop share/doc/tarvel/README.md; do
     [ -f "$stage/usr/$f" ] || { echo "staged-start: /usr/$f was not installed" >&2; status=1; }
 done
@@ -25,7 +25,7 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 # The programs and nothing else: no test, benchmark or generator.
 programs="$(cd "$stage/usr/bin" && ls | tr '\n' ' ')"
-[ "$programs" = "smaf2wav smafcompose tarvel tarvel-handset " ] || {
+[ "$programs" = "smaf2wav smafcompose tarvel tarvel-cli tarvel-handset " ] || {
     echo "staged-start: bin/ holds: $programs" >&2; status=1; }
 # A private library: no development link, nothing else in its folder.
 libs="$(cd "$stage/usr/lib/tarvel" && ls | tr '\n' ' ')"

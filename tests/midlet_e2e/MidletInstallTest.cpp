@@ -304,6 +304,23 @@ TEST_F(MidletInstallTest, ASuiteWhoseShortenedNamesAreTakenIsRefused)
         EXPECT_EQ(ReadFile(dir / "suitesName.utf"), Index({"Space Invaders 1"})) << dir;
 }
 
+// The installer copies the JAR into the PC folder under the suite's name before sending it: on a
+// full disk the copy fails whole, and no cut-off copy is left to be sent later.
+TEST_F(MidletInstallTest, FullDiskLeavesNoCutOffSuiteFile)
+{
+    Prepare(GameJad());
+    {
+        const FileSizeLimit limit(1000);
+        EXPECT_EQ(Install({Answer::Yes}), (std::vector<std::string>{kCreateNew, "Copy file error:\r\ngame.jar"}));
+    }
+    for (const auto& e : fs::directory_iterator(pc)) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name != "#Game_suite.jar" && name.rfind(".#Game_suite.jar", 0) != 0) << name;
+    }
+    EXPECT_EQ(ReadFile(pc / "game.jar"), jar);
+    EXPECT_EQ(handset->Commands(), std::vector<std::string>{});
+}
+
 TEST_F(MidletInstallTest, TheDemoSuiteInstallsIntoJava)
 {
     const fs::path demo = fs::path(TARVEL_SOURCE_DIR) / "demo" / "pc";

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "handset/VirtualHandset.h"
+#include "support/Files.h"
 #include "support/Wait.h"
 #include "ui/Dialogs.h"
 #include "phone/PhoneLink.h"
@@ -29,54 +30,6 @@
 #include "ui/Unit_Progress.h"
 
 namespace testsupport {
-
-// Keeps the event loop running for a while.
-inline void Pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-}
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& bytes)
-{
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Bytes 0..n-1 of a repeatable pattern that is not text.
-inline std::string PatternBytes(std::size_t n, unsigned seed = 1)
-{
-    std::string s(n, '\0');
-    unsigned x = seed * 2654435761u + 12345u;
-    for (std::size_t i = 0; i < n; ++i) {
-        x = x * 1103515245u + 12345u;
-        s[i] = static_cast<char>(x >> 16);
-    }
-    return s;
-}
-
-// Byte-for-byte equality that reports sizes and the first difference instead of the bytes.
-inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
-{
-    if (got == want)
-        return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at])
-        ++at;
-    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
-                                         << " were expected; first difference at " << at;
-}
 
 class WindowTest : public ::testing::Test {
 protected:

@@ -244,21 +244,6 @@ TEST_F(DropTest, RawUriListAndUrlListGiveTheSamePaths)
     EXPECT_EQ(ReadFile(phone / name), "song");
 }
 
-TEST_F(DropTest, DroppedNameThatWouldInjectBytesIsRefusedAndTheRestGoesOn)
-{
-    Online();
-    WriteFile(pc / "q\"uote.txt", "bad");
-    WriteFile(pc / "fine.txt", "fine");
-
-    SendDrop(win, FileList({pc / "q\"uote.txt", pc / "fine.txt"}).get());
-    ASSERT_TRUE(WaitIdle());
-
-    EXPECT_EQ(Texts(), std::vector<std::string>{"File: q\"uote.txt\r\nThe name holds a double quote or a control "
-                                                "character and cannot be sent to the phone."});
-    EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd("fine.txt", 0, "fine"), ListCmd("/")}));
-    EXPECT_EQ(handset->Received().find("uote"), std::string::npos);
-}
-
 TEST_F(DropTest, DroppedFileThatCannotBeOpenedStaysInsideTheDrop)
 {
     Online();

@@ -1,8 +1,6 @@
 // Upload and Uplod As Melody: the handset name and type code, the overwrite question and the
 // erase before the write, the melody header, the content and CRC on the handset, the listing
-// at the end, and the files that cannot be sent.
-#include <sys/stat.h>
-
+// at the end, and a file that cannot be opened. (The files that cannot be sent: tests/link.)
 #include "TransfersFixture.h"
 
 using namespace transfers;
@@ -166,26 +164,6 @@ TEST_F(UploadTest, AnswersToTheOverwriteQuestion)
     }
 }
 
-TEST_F(UploadTest, FailedEraseSkipsTheFileAndTheQueueGoesOn)
-{
-    WriteFile(phone / "locked.txt", "phone copy");
-    Online();
-    WriteFile(pc / "locked.txt", "pc copy");
-    WriteFile(pc / "next.txt", "next");
-    handset->Update([](HandsetOptions& o) { o.CmeErrorOn = "AT+FSFE"; });
-    dialogs->Script({Answer::Yes});
-
-    Upload({"locked.txt", "next.txt"});
-
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Overwrite("locked.txt"),
-                                                 "Command error.\r\nCommand: " + EraseCmd("locked.txt")}));
-    EXPECT_EQ(Commands(), (std::vector<std::string>{EraseCmd("locked.txt"), "ATZ\r", WriteCmd("next.txt", 0, "next"),
-                                                    ListCmd("/")}));
-    EXPECT_EQ(ReadFile(phone / "locked.txt"), "phone copy");
-    EXPECT_EQ(ReadFile(phone / "next.txt"), "next");
-    EXPECT_TRUE(PanesEnabled());
-}
-
 struct MelodyCase {
     std::string pcName;
     std::string phoneName;
@@ -241,80 +219,6 @@ TEST_F(UploadTest, PCFileThatCannotBeOpenedEndsTheList)
     EXPECT_FALSE(std::filesystem::exists(phone / "c.txt"));
     EXPECT_TRUE(PanesEnabled());
     EXPECT_EQ(win->Link->TransferBuffer, nullptr);
-}
-
-TEST_F(UploadTest, PCEntriesThatAreNoFilesEndTheListWithoutHangingTheWindow)
-{
-    Online();
-    WriteFile(pc / "a.txt", "a");
-    WriteFile(pc / "z.txt", "z");
-    ASSERT_EQ(mkfifo((pc / "pipe").c_str(), 0600), 0);   // opening it would wait for a writer
-    RefreshPC();
-    SelectPC({"a.txt", "pipe", "z.txt"});
-
-    win->Action_UploadExecute();
-    ASSERT_TRUE(WaitIdle());
-
-    EXPECT_EQ(Texts(), std::vector<std::string>{"PC files list creating error."});
-    EXPECT_EQ(Commands(), std::vector<std::string>{WriteCmd("a.txt", 0, "a")});
-    EXPECT_TRUE(PanesEnabled());
-}
-
-TEST_F(UploadTest, PCFileThatCannotBeOpenedCostsTheHandsetNothing)
-{
-    WriteFile(phone / "keep.txt", "phone copy");
-    Online();
-    WriteFile(pc / "keep.txt", "pc copy");
-    RefreshPC();
-    SelectPC({"keep.txt"});
-    std::filesystem::remove(pc / "keep.txt");
-    dialogs->Script({Answer::Yes});
-
-    win->Action_UploadExecute();
-    ASSERT_TRUE(WaitIdle());
-
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Overwrite("keep.txt"), "PC files list creating error."}));
-    EXPECT_TRUE(Commands().empty());
-    EXPECT_EQ(ReadFile(phone / "keep.txt"), "phone copy");
-}
-
-TEST_F(UploadTest, NamesThatWouldInjectBytesAreRefusedAndTheRestGoesOn)
-{
-    Online();
-    const std::vector<std::string> bad = {"a\"b.txt", std::string("c\x01") + "d.txt", "tab\there.txt",
-                                          std::string("del\x7F") + ".txt"};
-    for (const std::string& n : bad)
-        WriteFile(pc / n, "bad");
-    WriteFile(pc / "ok.txt", "fine");
-    std::vector<std::string> all = bad;
-    all.push_back("ok.txt");
-
-    Upload(all);
-
-    std::vector<std::string> refused;
-    for (const std::string& caption : PCCaptions())
-        if (caption != "ok.txt")
-            refused.push_back("File: " + caption
-                              + "\r\nThe name holds a double quote or a control character and cannot be sent to the phone.");
-    EXPECT_EQ(Texts(), refused);
-    EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd("ok.txt", 0, "fine"), ListCmd("/")}));
-    EXPECT_EQ(handset->Received().find("bad"), std::string::npos);
-    EXPECT_EQ(ReadFile(phone / "ok.txt"), "fine");
-    EXPECT_TRUE(PanesEnabled());
-}
-
-TEST_F(UploadTest, FileTooLargeForTheWriteCommandIsRefusedAndTheRestGoesOn)
-{
-    Online();
-    std::ofstream(pc / "huge.bin").close();
-    std::filesystem::resize_file(pc / "huge.bin", 0x80000000u);   // sparse: takes no room on disk
-    WriteFile(pc / "small.txt", "small");
-
-    Upload({"huge.bin", "small.txt"});
-
-    EXPECT_EQ(Texts(), std::vector<std::string>{"File: huge.bin\r\nThe file is too large to be sent to the phone."});
-    EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd("small.txt", 0, "small"), ListCmd("/")}));
-    EXPECT_TRUE(PanesEnabled());
 }
 
 TEST_F(UploadTest, WatchdogInTheMiddleLetsTheRestRunThrough)

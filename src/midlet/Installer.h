@@ -1,0 +1,14 @@
+#pragma once
+// Copy As MIDlet over the link, with no widgets: installs a JAD/JAR suite from a PC folder into
+// the handset's application store, which is plain files in the phone folder the link listed last
+// (TPhoneLink::PhoneDir, its records PhoneRecords). The two index files are fetched into the
+// JAD's folder, checked and extended there, the suite's four files are made beside them, and all
+// six go to the handset. Messages and questions go through the prompts (phone/Prompts.h).
+#include <string>
+
+class TPhoneLink;
+
+// `jadPath` names the descriptor; its JAR is the file of the descriptor's MIDlet-Jar-URL in the
+// same folder, found without regard to case. The caller has checked that the link is online.
+// True once all six files have been written to the handset.
+bool InstallMidlet(TPhoneLink& link, const std::string& jadPath);
