@@ -7,7 +7,7 @@
 
 namespace CliAnswers {
 
-enum class Question { Overwrite, Delete };   // what the questions of the command under way ask
+enum class Question { Overwrite, Confirm };   // what the questions of the command under way ask
 enum class Overwrite { Ask, Yes, No };
 
 struct Policy {

@@ -16,6 +16,7 @@
 
 #include "cli/Answers.h"
 #include "cli/ProgressLine.h"
+#include "midlet/Installer.h"
 #include "phone/Backup.h"
 #include "phone/PhoneLink.h"
 #include "platform/SerialPorts.h"
@@ -250,7 +251,7 @@ int RunRemove(const CliSettings& s, const std::vector<PhoneFileArg>& files)
     Session session(s);
     if (!session.Start())
         return 1;
-    CliAnswers::SetQuestion(CliAnswers::Question::Delete);
+    CliAnswers::SetQuestion(CliAnswers::Question::Confirm);
     int status = 0;
     TPhoneLink& link = session.Link();
     for (const auto& [folder, names] : ByFolder(files)) {
@@ -302,6 +303,21 @@ int RunBackup(const CliSettings& s, const std::string& dir)
     std::cout << summary.New.size() << " new, " << summary.Changed.size() << " changed, " << summary.Unchanged.size()
               << " unchanged, " << summary.Failed.size() << " failed\n";
     return summary.Ok() ? session.Status() : 1;
+}
+
+int RunInstallMidlet(const CliSettings& s, const std::string& jad, const std::string& folder)
+{
+    Session session(s);
+    if (!session.Start() || !session.List(folder))
+        return 1;
+    // The store's question (make the index files anew) and the one before an index file on the
+    // PC is replaced are both answered by --yes.
+    CliAnswers::SetQuestion(CliAnswers::Question::Confirm);
+    const bool installed = InstallMidlet(session.Link(), jad);
+    session.Link().WaitReplyDone();
+    if (!installed && session.Status() == 0)
+        Complain(jad + ": the suite was not installed");
+    return installed ? session.Status() : 1;
 }
 
 int RunPorts()

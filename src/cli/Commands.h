@@ -31,4 +31,6 @@ int RunGet(const CliSettings& s, const std::vector<PhoneFileArg>& files, const s
 int RunPut(const CliSettings& s, const std::vector<std::string>& paths, const std::string& folder, bool asMelody);
 int RunRemove(const CliSettings& s, const std::vector<PhoneFileArg>& files);
 int RunBackup(const CliSettings& s, const std::string& dir);
+// Installs the suite of `jad` into the application store in the phone folder `folder`.
+int RunInstallMidlet(const CliSettings& s, const std::string& jad, const std::string& folder);
 int RunPorts();

@@ -50,6 +50,12 @@ const std::vector<CommandSpec>& Commands()
          "(DIR/.tarvel-backup keeps what it holds). Nothing in DIR is ever deleted. Prints each file "
          "that was new, changed or failed (the unchanged ones too with --verbose), then the counts.",
          "DIR", "the backup folder on the PC (made when missing)", 1, 1, {}},
+        {"install-midlet", "FILE.jad [FOLDER]", "install a MIDlet suite into the phone's application store",
+         "The store is the phone folder FOLDER. Its index files suites.utf and suitesName.utf are fetched "
+         "into the folder of FILE.jad, the suite is added to them there, and they go back to the phone with "
+         "the suite's four files, made from FILE.jad and the JAR it names (in the same folder). When the "
+         "store has no index files yet, --yes makes them anew.",
+         "FOLDER", "the phone folder of the application store (default /java)", 1, 2, {}},
         {"ports", "", "list the serial ports the port setup of the window offers", "", "", "", 0, 0, {}},
     };
     return commands;
@@ -259,6 +265,16 @@ int main(int argc, char** argv)
                 return Usage(problem, &parser);
             phoneFiles.push_back(f);
         }
+    } else if (command == "install-midlet") {
+        const std::string& jad = operands.front();
+        const QString extension = QString::fromStdString(std::filesystem::path(jad).extension().string());
+        if (extension.compare(QStringLiteral(".jad"), Qt::CaseInsensitive) != 0)
+            return Usage(jad + ": not a JAD file (FILE.jad)", &parser);
+        if (!std::filesystem::is_regular_file(jad))
+            return Usage(jad + ": no such file on the PC", &parser);
+        folder = operands.size() > 1 ? NormalPhoneFolder(operands.back()) : "/java";
+        if (!IsPhoneTreeFolder(folder))
+            return Usage(folder + ": the phone has no such folder", &parser);
     } else if (command == "ls" || command == "put") {
         if (!operands.empty()) {
             folder = NormalPhoneFolder(operands.back());
@@ -298,6 +314,8 @@ int main(int argc, char** argv)
         return RunPut(s, operands, folder, given("melody"));
     if (command == "rm")
         return RunRemove(s, phoneFiles);
+    if (command == "install-midlet")
+        return RunInstallMidlet(s, operands.front(), folder);
     if (command == "backup")
         return RunBackup(s, operands.front());
     return RunPorts();

@@ -140,6 +140,20 @@ TEST_F(CliTest, BackupFetchesOnlyWhatChanged)
     EXPECT_EQ(ReadFile(pc / "bk/user/sounds/tune.mmf"), "MMMD a longer tune");
 }
 
+TEST_F(CliTest, InstallMidletMakesTheStoreOnlyWithYes)
+{
+    WriteFile(pc / "game.jar", std::string(300, 'j'));
+    WriteFile(pc / "game.jad", "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: 300\r\n");
+    const Outcome refused = Cli({"install-midlet", "game.jad"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("not found in phone dir."), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(phone / "java/suites.utf"));
+    const Outcome installed = Cli({"install-midlet", "--yes", "game.jad", "/java"});
+    EXPECT_EQ(installed.status, 0) << installed.err;
+    EXPECT_EQ(ReadFile(phone / "java/#Game_suite.jar"), std::string(300, 'j'));
+    EXPECT_EQ(Cli({"install-midlet", "game.jar"}).status, 2);
+}
+
 TEST_F(CliTest, ExitStatusesTellFailureFromBadUsage)
 {
     const Outcome missing = Cli({"get", "/user/sounds/none.mmf", "/user/sounds/tune.mmf"});
