@@ -99,7 +99,8 @@ void TForm_Main::Action_ReconnectExecute()
 
 void TForm_Main::ShowReconnecting(const std::string& port)
 {
-    for (QAction* a : {Action_Delete, Action_Download, Action_Upload, Action_UplodAsMelody, Action_CopyAsMIDlet})
+    for (QAction* a : {Action_Delete, Action_Download, Action_Upload, Action_UplodAsMelody, Action_CopyAsMIDlet,
+                       Action_BackupPhone})
         a->setEnabled(false);
     TreeView_PNDir->setEnabled(false);
     PN_FullFileName->clear();
@@ -122,6 +123,7 @@ void TForm_Main::StartupReply(TPhoneCommand kind)
         TreeView_PNDir->setEnabled(true);
         ListView_PNFiles->setEnabled(true);
         SetPanelText(2, QStringLiteral("Online"));
+        UpdateBackupAction();
         break;
     case pcFSIF:
         TreeView_PNDir->setCurrentItem(PhoneRootNode());
@@ -161,10 +163,14 @@ void TForm_Main::ConnectLink()
     connect(link, &TPhoneLink::LineStatusKnown, this, [this](bool cts, bool dsr) {
         SetPanelText(3, QString::fromLatin1(cts ? "CTS: On" : "CTS: Off") + QString::fromLatin1(dsr ? ", DSR: On" : ", DSR: Off"));
     });
-    connect(link, &TPhoneLink::WentOffline, this, [this] { SetPanelText(2, QStringLiteral("Offline")); });
+    connect(link, &TPhoneLink::WentOffline, this, [this] {
+        SetPanelText(2, QStringLiteral("Offline"));
+        Action_BackupPhone->setEnabled(false);
+    });
     connect(link, &TPhoneLink::BusyChanged, this, [this](bool busy) {
         Panel_PC->setEnabled(!busy);
         Panel_Phone->setEnabled(!busy);
+        UpdateBackupAction();
     });
 }
 
@@ -225,6 +231,7 @@ void TForm_Main::ShowQueueEnd()
     if (QueueClock.isValid() && QueueClock.elapsed() >= kAttentionAfterMs && !isActiveWindow())
         QApplication::alert(this);
     QueueClock.invalidate();
+    UpdateBackupAction();
 }
 
 void TForm_Main::AppendLog(bool raw, const std::string& text)

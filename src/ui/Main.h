@@ -7,7 +7,8 @@
 //                             the enabling rules
 //   ui/Connection.cpp         creation, first show, destruction, Reconnect, and the window's side
 //                             of the link's signals (list, progress, log, status bar, panes)
-//   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Delete, Reload, home folder
+//   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Delete, Reload, home folder,
+//                             Back up phone
 //   ui/DragDrop.cpp           files dropped from other programs
 //   ui/MenuCommands.cpp       COM setup, About and Log menu entries
 //   midlet/Installer.cpp      Copy As MIDlet
@@ -120,6 +121,7 @@ public:
     QAction* Action_StopMMF = nullptr;
     QAction* Action_Reconnect = nullptr;
     QAction* Action_CopyAsMIDlet = nullptr;
+    QAction* Action_BackupPhone = nullptr;
     QMenu* MenuSetup = nullptr;
     QMenu* MenuAction = nullptr;
     QMenu* MenuHelp = nullptr;
@@ -147,6 +149,8 @@ public:
     // Gives the PC tree a fresh model of the file system (the tree does not watch the disk).
     void InstallShellModel();
     void UpdatePlayActions();
+    // Back up phone: while the phone is online and no command or queue runs.
+    void UpdateBackupAction();
     void UpdatePCActions();
     void ListView_PCFilesEnter();
     void ListView_PCFilesExit();
@@ -181,6 +185,9 @@ public:
     void Action_ReloadExecute();
     void Action_GoHomeExecute();
     void miHomeDirClick();
+    // Back up phone...: every folder of the phone into a PC folder the user chooses (files
+    // unchanged since the last backup there are skipped), then a summary.
+    void Action_BackupPhoneExecute();
     // Download into `folder`, then the PC list read again.
     bool DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
                        std::vector<TPhoneLink::FetchOutcome>* outcomes = nullptr);
