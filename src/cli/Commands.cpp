@@ -300,8 +300,7 @@ int RunBackup(const CliSettings& s, const std::string& dir)
         Complain(folder + ": the phone did not list this folder; its files are not backed up");
     if (!summary.Error.empty())
         Complain(summary.Error);
-    std::cout << summary.New.size() << " new, " << summary.Changed.size() << " changed, " << summary.Unchanged.size()
-              << " unchanged, " << summary.Failed.size() << " failed\n";
+    std::cout << BackupCounts(summary) << "\n";
     return summary.Ok() ? session.Status() : 1;
 }
 

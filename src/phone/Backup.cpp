@@ -1,5 +1,6 @@
 #include "phone/Backup.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -97,6 +98,35 @@ bool FetchFile(TPhoneLink& link, const TFileInfo& entry, const std::string& targ
     return link.LastReadSaved;
 }
 
+std::string BackupCounts(const BackupSummary& summary)
+{
+    return std::to_string(summary.New.size()) + " new, " + std::to_string(summary.Changed.size()) + " changed, "
+        + std::to_string(summary.Unchanged.size()) + " unchanged, " + std::to_string(summary.Failed.size())
+        + " failed";
+}
+
+namespace {
+
+// A folder of the tree as the handset listed it.
+struct ListedFolder {
+    std::string Folder;
+    std::vector<TFileInfo> Records;
+};
+
+// What a listed file will be, from the manifest and the copy on the PC, before any fetch.
+BackupState StateBeforeFetch(const BackupManifest& manifest, const std::string& dir, const std::string& folder,
+                             const TFileInfo& entry)
+{
+    const auto known = manifest.find(PhonePath(folder, entry.Name));
+    if (known == manifest.end())
+        return BackupState::New;
+    const BackupRecord now{entry.Size, entry.Date};
+    return known->second == now && CopyIntact(BackupTarget(dir, folder, entry.Name), now.Size) ? BackupState::Unchanged
+                                                                                             : BackupState::Changed;
+}
+
+} // namespace
+
 BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const BackupOptions& options)
 {
     BackupSummary summary;
@@ -112,17 +142,19 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
         std::ifstream in(fs::path(dir) / kBackupManifest, std::ios::binary);
         manifest = ParseBackupManifest(std::string(std::istreambuf_iterator<char>(in), {}));
     }
-
-    const std::vector<std::string> folders = options.Folders.empty() ? PhoneTreeFolders() : options.Folders;
-    for (const std::string& folder : folders) {
-        if (!link.PhoneOnline) {
-            summary.Error = "The phone is offline; the backup is not complete.";
-            break;
-        }
-        if (link.CancelRequested || link.Closing) {
+    // Whether to stop before the next folder or file (the window closing counts as a cancel).
+    bool offline = false;
+    const auto stopped = [&] {
+        if (link.CancelRequested || link.Closing)
             summary.Cancelled = true;
-            break;
-        }
+        else if (!link.PhoneOnline)
+            offline = true;
+        return summary.Cancelled || offline;
+    };
+
+    // A read names a file of the folder the handset listed last: `current`, while known.
+    std::string current;
+    const auto list = [&](const std::string& folder) {
         if (options.FolderStarted)
             options.FolderStarted(folder);
         link.WaitReplyDone();
@@ -130,11 +162,37 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
         link.LastFinished = pcNone;
         link.ListFolder(folder);
         link.WaitReplyDone();
-        if (link.LastFinished != pcFSDL || link.PhoneDir != folder) {
+        const bool ok = link.LastFinished == pcFSDL && link.PhoneDir == folder;
+        current = ok ? folder : std::string();
+        return ok;
+    };
+
+    // Every folder is listed first, so that the files to fetch and their bytes are known as one
+    // queue before the first fetch; a folder with files to fetch is listed again before them.
+    std::vector<ListedFolder> listed;
+    std::size_t files = 0;
+    std::int64_t bytes = 0;
+    const std::vector<std::string> folders = options.Folders.empty() ? PhoneTreeFolders() : options.Folders;
+    for (const std::string& folder : folders) {
+        if (stopped())
+            break;
+        if (!list(folder)) {
             summary.FailedFolders.push_back(folder);
             continue;
         }
-        const std::vector<TFileInfo> records = link.PhoneRecords;
+        listed.push_back({folder, link.PhoneRecords});
+        for (const TFileInfo& entry : link.PhoneRecords)
+            if (StateBeforeFetch(manifest, dir, folder, entry) != BackupState::Unchanged) {
+                ++files;
+                bytes += std::max<std::int32_t>(entry.Size, 0);
+            }
+    }
+    // A listing that stopped leaves nothing to fetch; the folders listed are still counted.
+    const bool queued = files > 0 && !stopped();
+    if (queued)
+        link.BeginQueue(pcFSFR, files, bytes, "backed up");
+
+    for (const auto& [folder, records] : listed) {
         // The folder's lines are made again from what the handset lists now: files gone from
         // the handset are forgotten (their copies stay on the PC).
         BackupManifest before;
@@ -148,24 +206,33 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
             }
         }
         fs::create_directories(fs::path(dir) / fs::path(folder).relative_path(), error);
+        // Listed again (at most once) when a file of it is to be fetched; not listed: its
+        // files to fetch fail.
+        bool relisted = false, here = current == folder;
         for (const TFileInfo& entry : records) {
             const std::string path = PhonePath(folder, entry.Name);
-            const std::string target = BackupTarget(dir, folder, entry.Name);
-            const BackupRecord now{entry.Size, entry.Date};
             const auto known = before.find(path);
-            BackupState state = BackupState::New;
-            if (known != before.end())
-                state = known->second == now && CopyIntact(target, now.Size) ? BackupState::Unchanged
-                                                                              : BackupState::Changed;
+            BackupState state = StateBeforeFetch(before, dir, folder, entry);
             if (state != BackupState::Unchanged) {
-                if (link.CancelRequested || link.Closing) {
-                    summary.Cancelled = true;
+                if (stopped()) {
                     if (known != before.end())
                         manifest.insert(*known);
                     continue;
                 }
-                if (!IsPlainFileName(ShowableName(entry.Name)) || !FetchFile(link, entry, target))
+                const std::int64_t size = std::max<std::int32_t>(entry.Size, 0);
+                if (!here && !relisted) {
+                    relisted = true;
+                    here = list(folder);
+                }
+                if (!here || !IsPlainFileName(ShowableName(entry.Name))) {
                     state = BackupState::Failed;
+                    link.QueueFileOver(size, false, false);
+                } else {
+                    link.QueueFileStarts();
+                    if (!FetchFile(link, entry, BackupTarget(dir, folder, entry.Name)))
+                        state = BackupState::Failed;
+                    link.QueueFileOver(size, state != BackupState::Failed, true);
+                }
             }
             if (options.FileDone)
                 options.FileDone(path, state);
@@ -179,12 +246,17 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
                 if (known != before.end())
                     manifest.insert(*known);   // tried again next time
             } else {
-                manifest[path] = now;
+                manifest[path] = BackupRecord{entry.Size, entry.Date};
             }
         }
         if (!SaveManifest(dir, manifest))
             summary.Error = "Cannot write " + (fs::path(dir) / kBackupManifest).string();
     }
+    if (offline)
+        summary.Error = "The phone is offline; the backup is not complete.";
+    // The summary tells of a cancel; the queue's own message would say it twice.
+    if (queued)
+        link.EndQueue(false);
     link.SetBusy(false);
     return summary;
 }

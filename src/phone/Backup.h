@@ -49,6 +49,9 @@ struct BackupSummary {
     bool Ok() const { return Failed.empty() && FailedFolders.empty() && !Cancelled && Error.empty(); }
 };
 
+// "3 new, 1 changed, 12 unchanged, 0 failed".
+std::string BackupCounts(const BackupSummary& summary);
+
 struct BackupOptions {
     // The handset folders to back up; empty: every folder of the phone tree.
     std::vector<std::string> Folders;
@@ -66,7 +69,9 @@ std::string BackupTarget(const std::string& dir, const std::string& folder, cons
 // without asking (atomically: a failed read leaves the old file whole). True once saved.
 bool FetchFile(TPhoneLink& link, const TFileInfo& entry, const std::string& target);
 
-// Runs the backup into `dir` (created when missing) over a link that is online. Clears and
-// honours the link's cancel request. Errors of single files are shown through the prompts
-// interface as the link words them, and counted in the summary.
+// Runs the backup into `dir` (created when missing) over a link that is online: every folder is
+// listed first, then the files to fetch are read as one queue of the link (its progress
+// signals; its cancel message is left to whoever shows the summary). Clears and honours the
+// link's cancel request. Errors of single files are shown through the prompts interface as the
+// link words them, and counted in the summary.
 BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const BackupOptions& options = {});

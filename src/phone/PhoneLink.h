@@ -162,9 +162,9 @@ public:
     // The file under way is over: moved (done) or not; a file of which nothing was moved
     // leaves the queue's total.
     void QueueFileOver(std::int64_t bytes, bool done, bool moved);
-    // The queue ends; when it was cancelled with files left, the user is told what was done.
-    // True when it was so cancelled.
-    bool EndQueue();
+    // The queue ends; when it was cancelled with files left, the user is told what was done
+    // (unless `tellCancel` is false: the caller words it). True when it was so cancelled.
+    bool EndQueue(bool tellCancel = true);
     // Progress of the file under way, as bytes of the whole queue.
     void QueueFileProgress(std::int64_t done);
 

@@ -359,7 +359,7 @@ void TPhoneLink::QueueFileOver(std::int64_t bytes, bool done, bool moved)
         Queue.Total = std::max(Queue.Total - bytes, Queue.BytesPassed);
 }
 
-bool TPhoneLink::EndQueue()
+bool TPhoneLink::EndQueue(bool tellCancel)
 {
     if (Queue.Depth == 0)
         return false;
@@ -368,7 +368,7 @@ bool TPhoneLink::EndQueue()
         return cancelled;
     const QueueBooks books = std::exchange(Queue, QueueBooks{});
     emit QueueEnded();
-    if (cancelled && !Closing)
+    if (cancelled && tellCancel && !Closing)
         Prompts::InfoBox(FormatCancelledQueue(books.Done, books.Files, books.Verb));
     return cancelled;
 }

@@ -100,7 +100,8 @@ void TForm_Main::Action_ReconnectExecute()
 
 void TForm_Main::ShowReconnecting(const std::string& port)
 {
-    for (QAction* a : {Action_Delete, Action_Download, Action_Upload, Action_UplodAsMelody, Action_CopyAsMIDlet})
+    for (QAction* a : {Action_Delete, Action_Download, Action_Upload, Action_UplodAsMelody, Action_CopyAsMIDlet,
+                       Action_BackupPhone})
         a->setEnabled(false);
     TreeView_PNDir->setEnabled(false);
     PN_FullFileName->clear();
@@ -143,6 +144,7 @@ void TForm_Main::ConnectLink()
         TreeView_PNDir->setEnabled(true);
         ListView_PNFiles->setEnabled(true);
         SetPanelText(2, QStringLiteral("Online"));
+        UpdateBackupAction();
     });
     connect(link, &TPhoneLink::ModelKnown, this,
             [this](const std::string& model) { SetPanelText(0, QString::fromStdString(model)); });
@@ -151,10 +153,14 @@ void TForm_Main::ConnectLink()
     connect(link, &TPhoneLink::LineStatusKnown, this, [this](bool cts, bool dsr) {
         SetPanelText(3, QString::fromLatin1(cts ? "CTS: On" : "CTS: Off") + QString::fromLatin1(dsr ? ", DSR: On" : ", DSR: Off"));
     });
-    connect(link, &TPhoneLink::WentOffline, this, [this] { SetPanelText(2, QStringLiteral("Offline")); });
+    connect(link, &TPhoneLink::WentOffline, this, [this] {
+        SetPanelText(2, QStringLiteral("Offline"));
+        Action_BackupPhone->setEnabled(false);
+    });
     connect(link, &TPhoneLink::BusyChanged, this, [this](bool busy) {
         Panel_PC->setEnabled(!busy);
         Panel_Phone->setEnabled(!busy);
+        UpdateBackupAction();
     });
 }
 
@@ -215,6 +221,7 @@ void TForm_Main::ShowQueueEnd()
     if (QueueClock.isValid() && QueueClock.elapsed() >= kAttentionAfterMs && !isActiveWindow())
         QApplication::alert(this);
     QueueClock.invalidate();
+    UpdateBackupAction();
 }
 
 void TForm_Main::AppendLog(bool raw, const std::string& text)

@@ -8,7 +8,7 @@
 //   ui/Connection.cpp         creation, first show, destruction, Reconnect, and the window's side
 //                             of the link's signals (list, progress, log, status bar, panes)
 //   ui/Transfers.cpp          Download, Upload, Uplod As Melody, Copy As MIDlet, Delete, Reload,
-//                             home folder
+//                             home folder, Back up phone
 //   ui/DragDrop.cpp           files dropped from other programs
 //   ui/MenuCommands.cpp       COM setup, About and Log menu entries
 //   smaf/Preview.cpp          Play MMF / Stop MMF
@@ -120,6 +120,7 @@ public:
     QAction* Action_StopMMF = nullptr;
     QAction* Action_Reconnect = nullptr;
     QAction* Action_CopyAsMIDlet = nullptr;
+    QAction* Action_BackupPhone = nullptr;
     QMenu* MenuSetup = nullptr;
     QMenu* MenuAction = nullptr;
     QMenu* MenuHelp = nullptr;
@@ -147,6 +148,8 @@ public:
     // Gives the PC tree a fresh model of the file system (the tree does not watch the disk).
     void InstallShellModel();
     void UpdatePlayActions();
+    // Back up phone: while the phone is online and no command or queue runs.
+    void UpdateBackupAction();
     void UpdatePCActions();
     void ListView_PCFilesEnter();
     void ListView_PCFilesExit();
@@ -183,6 +186,9 @@ public:
     void miHomeDirClick();
     // Copy As MIDlet: the one JAD selected in the PC list, installed over the link.
     void Action_CopyAsMIDletExecute();
+    // Back up phone...: every folder of the phone into a PC folder the user chooses (files
+    // unchanged since the last backup there are skipped), then a summary.
+    void Action_BackupPhoneExecute();
 
     // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
     bool DropTargetRegistered = false;

@@ -228,6 +228,8 @@ void TForm_Main::createActions()
     Action_StopMMF->setEnabled(false);
     Action_Reconnect = make("Action_Reconnect", "Reconnect", nullptr, -1);
     Action_CopyAsMIDlet = make("Action_CopyAsMIDlet", "Copy As MIDlet", "Copy to phone as MIDlet (only for JAD files)", 8);
+    Action_BackupPhone = make("Action_BackupPhone", "Back up phone...", "Copy every folder of the phone into a PC folder", -1);
+    Action_BackupPhone->setEnabled(false);
 
     // Shortcuts work wherever the focus is in the main window.
     for (QAction* a : {EditSelectAll1, Action_Reload})
@@ -246,6 +248,7 @@ void TForm_Main::createActions()
     connect(Action_StopMMF, &QAction::triggered, this, [this] { Action_StopMMFExecute(); });
     connect(Action_Reconnect, &QAction::triggered, this, [this] { Action_ReconnectExecute(); });
     connect(Action_CopyAsMIDlet, &QAction::triggered, this, [this] { Action_CopyAsMIDletExecute(); });
+    connect(Action_BackupPhone, &QAction::triggered, this, [this] { Action_BackupPhoneExecute(); });
 }
 
 void TForm_Main::createMenus()
@@ -264,6 +267,7 @@ void TForm_Main::createMenus()
     MenuAction->setObjectName(QStringLiteral("MenuAction"));
     MenuAction->addAction(Action_Reconnect);
     MenuAction->addAction(Action_Reload);
+    MenuAction->addAction(Action_BackupPhone);
     MenuAction->addAction(EditSelectAll1);
     miLog = MenuAction->addAction(QStringLiteral("Log"));
     miLog->setObjectName(QStringLiteral("miLog"));
@@ -564,6 +568,11 @@ void TForm_Main::SetPanelText(int panel, const QString& text)
 }
 
 bool TForm_Main::ActionEnabled(const QAction* action) { return action && action->isEnabled(); }
+
+void TForm_Main::UpdateBackupAction()
+{
+    Action_BackupPhone->setEnabled(Link->PhoneOnline && !Link->Closing && !Link->Busy && Link->Queue.Depth == 0);
+}
 
 QTreeWidgetItem* TForm_Main::PhoneRootNode() const { return TreeView_PNDir->topLevelItem(0); }
 

@@ -1,5 +1,6 @@
 // The commands that move files: Download, Upload, Uplod As Melody, Copy As MIDlet, Delete,
-// Reload, and the home folder. Each turns the selection into what the link's queues take.
+// Reload, the home folder, and Back up phone. Each turns the selection into what the link's
+// queues take.
 #include <QAction>
 #include <QDir>
 #include <QFileSystemModel>
@@ -8,6 +9,7 @@
 #include <QTreeWidget>
 
 #include "midlet/Installer.h"
+#include "phone/Backup.h"
 #include "phone/PhoneLink.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
@@ -146,4 +148,51 @@ void TForm_Main::miHomeDirClick()
     const std::string chosen = Dialogs::ChooseFolder("Please select a folder");
     if (!chosen.empty())
         HomeDir = chosen;
+}
+
+// ---- Back up phone -----------------------------------------------------------------------------
+
+void TForm_Main::Action_BackupPhoneExecute()
+{
+    if (!PhoneOnlineOrSay())
+        return;
+    const std::string dir = Dialogs::ChooseFolder("Please select a folder for the backup");
+    if (dir.empty() || !Link->PhoneOnline || Link->Busy)
+        return;
+    // The backup lists every folder; the phone list shows each as it is listed, and the folder
+    // on display is listed again at the end.
+    const std::string shown = Link->PhoneDir;
+    BackupOptions options;
+    options.FolderStarted = [this](const std::string& folder) {
+        ListView_PNFiles->clear();
+        PN_FullDirName->setText(QString::fromStdString(folder));
+        PN_FullFileName->clear();
+    };
+    BackupSummary summary;
+    {
+        const CancellableQueue cancellable(this);
+        summary = BackupPhone(*Link, dir, options);
+    }
+    if (Link->Closing)
+        return;   // the window is closing: nothing more to show
+    ListView_PNFiles->clear();
+    PN_FullDirName->setText(QString::fromStdString(shown));
+    if (!shown.empty())
+        ShowPhoneDir(shown);
+    ShellTreeView1Change();
+
+    std::string text = "Backup of the phone into " + dir + ":\r\n" + BackupCounts(summary)
+                       + (summary.Cancelled ? "; cancelled." : ".");
+    if (!summary.FailedFolders.empty()) {
+        text += "\r\nFolders the phone did not list:";
+        for (std::size_t i = 0; i < summary.FailedFolders.size(); ++i)
+            text += (i ? ", " : " ") + summary.FailedFolders[i];
+        text += ".";
+    }
+    if (!summary.Error.empty())
+        text += "\r\n" + summary.Error;
+    if (summary.Failed.empty() && summary.FailedFolders.empty() && summary.Error.empty())
+        Dialogs::InfoBox(text);
+    else
+        Dialogs::ErrorBox(text);
 }

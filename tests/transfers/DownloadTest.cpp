@@ -1,5 +1,6 @@
 // Download: the selected phone files read one after another into the PC folder, the overwrite
-// question, the 200-file limit, and a handset falling silent in the middle of the queue.
+// question, the 200-file limit, a handset falling silent in the middle of the queue, cancel, and
+// Back up phone.
 #include <cstdio>
 
 #include <QKeyEvent>
@@ -7,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include "protocol/PhoneTree.h"
 #include "support/AsNobody.h"
 #include "TransfersFixture.h"
 
@@ -346,4 +348,53 @@ TEST_F(DownloadTest, CancelStopsDownloadUploadAndDeleteAfterTheFileUnderWay)
     QObject::disconnect(cancel);
     EXPECT_EQ(NamesIn(phone), (std::vector<std::string>{"b.bin", "c.bin", "x.bin", "y.bin", "z.bin"}));
     EXPECT_EQ(Texts().back(), "1 of 3 files deleted; cancelled.");
+}
+
+// Back up phone from the window, cancelled after its first file: that file is kept and booked,
+// and the next backup into the same folder fetches only the rest. Each run ends with its
+// summary and the folder on display listed again.
+TEST_F(DownloadTest, BackupCancelledThenRunAgainFetchesOnlyWhatItLacked)
+{
+    for (const std::string& folder : PhoneTreeFolders())
+        std::filesystem::create_directories(phone / folder.substr(1));
+    options.ReadBlockSize = 512;
+    const std::string first = PatternBytes(3000, 4);
+    WriteFile(phone / "a.bin", first);
+    WriteFile(phone / "user/sounds/b.mmf", "MMMD tune");
+    WriteFile(phone / "images/c.png", PatternBytes(700, 6));
+    Online();
+    OpenPhoneFolder("/images");
+    const std::filesystem::path bk = root / "bk";
+    std::vector<std::string> titles;
+    Dialogs::SetFolderHandler([&](const std::string& title) {
+        titles.push_back(title);
+        return bk.string();
+    });
+    const std::string head = "Backup of the phone into " + bk.string() + ":\r\n";
+
+    handset->ClearLog();
+    auto cancel = CancelAtFirstFile(win, false);
+    win->Action_BackupPhone->trigger();
+    ASSERT_TRUE(WaitIdle());
+    QObject::disconnect(cancel);
+    EXPECT_EQ(CommandsOf("AT+FSFR"), std::vector<std::string>{ReadCmd("a.bin")});
+    EXPECT_TRUE(SameBytes(ReadFile(bk / "a.bin"), first));
+    EXPECT_FALSE(std::filesystem::exists(bk / "user/sounds/b.mmf"));
+    EXPECT_EQ(Texts(), std::vector<std::string>{head + "1 new, 0 changed, 0 unchanged, 0 failed; cancelled."});
+    EXPECT_EQ(Commands().back(), ListCmd("/images"));
+    EXPECT_EQ(PhoneCaptions(), std::vector<std::string>{"c.png"});
+    EXPECT_FALSE(Form_Progress->isVisible());
+
+    handset->ClearLog();
+    dialogs->Clear();
+    win->Action_BackupPhone->trigger();
+    ASSERT_TRUE(WaitIdle());
+    Dialogs::SetFolderHandler({});
+    EXPECT_EQ(CommandsOf("AT+FSFR"), (std::vector<std::string>{ReadCmd("b.mmf"), ReadCmd("c.png")}));
+    EXPECT_EQ(ReadFile(bk / "user/sounds/b.mmf"), "MMMD tune");
+    EXPECT_TRUE(SameBytes(ReadFile(bk / "images/c.png"), PatternBytes(700, 6)));
+    EXPECT_EQ(Texts(), std::vector<std::string>{head + "2 new, 0 changed, 1 unchanged, 0 failed."});
+    EXPECT_EQ(PhoneCaptions(), std::vector<std::string>{"c.png"});
+    EXPECT_EQ(titles, std::vector<std::string>(2, "Please select a folder for the backup"));
+    EXPECT_TRUE(win->Action_BackupPhone->isEnabled());
 }

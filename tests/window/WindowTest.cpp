@@ -53,6 +53,7 @@ TEST_F(MainWindowTest, ActionsCarryTheirNamesCaptionsHintsAndShortcuts)
         {"Action_StopMMF", "Stop MMF", "", "", false},
         {"Action_Reconnect", "Reconnect", "", "", true},
         {"Action_CopyAsMIDlet", "Copy As MIDlet", "Copy to phone as MIDlet (only for JAD files)", "", true},
+        {"Action_BackupPhone", "Back up phone...", "Copy every folder of the phone into a PC folder", "", false},
     };
     for (const ActionRow& r : rows) {
         auto* a = win->findChild<QAction*>(QLatin1String(r.name));
@@ -97,7 +98,8 @@ TEST_F(MainWindowTest, LayoutToolBarMenusAndStatusBar)
             menus.push_back(item->text().toStdString() + (item->isVisible() ? "" : "(hidden)"));
     }
     EXPECT_EQ(menus, (std::vector<std::string>{"Setup:", "COM Port...", "Home Dir...", "Action:", "Reconnect",
-                                               "Reload", "Select &All", "Log(hidden)", "Help:", "About"}));
+                                               "Reload", "Back up phone...", "Select &All", "Log(hidden)", "Help:",
+                                               "About"}));
 
     EXPECT_EQ(win->PanelText(0).toStdString(), "");
     EXPECT_EQ(win->PanelText(1).toStdString(), "COM1");
