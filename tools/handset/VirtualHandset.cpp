@@ -163,6 +163,11 @@ struct VirtualHandset::Impl {
     handset::LinePacer toPc;    // the paced line, each way
     handset::LinePacer fromPc;
     int violations = 0;         // faults of the PC's side of the protocol (under `mu`)
+    bool strayTaken = false;    // a stray reply taken up and not yet read by the PC (under `mu`)
+    std::atomic<bool> releaseStray{false};
+    std::string heldStray;      // the stray reply held back (HoldStray)
+    std::atomic<bool> awaitingPc{false};   // waiting for a command line or an acknowledgement,
+                                           // with nothing received
 
     explicit Impl(HandsetOptions o) : opt(std::move(o)) {}
 
@@ -212,6 +217,7 @@ struct VirtualHandset::Impl {
             return false;
         }
         char buf[4096];
+        awaitingPc = false;   // before the bytes leave the line (see Idle)
         ssize_t n = ::read(master, buf, sizeof buf);
         if (n <= 0)
             return false;
@@ -347,7 +353,11 @@ struct VirtualHandset::Impl {
             }
             if (in.size() > kMaxLine)
                 in.clear();
+            if (releaseStray)
+                SendHeldStray();
+            awaitingPc = in.empty() && heldStray.empty();
             Fill(100);
+            awaitingPc = false;
         }
     }
 
@@ -363,7 +373,9 @@ struct VirtualHandset::Impl {
                 in.erase(0, n);
                 return true;
             }
+            awaitingPc = in.empty();
             Fill(100);
+            awaitingPc = false;
         }
     }
 
@@ -420,12 +432,17 @@ struct VirtualHandset::Impl {
         // The stray reply is taken before the final one goes out: once the PC has the final
         // reply it may change the options for its next command, and that change must not reach
         // back to this one.
-        bool strayBlock, strayPrompt;
+        std::string stray;
+        bool hold;
         {
             std::lock_guard<std::mutex> lock(mu);
-            strayBlock = opt.UnsolicitedBlock;
-            strayPrompt = opt.UnsolicitedPrompt;
+            if (opt.UnsolicitedBlock)
+                stray += kStrayBlock;
+            if (opt.UnsolicitedPrompt)
+                stray += kPrompt;
+            hold = opt.HoldStray;
             opt.UnsolicitedBlock = opt.UnsolicitedPrompt = false;
+            strayTaken = !stray.empty();
         }
         Unsolicited(cur.UnsolicitedBetweenBlocks && blocksSent > 0);
         out += kFinal;
@@ -436,17 +453,37 @@ struct VirtualHandset::Impl {
             Unsolicited(true);
             Flush();
         }
-        // A stray reply must reach the PC on its own, not glued to the final one.
-        if (strayBlock) {
+        if (hold)
+            heldStray = stray;
+        else
+            SendStray(stray);
+    }
+
+    // A stray reply reaches the PC on its own, neither glued to the final reply before it nor
+    // to what follows; a block and a prompt each in a write of their own.
+    void SendStray(std::string_view stray)
+    {
+        if (stray.empty())
+            return;
+        while (!stray.empty()) {
+            const std::size_t piece = stray.starts_with(kStrayBlock) ? kStrayBlock.size() : kPrompt.size();
             WaitDrained(2000);
-            out += kStrayBlock;
+            out += stray.substr(0, piece);
             Flush();
+            stray.remove_prefix(std::min(piece, stray.size()));
         }
-        if (strayPrompt) {
-            WaitDrained(2000);
-            out += kPrompt;
-            Flush();
-        }
+        WaitDrained(10000);
+        std::lock_guard<std::mutex> lock(mu);
+        strayTaken = false;
+    }
+
+    // The held stray reply, when the next command line has come or the test lets it go.
+    void SendHeldStray()
+    {
+        releaseStray = false;
+        std::string stray;
+        stray.swap(heldStray);
+        SendStray(stray);
     }
 
     void Echo(const std::string& line)
@@ -505,6 +542,8 @@ struct VirtualHandset::Impl {
         std::string_view cmd = handset::TrimLine(line);
         if (cmd.empty() || cmd == "##>")
             return; // blank lines and acknowledgements of stray blocks are not commands
+        if (!heldStray.empty())
+            SendHeldStray();
         {
             std::lock_guard<std::mutex> lock(mu);
             if (commands.size() >= kMaxCommands)
@@ -860,6 +899,11 @@ void VirtualHandset::Serve(const std::atomic<bool>& stop)
     } catch (const StopServing&) {
     }
     impl_->out.clear();
+    impl_->heldStray.clear();
+    {
+        std::lock_guard<std::mutex> lock(impl_->mu);
+        impl_->strayTaken = false;
+    }
     {
         std::lock_guard<std::mutex> lock(impl_->serveMu);
         impl_->serving = false;
@@ -879,6 +923,29 @@ void VirtualHandset::Vanish()
     }
     CloseFd(impl_->master);
     CloseFd(impl_->slave);
+}
+
+void VirtualHandset::ReleaseStray()
+{
+    impl_->releaseStray = true;
+    impl_->Wake();
+}
+
+bool VirtualHandset::Idle() const
+{
+    auto unread = [](int fd) {
+        int pending = 0;
+        return fd >= 0 && ::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0;
+    };
+    // The line first: bytes taken from it after this look have cleared awaitingPc already.
+    const bool nothingUnread = !unread(impl_->master);
+    return nothingUnread && impl_->awaitingPc;
+}
+
+bool VirtualHandset::StrayPending() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->opt.UnsolicitedBlock || impl_->opt.UnsolicitedPrompt || impl_->strayTaken;
 }
 
 void VirtualHandset::Update(const std::function<void(HandsetOptions&)>& change)
