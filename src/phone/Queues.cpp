@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
+#include "platform/Files.h"
 #include "protocol/CRC.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
@@ -23,13 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string JoinPath(const std::string& dir, const std::string& name)
-{
-    if (dir.empty() || dir.back() == '/')
-        return dir + name;
-    return dir + "/" + name;
-}
-
 std::string OverwriteQuestion(const std::string& name) { return "File: " + name + "\r\nexists. Owerwrite?"; }
 
 // What the user answered to an overwrite or delete question. A box closed without a button is
@@ -42,32 +35,6 @@ Consent AskYesNoAll(const std::string& text)
     case Prompts::Answer::YesToAll: return Consent::YesToAll;
     default: return Consent::No;
     }
-}
-
-enum class ReadOutcome { Ok, OpenFailed, ReadFailed, TooLarge };
-
-// Reads a whole PC file into `data` starting at `offset` (the room before it stays for a header).
-ReadOutcome ReadWholeFile(const std::string& path, std::size_t offset, std::vector<std::uint8_t>& data)
-{
-    // Only a regular file (or a link to one) is opened: opening a named pipe would wait for a
-    // writer with the window frozen, and a folder or a device has no content to send.
-    std::error_code error;
-    if (!fs::is_regular_file(path, error))
-        return ReadOutcome::OpenFailed;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open())
-        return ReadOutcome::OpenFailed;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        return ReadOutcome::ReadFailed;
-    if (static_cast<std::uint64_t>(size) + offset > static_cast<std::uint64_t>(INT32_MAX))
-        return ReadOutcome::TooLarge;
-    in.seekg(0, std::ios::beg);
-    data.assign(static_cast<std::size_t>(size) + offset, 0);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(data.data() + offset), size))
-        return ReadOutcome::ReadFailed;
-    return ReadOutcome::Ok;
 }
 
 } // namespace
@@ -157,15 +124,15 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         // The PC file is read before anything happens on the handset, so a file that cannot be
         // read never costs the handset its copy.
         auto buffer = std::make_unique<std::vector<std::uint8_t>>();
-        const ReadOutcome read = ReadWholeFile(path, asMelody ? kMelodyHeaderSize : 0, *buffer);
-        if (read == ReadOutcome::TooLarge) {
+        const ReadResult read = ReadWholeFile(path, *buffer, asMelody ? kMelodyHeaderSize : 0, INT32_MAX);
+        if (read == ReadResult::TooLarge) {
             Prompts::ErrorBox("File: " + pcName + "\r\nThe file is too large to be sent to the phone.");
             continue;
         }
-        if (read != ReadOutcome::Ok) {
+        if (read != ReadResult::Ok) {
             TransferBuffer.reset();
             SetBusy(false);
-            return read == ReadOutcome::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
+            return read == ReadResult::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
         }
         if (asMelody) {
             const auto header = MelodyHeader(pcName);

@@ -3,7 +3,6 @@
 // waiting for each command to end before the next.
 #include <algorithm>
 #include <climits>
-#include <fstream>
 #include <filesystem>
 #include <set>
 
@@ -18,6 +17,7 @@
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
 #include "phone/PhoneLink.h"
+#include "platform/Files.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "settings/Unit_Init.h"
@@ -27,13 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kMaxDownloadQueue = 200;
-
-std::string JoinPath(const std::string& dir, const std::string& name)
-{
-    if (dir.empty() || dir.back() == '/')
-        return dir + name;
-    return dir + "/" + name;
-}
 
 } // namespace
 

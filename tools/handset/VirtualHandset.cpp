@@ -2,6 +2,7 @@
 
 #include "HandsetWire.h"
 #include "LinePacer.h"
+#include "platform/Files.h"
 #include "protocol/CRC.h"
 #include "protocol/WireTrace.h"
 
@@ -14,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -90,40 +90,6 @@ bool Matches(std::string_view cmd, std::string_view prefix)
         return true;
     };
     return startsWith(cmd, prefix) || (startsWith(cmd, "AT") && startsWith(cmd.substr(2), prefix));
-}
-
-bool ReadWholeFile(const fs::path& path, std::string& data)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-// Writes the file under a temporary name in the same folder and renames it into place, so a
-// reader never sees half a file.
-bool WriteAtomically(const fs::path& dir, const std::string& name, const std::string& data)
-{
-    std::string tmpl = (dir / ".handset-XXXXXX").string();
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    ::fchmod(fd, 0644);
-    bool ok = done == data.size() && ::close(fd) == 0;
-    if (ok && ::rename(tmpl.c_str(), (dir / name).c_str()) == 0)
-        return true;
-    ::unlink(tmpl.c_str());
-    return false;
 }
 
 std::time_t ModTime(const fs::path& path)
@@ -695,7 +661,7 @@ struct VirtualHandset::Impl {
         if (!FileArg(args, name, file))
             return;
         std::error_code ec;
-        if (!fs::is_regular_file(file, ec) || !ReadWholeFile(file, data)) {
+        if (!fs::is_regular_file(file, ec) || ReadWholeFile(file, data) != ReadResult::Ok) {
             SendError(kNotFound);
             return;
         }
@@ -769,7 +735,8 @@ struct VirtualHandset::Impl {
         }
         if (CmeDue())
             return;
-        if (!WriteAtomically(dir, w.name, data)) {
+        if (SaveFileReplacing((dir / w.name).string(), reinterpret_cast<const std::uint8_t*>(data.data()), data.size())
+            != SaveResult::Ok) {
             SendError(kCannotStore);
             return;
         }

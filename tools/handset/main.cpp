@@ -2,6 +2,7 @@
 // handset's file system. Prints the device path on its first line of output, then serves until
 // SIGINT or SIGTERM.
 #include "VirtualHandset.h"
+#include "platform/Files.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,9 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -210,11 +209,10 @@ int main(int argc, char** argv)
             return Usage("missing or bad value for " + a);
     }
     if (!replay.empty()) {
-        std::ifstream in(replay, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        o.Replay = WireTrace::ParseTrace(text.str());
-        if (!in || o.Replay.empty()) {
+        std::string text;
+        const bool read = ReadWholeFile(replay, text) == ReadResult::Ok;
+        o.Replay = WireTrace::ParseTrace(text);
+        if (!read || o.Replay.empty()) {
             std::cerr << "tarvel-handset: " << replay << " holds no trace records\n";
             return 1;
         }
