@@ -165,6 +165,7 @@ TEST_F(EngineTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
 
 TEST_F(EngineTest, SilenceAtTheResetNamesATZ)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     options.SilentAfter = 0;
     StartHandset();
     WriteSettings();
@@ -194,6 +195,7 @@ TEST_F(EngineTest, ReceiveBufferTakesExactly4096Bytes)
 
 TEST_F(EngineTest, WatchdogEmptiesAFullBuffer)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     StartOnline();
     const std::string chunk(4096, 'x');
     win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(chunk.data()), 4096);
@@ -256,6 +258,7 @@ TEST_F(EngineTest, WhatArrivesWhileIdleNeitherStartsTheWatchdogNorSpoilsTheNextR
 // when a write's first prompt comes fires once, after the prompt has been answered.
 TEST_F(EngineTest, NothingIsSentOrTimedOutInsideTheHandlingOfAReply)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     StartOnline();
     auto deliver = [this](const std::string& bytes) {
         win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),

@@ -133,6 +133,7 @@ TEST_F(WriteTest, CommandErrorReleasesTheBufferAndResetsTheHandset)
 
 TEST_F(WriteTest, SilentHandsetClosesThePort)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     options.SilentOn = "AT+FSFW";
     Online();
     Write("s.bin", PatternBytes(800, 3));

@@ -305,6 +305,7 @@ TEST_F(MainWindowTest, PCListShowsEveryFileAndReloadKeepsItsFolderInView)
 
 TEST_F(MainWindowTest, PortThatDoesNotExist)
 {
+    watchdogMs = 600;   // no second message comes within it
     StartHandset();
     WriteSettings((root / "no-such-port").string());
     CreateWindow();
@@ -322,6 +323,7 @@ TEST_F(MainWindowTest, PortThatDoesNotExist)
 
 TEST_F(MainWindowTest, HandsetSilentAfterTheReset)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     options.SilentOn = "AT+CGMM";
     StartHandset();
     WriteSettings();
