@@ -155,7 +155,7 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         UploadFile.Name = name;
         UploadFile.FileType = type;
         UploadFile.Size = static_cast<std::int32_t>(buffer->size());
-        UploadFile.Crc = CalcCRC(buffer->data(), buffer->size());
+        UploadFile.Crc = CalcCRC(*buffer);
         UploadFile.Kind = 1;
         TransferBuffer = std::move(buffer);
         BufPos = 0;
