@@ -51,13 +51,13 @@ test)
     need_packages "${base_packages[@]}"
     configure_and_build "$build"
     cd "$build"
-    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 300 --repeat until-pass:2
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 300
     ;;
 sanitize)
     need_packages "${base_packages[@]}"
     configure_and_build "$here/build-asan" -DTARVEL_SANITIZE=ON
     cd "$here/build-asan"
-    ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:2
+    ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600
     ;;
 fuzz)
     need_packages "${base_packages[@]}" clang libclang-rt-14-dev

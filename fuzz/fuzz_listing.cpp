@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string_view>
 
 #include "protocol/Listing.h"
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     // A name is kept as the handset sent it; what the list shows of it is always valid UTF-8
     // and never longer than the cut.
-    for (const TFileInfo& f : ParseListingBlock(data, static_cast<std::int32_t>(size))) {
+    for (const TFileInfo& f : ParseListingBlock(std::span(data, size))) {
         const std::string listed = ListedName(f.Name);
         if (!IsValidBmpUtf8(ShowableName(f.Name)) || !IsValidBmpUtf8(listed)
             || CutToChars(listed, kMaxShownNameChars) != listed)

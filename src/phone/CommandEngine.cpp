@@ -160,7 +160,7 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     ctx.ReadDataExpected = CurrentCommand == pcFSFR && ReadHeaderSeen;
     DropUnsolicitedLines(ctx.ReadDataExpected);
     std::memset(TempBuf.data() + TempBufPos, 0, TempBuf.size() - static_cast<std::size_t>(TempBufPos));
-    ReplyClass = ClassifyReply(TempBuf.data(), TempBufPos, ctx);
+    ReplyClass = ClassifyReply(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), ctx);
 
     if (ReplyClass == rcError) {
         const bool resetFailed = CurrentCommand == pcATZ;
@@ -180,7 +180,7 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     }
     if (ReplyClass == rcFinal || ReplyClass == rcBlock || ReplyClass == rcPrompt) {
         if (!LastCommand.empty()) {
-            const EchoCheck echo = CheckEcho(TempBuf.data(), TempBufPos, LastCommand);
+            const EchoCheck echo = CheckEcho(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), LastCommand);
             if (!echo.Match) {
                 AbortCommand();
                 TempBufPos = 0;

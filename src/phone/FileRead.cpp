@@ -2,6 +2,7 @@
 // final "OK" checks size and CRC and saves the file to the path the read was started for.
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
@@ -26,7 +27,7 @@ void TPhoneLink::DrainDataBlock(const std::uint8_t* block, std::int32_t count)
 {
     // A refused read still runs to its final "OK" (the handset waits for every
     // acknowledgement); its blocks are not stored, only shown as progress.
-    const ReadData data = ExtractReadData(block, count);
+    const ReadData data = ExtractReadData(std::span(block, static_cast<std::size_t>(count)));
     if (data.Code == 0)
         BufPos = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
     emit Progress(BufPos, CurrentFile.Size);
@@ -64,7 +65,7 @@ void TPhoneLink::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
 
 void TPhoneLink::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
 {
-    const ReadData data = ExtractReadData(block, count);
+    const ReadData data = ExtractReadData(std::span(block, static_cast<std::size_t>(count)));
     if (data.Code != 0) {
         Prompts::ErrorBox("Extract data error code:" + std::to_string(data.Code));
     } else {
@@ -110,7 +111,7 @@ void TPhoneLink::EndRead()
         return;
     }
     const std::uint8_t* bytes = buffer ? buffer->data() : nullptr;
-    const std::uint32_t crc = CalcCRC(bytes, bytes ? static_cast<std::size_t>(file.Size) : 0);
+    const std::uint32_t crc = CalcCRC(std::span(bytes, bytes ? static_cast<std::size_t>(file.Size) : 0));
     if (crc != file.Crc) {
         Prompts::ErrorBox("File: " + name + "\r\nCRC error.\r\nCalc CRC: " + std::to_string(crc)
                           + "\r\nRecv CRC: " + std::to_string(file.Crc));

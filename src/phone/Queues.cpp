@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <utility>
 
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
 #include "phone/TransferMeter.h"
+#include "platform/Files.h"
 #include "protocol/CRC.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
@@ -25,13 +25,6 @@ namespace fs = std::filesystem;
 // it looks at them or sets them up; the send follows at once, with no message handled between.
 
 namespace {
-
-std::string JoinPath(const std::string& dir, const std::string& name)
-{
-    if (dir.empty() || dir.back() == '/')
-        return dir + name;
-    return dir + "/" + name;
-}
 
 std::string OverwriteQuestion(const std::string& name) { return "File: " + name + "\r\nexists. Owerwrite?"; }
 
@@ -49,32 +42,6 @@ Consent AskYesNoAll(const std::string& text)
 
 // The bytes a listed record counts for in a queue's books.
 std::int64_t ListedBytes(const TFileInfo& record) { return std::max<std::int32_t>(record.Size, 0); }
-
-enum class ReadOutcome { Ok, OpenFailed, ReadFailed, TooLarge };
-
-// Reads a whole PC file into `data` starting at `offset` (the room before it stays for a header).
-ReadOutcome ReadWholeFile(const std::string& path, std::size_t offset, std::vector<std::uint8_t>& data)
-{
-    // Only a regular file (or a link to one) is opened: opening a named pipe would wait for a
-    // writer with the window frozen, and a folder or a device has no content to send.
-    std::error_code error;
-    if (!fs::is_regular_file(path, error))
-        return ReadOutcome::OpenFailed;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open())
-        return ReadOutcome::OpenFailed;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        return ReadOutcome::ReadFailed;
-    if (static_cast<std::uint64_t>(size) + offset > static_cast<std::uint64_t>(INT32_MAX))
-        return ReadOutcome::TooLarge;
-    in.seekg(0, std::ios::beg);
-    data.assign(static_cast<std::size_t>(size) + offset, 0);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(data.data() + offset), size))
-        return ReadOutcome::ReadFailed;
-    return ReadOutcome::Ok;
-}
 
 } // namespace
 
@@ -188,17 +155,17 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         // The PC file is read before anything happens on the handset, so a file that cannot be
         // read never costs the handset its copy.
         auto buffer = std::make_unique<std::vector<std::uint8_t>>();
-        const ReadOutcome read = ReadWholeFile(path, asMelody ? kMelodyHeaderSize : 0, *buffer);
-        if (read == ReadOutcome::TooLarge) {
+        const ReadResult read = ReadWholeFile(path, *buffer, asMelody ? kMelodyHeaderSize : 0, INT32_MAX);
+        if (read == ReadResult::TooLarge) {
             Prompts::ErrorBox("File: " + pcName + "\r\nThe file is too large to be sent to the phone.");
             QueueFileOver(sizes[p], false, false);
             continue;
         }
-        if (read != ReadOutcome::Ok) {
+        if (read != ReadResult::Ok) {
             TransferBuffer.reset();
             EndQueue();
             SetBusy(false);
-            return read == ReadOutcome::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
+            return read == ReadResult::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
         }
         if (asMelody) {
             const auto header = MelodyHeader(pcName);
@@ -226,7 +193,7 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         UploadFile.Name = name;
         UploadFile.FileType = type;
         UploadFile.Size = static_cast<std::int32_t>(buffer->size());
-        UploadFile.Crc = CalcCRC(buffer->data(), buffer->size());
+        UploadFile.Crc = CalcCRC(*buffer);
         UploadFile.Kind = 1;
         TransferBuffer = std::move(buffer);
         BufPos = 0;

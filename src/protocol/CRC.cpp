@@ -20,10 +20,10 @@ constexpr auto kTable = MakeTable();
 
 } // namespace
 
-std::uint32_t CalcCRC(const std::uint8_t* data, std::size_t count)
+std::uint32_t CalcCRC(std::span<const std::uint8_t> bytes)
 {
     std::uint32_t reg = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < count; ++i)
-        reg = (reg >> 8) ^ kTable[(reg ^ data[i]) & 0xFF];
+    for (const std::uint8_t b : bytes)
+        reg = (reg >> 8) ^ kTable[(reg ^ b) & 0xFF];
     return reg ^ 0xFFFFFFFFu;
 }

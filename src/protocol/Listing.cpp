@@ -1,5 +1,6 @@
 #include "protocol/Listing.h"
 
+#include "protocol/Reply.h"
 #include "protocol/Text.h"
 
 namespace {
@@ -50,12 +51,10 @@ std::optional<TFileInfo> ParseDirEntry(std::string_view entry)
     return info;
 }
 
-std::vector<TFileInfo> ParseListingBlock(const std::uint8_t* b, std::int32_t n)
+std::vector<TFileInfo> ParseListingBlock(std::span<const std::uint8_t> bytes)
 {
     std::vector<TFileInfo> entries;
-    if (b == nullptr || n <= 0)
-        return entries;
-    const std::string_view block(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+    const std::string_view block = AsText(bytes);
     std::size_t start = 0;
     for (auto cr = block.find('\r'); cr != std::string_view::npos; cr = block.find('\r', start)) {
         const std::string_view line = TrimCtl(block.substr(start, cr + 1 - start));

@@ -2,6 +2,7 @@
 // Folder listings: "+FSDL:" entry lines inside the blocks of an AT+FSDL reply.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,4 +30,4 @@ std::optional<TFileInfo> ParseDirEntry(std::string_view entry);
 
 // All entries of one block, in order. Lines end at each CR; bytes after the last CR are not
 // looked at; lines that do not start with "+FSDL:" are skipped.
-std::vector<TFileInfo> ParseListingBlock(const std::uint8_t* b, std::int32_t n);
+std::vector<TFileInfo> ParseListingBlock(std::span<const std::uint8_t> block);

@@ -15,12 +15,6 @@ constexpr std::size_t kLengthSize = 7;
 constexpr std::size_t kSecondOffset = 14;
 constexpr std::size_t kSecondSize = 4;
 
-std::string_view View(const std::uint8_t* b, std::int32_t n)
-{
-    return n > 0 ? std::string_view(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n))
-                 : std::string_view();
-}
-
 // A decimal number in a fixed-width field, blanks allowed in front of it.
 bool ParseBlankPadded(std::string_view field, std::int32_t& out)
 {
@@ -91,9 +85,9 @@ ReadHeader ParseReadHeader(std::string_view reply)
     return h;
 }
 
-ReadData ExtractReadData(const std::uint8_t* b, std::int32_t n)
+ReadData ExtractReadData(std::span<const std::uint8_t> block)
 {
-    std::string_view s = View(b, n);
+    std::string_view s = AsText(block);
     while (!s.empty() && IsControlByte(static_cast<std::uint8_t>(s.back())))
         s.remove_suffix(1);
     if (s.size() > 3) {
@@ -117,9 +111,9 @@ ReadData ExtractReadData(const std::uint8_t* b, std::int32_t n)
     return {0, static_cast<std::int32_t>(offset), length};
 }
 
-std::int32_t DataBlockExtent(const std::uint8_t* b, std::int32_t n)
+std::int32_t DataBlockExtent(std::span<const std::uint8_t> bytes)
 {
-    const std::string_view s = View(b, n);
+    const std::string_view s = AsText(bytes);
     const std::size_t lead = LeadIn(s);
     if (s.size() < lead + kDataHeaderSize || s.substr(lead, kFsfr.size()) != kFsfr)
         return -1;

@@ -16,6 +16,7 @@
 //   n+19    length  raw data
 //   ...     4       "#OK#", then any bytes below 20
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -44,10 +45,10 @@ struct ReadData {
     std::int32_t Offset = 0;
     std::int32_t Length = 0;
 };
-ReadData ExtractReadData(const std::uint8_t* b, std::int32_t n);
+ReadData ExtractReadData(std::span<const std::uint8_t> block);
 
 // Parses the data length of a data block whose header has arrived: the lead-in is skipped, then
 // "+FSFR:" and the length field must be valid. Returns the total byte count up to and including
-// the "#OK#" behind the data (lead-in included), or -1 when b does not start a data block (also
+// the "#OK#" behind the data (lead-in included), or -1 when the bytes do not start a data block (also
 // while fewer than lead-in + 19 bytes are in, and for a negative length).
-std::int32_t DataBlockExtent(const std::uint8_t* b, std::int32_t n);
+std::int32_t DataBlockExtent(std::span<const std::uint8_t> bytes);

@@ -58,12 +58,6 @@ constexpr std::array<Ending, 3> kEndings{{
     {"#OK#", rcBlock},
 }};
 
-std::string_view View(const std::uint8_t* b, std::int32_t n)
-{
-    return n > 0 ? std::string_view(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n))
-                 : std::string_view();
-}
-
 bool EndsWithCrLf(std::string_view s)
 {
     return s.size() >= 2 && s[s.size() - 2] == '\r' && s.back() == '\n';
@@ -107,17 +101,17 @@ TReplyClass ClassifyTail(std::string_view s, std::size_t errorFrom)
 
 } // namespace
 
-TReplyClass ClassifyReply(const std::uint8_t* b, std::int32_t n, const ReplyContext& ctx)
+TReplyClass ClassifyReply(std::span<const std::uint8_t> reply, const ReplyContext& ctx)
 {
-    const std::string_view s = View(b, n);
+    const std::string_view s = AsText(reply);
     if (s.empty())
         return rcEmpty;
     if (ctx.ReadDataExpected) {
-        const std::int32_t extent = DataBlockExtent(b, n);
+        const std::int32_t extent = DataBlockExtent(reply);
         // A length whose block could never fit the receive buffer is no data block we can
         // gather; such bytes are classified by their ending like any other reply.
         if (extent >= 0 && extent <= maxTempBuf) {
-            if (n < extent)
+            if (s.size() < static_cast<std::size_t>(extent))
                 return rcIncomplete;
             const std::string_view after = s.substr(static_cast<std::size_t>(extent));
             const bool framed = s.substr(static_cast<std::size_t>(extent) - 4, 4) == "#OK#";
@@ -154,7 +148,7 @@ std::vector<std::string> DropUnsolicited(std::string& bytes, bool readData)
             while (lead < bytes.size() && IsControlByte(static_cast<std::uint8_t>(bytes[lead])))
                 ++lead;
             const std::int32_t extent = DataBlockExtent(
-                reinterpret_cast<const std::uint8_t*>(bytes.data() + lead), static_cast<std::int32_t>(bytes.size() - lead));
+                std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()).subspan(lead));
             if (extent >= 0) {
                 pos = lead + static_cast<std::size_t>(extent);
                 continue;
@@ -189,9 +183,9 @@ std::vector<std::string> DropUnsolicited(std::string& bytes, bool readData)
     return dropped;
 }
 
-EchoCheck CheckEcho(const std::uint8_t* b, std::int32_t n, std::string_view echo)
+EchoCheck CheckEcho(std::span<const std::uint8_t> reply, std::string_view echo)
 {
-    const std::string_view s = View(b, n);
+    const std::string_view s = AsText(reply);
     std::size_t pos = 0;
     while (pos < s.size() && IsControlByte(static_cast<std::uint8_t>(s[pos])))
         ++pos;

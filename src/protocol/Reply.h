@@ -1,6 +1,7 @@
 #pragma once
 // Framing of the handset's replies: classification, the echo check, command texts.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,12 @@ inline constexpr std::string_view kBlockAck = "##>\r\n";
 // A control byte, as the engine counts them: any byte below 20 (0x14).
 constexpr bool IsControlByte(std::uint8_t b) { return b < 20; }
 
+// Received bytes seen as text (the replies are parsed as text).
+inline std::string_view AsText(std::span<const std::uint8_t> bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 // What the receive handler knows about the reply it gathers.
 struct ReplyContext {
     // A read's header has arrived, so the blocks now due are data blocks: "+FSFR:", a 19-byte
@@ -27,8 +34,8 @@ struct ReplyContext {
     bool ReadDataExpected = false;
 };
 
-// Classifies the gathered bytes b[0..n-1].
-//  - n == 0: rcEmpty; otherwise the bytes must end in CR LF (else rcIncomplete; one byte never
+// Classifies the gathered bytes of a reply.
+//  - no bytes: rcEmpty; otherwise the bytes must end in CR LF (else rcIncomplete; one byte never
 //    completes a reply);
 //  - trailing control bytes are ignored, then "OK" -> rcFinal, "##>" -> rcPrompt,
 //    "#OK#" -> rcBlock;
@@ -36,7 +43,7 @@ struct ReplyContext {
 //    that is just "ERROR" (a handset that does not know the command) -> rcError, outranking
 //    every ending.
 //  - with ctx.ReadDataExpected and a valid data header, see ReplyContext.
-TReplyClass ClassifyReply(const std::uint8_t* b, std::int32_t n, const ReplyContext& ctx = {});
+TReplyClass ClassifyReply(std::span<const std::uint8_t> reply, const ReplyContext& ctx = {});
 
 // Unsolicited result codes: what a handset announces on its own ("RING", "+CMTI: ...", "NO
 // CARRIER", ...), each a whole line ended by CR LF. UnsolicitedLines gives how many lines the
@@ -55,7 +62,7 @@ struct EchoCheck {
     bool Match = false;
     std::int32_t Strip = 0;
 };
-EchoCheck CheckEcho(const std::uint8_t* b, std::int32_t n, std::string_view echo);
+EchoCheck CheckEcho(std::span<const std::uint8_t> reply, std::string_view echo);
 
 // The command name the watchdog message shows ("ATZ", "+CGMM", ... ; empty for pcNone/pcFSCD).
 std::string_view WatchdogName(TPhoneCommand kind);

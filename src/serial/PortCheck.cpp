@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <span>
 #include <vector>
 
 #include "platform/DeviceAccess.h"
@@ -46,11 +47,11 @@ Answer Exchange(TCommPortDriver& port, const std::string& command, int timeoutMs
     port.OnReceiveData = [&](TCommPortDriver*, const std::uint8_t* data, std::uint32_t size) {
         gathered.append(reinterpret_cast<const char*>(data), size);
         DropUnsolicited(gathered, false);
-        const auto* b = reinterpret_cast<const std::uint8_t*>(gathered.data());
-        const TReplyClass kind = ClassifyReply(b, static_cast<std::int32_t>(gathered.size()));
+        const std::span b(reinterpret_cast<const std::uint8_t*>(gathered.data()), gathered.size());
+        const TReplyClass kind = ClassifyReply(b);
         if (kind != rcFinal && kind != rcError)
             return;
-        const EchoCheck echo = CheckEcho(b, static_cast<std::int32_t>(gathered.size()), command);
+        const EchoCheck echo = CheckEcho(b, command);
         answer = !echo.Match ? Answer::Garbled : kind == rcFinal ? Answer::Final : Answer::Error;
         reply = gathered.substr(echo.Match ? static_cast<std::size_t>(echo.Strip) : 0);
         loop.quit();

@@ -138,17 +138,10 @@ std::string FileErrorMessage(const std::string& file) { return "Unable to write 
 // The whole text of a file; nothing when it cannot be read (a folder, no permission).
 std::optional<std::string> ReadFileText(const std::filesystem::path& file)
 {
-    try {
-        std::ifstream in(file, std::ios::binary);
-        if (!in.is_open())
-            return std::nullopt;
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.bad())
-            return std::nullopt;
-        return text;
-    } catch (const std::exception&) {
-        return std::nullopt;   // the stream library reports some read errors by exceptions
-    }
+    std::string text;
+    if (ReadWholeFile(file, text) != ReadResult::Ok)
+        return std::nullopt;
+    return text;
 }
 
 } // namespace

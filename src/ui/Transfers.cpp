@@ -11,6 +11,7 @@
 #include "midlet/Installer.h"
 #include "phone/Backup.h"
 #include "phone/PhoneLink.h"
+#include "platform/Files.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "settings/Unit_Init.h"
@@ -18,13 +19,6 @@
 namespace {
 
 constexpr std::size_t kMaxDownloadQueue = 200;
-
-std::string JoinPath(const std::string& dir, const std::string& name)
-{
-    if (dir.empty() || dir.back() == '/')
-        return dir + name;
-    return dir + "/" + name;
-}
 
 } // namespace
 

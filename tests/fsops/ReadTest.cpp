@@ -74,9 +74,10 @@ TEST_F(ReadTest, RefusedReadIsDrainedInView)
 
 TEST_F(ReadTest, HandsetFallingSilentInTheMiddleEndsInTheWatchdog)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     WriteFile(phone / "w.bin", PatternBytes(4096, 14));
     options.SplitWrites = 1000;
-    options.SplitPauseMs = 2000;   // the first data block stalls after 1000 bytes
+    options.SplitPauseMs = 600000;   // the first data block stalls for good after 1000 bytes
     Online();
     Read("w.bin");
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR"});

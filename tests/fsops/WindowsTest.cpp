@@ -11,7 +11,12 @@ using namespace fsops;
 
 namespace {
 
-class AuxWindowsTest : public FsopsTest {};
+// Without settings the window opens the default port, which may be a serial device with
+// nothing behind it: its start-up ends in the watchdog.
+class AuxWindowsTest : public FsopsTest {
+protected:
+    AuxWindowsTest() { watchdogMs = 600; }
+};
 
 TEST_F(AuxWindowsTest, ProgressAndLogWindowsAreMadeAsDescribed)
 {

@@ -33,7 +33,7 @@ protected:
     std::unique_ptr<VirtualHandset> handset;
     Prompts::Recorder prompts;
     TPhoneLink link;
-    int watchdogMs = 600;              // shortened for speed; a few tests use the real 4000 ms
+    int watchdogMs = 4000;             // the program's; tests that wait for it set a shorter one
     int transferShows = 0;             // TransferShown so far
     bool transferShowing = false;      // a transfer shown and not yet closed
 

@@ -41,7 +41,6 @@ TEST_F(LinkTest, RepliesInPiecesAreHandledOnceAndBlocksAcknowledged)
     // Every reply arrives in pieces of 7 bytes, each seen by its own receive event.
     options.SplitWrites = 7;
     options.EntriesPerBlock = 2;
-    watchdogMs = 4000;
     StartOnline();
     EXPECT_EQ(link.PhoneRecords.size(), 6u);
     // Three blocks, each acknowledged with exactly "##>\r\n".
@@ -100,6 +99,7 @@ TEST_F(LinkTest, CmeErrorAbortsAndResetsTheHandsetButNeverResetsAFailedReset)
 // command outstanding and nothing sent after it.
 TEST_F(LinkTest, StartUpFaults)
 {
+    watchdogMs = 600;   // two rows leave a command unanswered
     const std::string noPort = (root / "no-such-port").string();
     const std::vector<std::string> noEcho = {"Respond incorrect.\r\nCommand: ATZ\r", "Respond incorrect.\r\nCommand: AT+CGMM\r",
                                              "Respond incorrect.\r\nCommand: AT+FSIF\r"};
@@ -152,7 +152,6 @@ TEST_F(LinkTest, StartUpFaults)
 TEST_F(LinkTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
 {
     options.SilentOn = "AT+FSDL";
-    watchdogMs = 4000;
     StartHandset();
     Connect();
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }, 9000));
@@ -188,6 +187,7 @@ TEST_F(LinkTest, ReceiveBufferTakesExactly4096Bytes)
 
 TEST_F(LinkTest, WatchdogEmptiesAFullBuffer)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     StartOnline();
     Deliver(std::string(4096, 'x'));
     handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });

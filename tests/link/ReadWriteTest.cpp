@@ -190,7 +190,6 @@ TEST_F(ReadWriteTest, ProtocolLinesInsideTheDataSurviveABlockSplitRightAfterThem
         WriteFile(phone / ("p" + std::to_string(i) + ".txt"), data);
     }
     options.SplitWrites = kPiece;
-    watchdogMs = 4000;
     StartOnline();
     for (std::size_t i = 0; i < lines.size(); ++i)
         Read("p" + std::to_string(i) + ".txt");
@@ -357,6 +356,7 @@ TEST_F(ReadWriteTest, WriteRefusedByCommandErrorReleasesTheBufferAndResetsTheHan
 
 TEST_F(ReadWriteTest, SilentHandsetDuringAWriteClosesThePort)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     options.SilentOn = "AT+FSFW";
     StartOnline();
     Write("s.bin", PatternBytes(800, 3));

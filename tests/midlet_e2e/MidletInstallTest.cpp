@@ -205,6 +205,7 @@ TEST_F(MidletInstallTest, FailedFetchNeverUsesAnOldLocalCopy)
 
 TEST_F(MidletInstallTest, SilentHandsetDuringTheFetch)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     WriteFile(java / "suites.utf", Index({"#Old_"}));
     WriteFile(java / "suitesName.utf", Index({"Old"}));
     WriteFile(pc / "suites.utf", Index({"#Old_"}));

@@ -9,7 +9,7 @@ namespace {
 
 std::vector<TFileInfo> Parse(std::string_view block)
 {
-    return ParseListingBlock(Bytes(block), Count(block));
+    return ParseListingBlock(Bytes(block));
 }
 
 std::string Line(std::string_view name, std::string_view type = "302",
@@ -73,7 +73,7 @@ TEST(ParseListingBlock, NothingToList)
 {
     EXPECT_TRUE(Parse("").empty());
     EXPECT_TRUE(Parse("#OK#\r\n").empty());
-    EXPECT_TRUE(ParseListingBlock(nullptr, 0).empty());
+    EXPECT_TRUE(ParseListingBlock({}).empty());
 }
 
 struct NameCase {

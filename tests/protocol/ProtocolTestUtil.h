@@ -1,15 +1,14 @@
 #pragma once
 // Small helpers for feeding byte strings to the protocol functions.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
-inline const std::uint8_t* Bytes(std::string_view s)
+inline std::span<const std::uint8_t> Bytes(std::string_view s)
 {
-    return reinterpret_cast<const std::uint8_t*>(s.data());
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
-
-inline std::int32_t Count(std::string_view s) { return static_cast<std::int32_t>(s.size()); }
 
 // A data block of a read: lead-in, the 19-byte data header, the data, "#OK#", the trail.
 inline std::string DataBlock(std::string_view data, std::string_view leadIn = "\r\n",

@@ -76,7 +76,7 @@ TEST(ExtractReadData, Framing)
         DataBlock(data, "\r\n", "\r\n\r\n\n"),
     };
     for (const std::string& block : cases) {
-        const ReadData d = ExtractReadData(Bytes(block), Count(block));
+        const ReadData d = ExtractReadData(Bytes(block));
         ASSERT_EQ(d.Code, 0) << block;
         // Line breaks at the end of the data are data.
         EXPECT_EQ(block.substr(static_cast<std::size_t>(d.Offset), static_cast<std::size_t>(d.Length)),
@@ -88,7 +88,7 @@ TEST(ExtractReadData, LengthWithLeadingBlanks)
 {
     const std::string data(1024, 'z');
     const std::string block = "\r\n+FSFR:   1024,  12," + data + "#OK#\r\n";
-    const ReadData d = ExtractReadData(Bytes(block), Count(block));
+    const ReadData d = ExtractReadData(Bytes(block));
     EXPECT_EQ(d.Code, 0);
     EXPECT_EQ(d.Offset, 21);
     EXPECT_EQ(d.Length, 1024);
@@ -97,7 +97,7 @@ TEST(ExtractReadData, LengthWithLeadingBlanks)
 TEST(ExtractReadData, ErrorCodes)
 {
     auto code = [](const std::string& block) {
-        return ExtractReadData(Bytes(block), Count(block)).Code;
+        return ExtractReadData(Bytes(block)).Code;
     };
     std::string shortBlock = DataBlock("abcd");
     shortBlock.replace(2 + 6, 7, "      5");
@@ -131,7 +131,7 @@ TEST(ExtractReadData, ErrorCodes)
 
 TEST(DataBlockExtent, CountsUpToTheBlockEnd)
 {
-    auto extent = [](const std::string& bytes) { return DataBlockExtent(Bytes(bytes), Count(bytes)); };
+    auto extent = [](const std::string& bytes) { return DataBlockExtent(Bytes(bytes)); };
     const std::string block = DataBlock(std::string(100, 'q'));
     EXPECT_EQ(extent(block), 2 + 19 + 100 + 4);
     EXPECT_EQ(extent(block.substr(0, 21)), 2 + 19 + 100 + 4);   // the header alone suffices

@@ -148,6 +148,7 @@ TEST_F(DownloadTest, OfTwoHundredAndOneSelectedTheFirstTwoHundredInListOrder)
 
 TEST_F(DownloadTest, WatchdogInTheMiddleLetsTheQueueRunThroughAndEnablesThePanes)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     const std::vector<std::string> names = {"w1.bin", "w2.bin", "w3.bin", "w4.bin", "w5.bin"};
     for (const std::string& n : names)
         WriteFile(phone / n, PatternBytes(3000, static_cast<unsigned>(n[1])));

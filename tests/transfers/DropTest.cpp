@@ -133,6 +133,7 @@ TEST_F(DropTest, EveryPartOfTheWindowTakesTheDropAndHandsItToTheWindow)
 // MIDlet each say so and how to reconnect, send nothing and change nothing on the PC.
 TEST_F(DropTest, WhileOfflineDropsUploadsAndMidletsSaySoAndChangeNothing)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     Online();
     handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
     win->ShowPhoneDir("/images");

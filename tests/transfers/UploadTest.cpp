@@ -223,6 +223,7 @@ TEST_F(UploadTest, PCFileThatCannotBeOpenedEndsTheList)
 
 TEST_F(UploadTest, WatchdogInTheMiddleLetsTheRestRunThrough)
 {
+    watchdogMs = 600;   // the handset leaves a command unanswered
     Online();
     for (const char* n : {"u1.bin", "u2.bin", "u3.bin"})
         WriteFile(pc / n, PatternBytes(1500, static_cast<unsigned>(n[1])));

@@ -2,6 +2,7 @@
 
 #include "HandsetWire.h"
 #include "LinePacer.h"
+#include "platform/Files.h"
 #include "protocol/CRC.h"
 #include "protocol/WireTrace.h"
 
@@ -14,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -92,40 +92,6 @@ bool Matches(std::string_view cmd, std::string_view prefix)
     return startsWith(cmd, prefix) || (startsWith(cmd, "AT") && startsWith(cmd.substr(2), prefix));
 }
 
-bool ReadWholeFile(const fs::path& path, std::string& data)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-// Writes the file under a temporary name in the same folder and renames it into place, so a
-// reader never sees half a file.
-bool WriteAtomically(const fs::path& dir, const std::string& name, const std::string& data)
-{
-    std::string tmpl = (dir / ".handset-XXXXXX").string();
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    ::fchmod(fd, 0644);
-    bool ok = done == data.size() && ::close(fd) == 0;
-    if (ok && ::rename(tmpl.c_str(), (dir / name).c_str()) == 0)
-        return true;
-    ::unlink(tmpl.c_str());
-    return false;
-}
-
 std::time_t ModTime(const fs::path& path)
 {
     struct stat st {};
@@ -163,6 +129,11 @@ struct VirtualHandset::Impl {
     handset::LinePacer toPc;    // the paced line, each way
     handset::LinePacer fromPc;
     int violations = 0;         // faults of the PC's side of the protocol (under `mu`)
+    bool strayTaken = false;    // a stray reply taken up and not yet read by the PC (under `mu`)
+    std::atomic<bool> releaseStray{false};
+    std::string heldStray;      // the stray reply held back (HoldStray)
+    std::atomic<bool> awaitingPc{false};   // waiting for a command line or an acknowledgement,
+                                           // with nothing received
 
     explicit Impl(HandsetOptions o) : opt(std::move(o)) {}
 
@@ -212,6 +183,7 @@ struct VirtualHandset::Impl {
             return false;
         }
         char buf[4096];
+        awaitingPc = false;   // before the bytes leave the line (see Idle)
         ssize_t n = ::read(master, buf, sizeof buf);
         if (n <= 0)
             return false;
@@ -347,7 +319,11 @@ struct VirtualHandset::Impl {
             }
             if (in.size() > kMaxLine)
                 in.clear();
+            if (releaseStray)
+                SendHeldStray();
+            awaitingPc = in.empty() && heldStray.empty();
             Fill(100);
+            awaitingPc = false;
         }
     }
 
@@ -363,7 +339,9 @@ struct VirtualHandset::Impl {
                 in.erase(0, n);
                 return true;
             }
+            awaitingPc = in.empty();
             Fill(100);
+            awaitingPc = false;
         }
     }
 
@@ -420,12 +398,17 @@ struct VirtualHandset::Impl {
         // The stray reply is taken before the final one goes out: once the PC has the final
         // reply it may change the options for its next command, and that change must not reach
         // back to this one.
-        bool strayBlock, strayPrompt;
+        std::string stray;
+        bool hold;
         {
             std::lock_guard<std::mutex> lock(mu);
-            strayBlock = opt.UnsolicitedBlock;
-            strayPrompt = opt.UnsolicitedPrompt;
+            if (opt.UnsolicitedBlock)
+                stray += kStrayBlock;
+            if (opt.UnsolicitedPrompt)
+                stray += kPrompt;
+            hold = opt.HoldStray;
             opt.UnsolicitedBlock = opt.UnsolicitedPrompt = false;
+            strayTaken = !stray.empty();
         }
         Unsolicited(cur.UnsolicitedBetweenBlocks && blocksSent > 0);
         out += kFinal;
@@ -436,17 +419,37 @@ struct VirtualHandset::Impl {
             Unsolicited(true);
             Flush();
         }
-        // A stray reply must reach the PC on its own, not glued to the final one.
-        if (strayBlock) {
+        if (hold)
+            heldStray = stray;
+        else
+            SendStray(stray);
+    }
+
+    // A stray reply reaches the PC on its own, neither glued to the final reply before it nor
+    // to what follows; a block and a prompt each in a write of their own.
+    void SendStray(std::string_view stray)
+    {
+        if (stray.empty())
+            return;
+        while (!stray.empty()) {
+            const std::size_t piece = stray.starts_with(kStrayBlock) ? kStrayBlock.size() : kPrompt.size();
             WaitDrained(2000);
-            out += kStrayBlock;
+            out += stray.substr(0, piece);
             Flush();
+            stray.remove_prefix(std::min(piece, stray.size()));
         }
-        if (strayPrompt) {
-            WaitDrained(2000);
-            out += kPrompt;
-            Flush();
-        }
+        WaitDrained(10000);
+        std::lock_guard<std::mutex> lock(mu);
+        strayTaken = false;
+    }
+
+    // The held stray reply, when the next command line has come or the test lets it go.
+    void SendHeldStray()
+    {
+        releaseStray = false;
+        std::string stray;
+        stray.swap(heldStray);
+        SendStray(stray);
     }
 
     void Echo(const std::string& line)
@@ -505,6 +508,8 @@ struct VirtualHandset::Impl {
         std::string_view cmd = handset::TrimLine(line);
         if (cmd.empty() || cmd == "##>")
             return; // blank lines and acknowledgements of stray blocks are not commands
+        if (!heldStray.empty())
+            SendHeldStray();
         {
             std::lock_guard<std::mutex> lock(mu);
             if (commands.size() >= kMaxCommands)
@@ -656,7 +661,7 @@ struct VirtualHandset::Impl {
         if (!FileArg(args, name, file))
             return;
         std::error_code ec;
-        if (!fs::is_regular_file(file, ec) || !ReadWholeFile(file, data)) {
+        if (!fs::is_regular_file(file, ec) || ReadWholeFile(file, data) != ReadResult::Ok) {
             SendError(kNotFound);
             return;
         }
@@ -730,7 +735,8 @@ struct VirtualHandset::Impl {
         }
         if (CmeDue())
             return;
-        if (!WriteAtomically(dir, w.name, data)) {
+        if (SaveFileReplacing((dir / w.name).string(), reinterpret_cast<const std::uint8_t*>(data.data()), data.size())
+            != SaveResult::Ok) {
             SendError(kCannotStore);
             return;
         }
@@ -860,6 +866,11 @@ void VirtualHandset::Serve(const std::atomic<bool>& stop)
     } catch (const StopServing&) {
     }
     impl_->out.clear();
+    impl_->heldStray.clear();
+    {
+        std::lock_guard<std::mutex> lock(impl_->mu);
+        impl_->strayTaken = false;
+    }
     {
         std::lock_guard<std::mutex> lock(impl_->serveMu);
         impl_->serving = false;
@@ -879,6 +890,29 @@ void VirtualHandset::Vanish()
     }
     CloseFd(impl_->master);
     CloseFd(impl_->slave);
+}
+
+void VirtualHandset::ReleaseStray()
+{
+    impl_->releaseStray = true;
+    impl_->Wake();
+}
+
+bool VirtualHandset::Idle() const
+{
+    auto unread = [](int fd) {
+        int pending = 0;
+        return fd >= 0 && ::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0;
+    };
+    // The line first: bytes taken from it after this look have cleared awaitingPc already.
+    const bool nothingUnread = !unread(impl_->master);
+    return nothingUnread && impl_->awaitingPc;
+}
+
+bool VirtualHandset::StrayPending() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->opt.UnsolicitedBlock || impl_->opt.UnsolicitedPrompt || impl_->strayTaken;
 }
 
 void VirtualHandset::Update(const std::function<void(HandsetOptions&)>& change)

@@ -38,6 +38,9 @@ struct HandsetOptions {
     bool UnsolicitedBlock = false;     // after the next final reply, once the PC has read it,
                                        // send a stray "\r\n#OK#\r\n" block (then cleared)
     bool UnsolicitedPrompt = false;    // likewise a stray "\r\n##>\r\n" prompt (then cleared)
+    bool HoldStray = false;            // the stray block or prompt waits: it goes out in front of
+                                       // the echo of the next command line, or at ReleaseStray(),
+                                       // whichever comes first (on its own either way)
     std::string Unsolicited;           // an unsolicited line ("RING", "+CMTI: \"SM\",3"), sent
                                        // between CR LF at each moment chosen below
     bool UnsolicitedBeforeEcho = false;    // in front of the echo of every command
@@ -80,6 +83,18 @@ public:
 
     // Closes the pseudo-terminal for good: the port vanishes under the PC.
     void Vanish();
+
+    // Sends a stray block or prompt held back by HoldStray now, while the PC has no command
+    // outstanding (returns at once; StrayPending tells when it has been read).
+    void ReleaseStray();
+    // True from the moment a stray block or prompt is owed (asked for, held back or on its way)
+    // until the PC has read it.
+    bool StrayPending() const;
+
+    // True while the handset waits for the PC (for a command line, or for the acknowledgement
+    // of a block) with nothing received left to take: a write whose data stopped has been
+    // given up, and what came meanwhile has been answered.
+    bool Idle() const;
 
     // Changes options between commands (thread-safe).
     void Update(const std::function<void(HandsetOptions&)>& change);

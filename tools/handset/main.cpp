@@ -4,6 +4,7 @@
 #include "VirtualHandset.h"
 #include "TarvelVersion.h"
 #include "protocol/PhoneTree.h"
+#include "platform/Files.h"
 
 #include <atomic>
 #include <cerrno>
@@ -12,9 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -208,11 +207,10 @@ int main(int argc, char** argv)
             return Usage("missing or bad value for " + a);
     }
     if (!replay.empty()) {
-        std::ifstream in(replay, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        o.Replay = WireTrace::ParseTrace(text.str());
-        if (!in || o.Replay.empty()) {
+        std::string text;
+        const bool read = ReadWholeFile(replay, text) == ReadResult::Ok;
+        o.Replay = WireTrace::ParseTrace(text);
+        if (!read || o.Replay.empty()) {
             std::cerr << "tarvel-handset: " << replay << " holds no trace records\n";
             return 1;
         }

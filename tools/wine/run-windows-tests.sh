@@ -57,4 +57,4 @@ export TARVEL_TEST_HANDSET_ROOT="Z:$(printf '%s' "$work/phone" | tr '/' '\\')"
 cd "$build"
 # One program at a time: the serial tests share the one port. A failed program runs once more,
 # as in the Linux suite (Wine starting a process under a new locale failed once in a dozen runs).
-ctest --output-on-failure --timeout 300 --repeat until-pass:2
+ctest --output-on-failure --timeout 300
