@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -33,23 +32,23 @@ std::string ToUpperAscii(std::string s)
 
 std::string ErrnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error)
+// A file of the suite read or written whole; false with the message that says why.
+bool ReadSuiteFile(const std::string& path, std::string& bytes, std::string& error)
 {
     errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    switch (ReadWholeFile(path, bytes)) {
+    case ReadResult::Ok:
+        return true;
+    case ReadResult::ReadFailed:
+        error = "Cannot read file \"" + path + "\".";
+        return false;
+    default:
         error = "Cannot open file \"" + path + "\": " + ErrnoText(errno ? errno : ENOENT) + ".";
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-    if (in.bad()) {
-        error = "Cannot read file \"" + path + "\".";
-        return false;
-    }
-    return true;
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error)
+bool WriteSuiteFile(const std::string& path, std::string_view bytes, std::string& error)
 {
     errno = 0;
     const SaveResult result =
@@ -192,7 +191,7 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     // 5. The descriptor's values.
     std::string jad;
     std::string error;
-    if (!ReadWholeFile(workDir + jadName, jad, error)) {
+    if (!ReadSuiteFile(workDir + jadName, jad, error)) {
         Prompts::ErrorBox(error);
         return false;
     }
@@ -280,17 +279,17 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     const std::string suiteManifest = workDir + prefix + std::string(kSuiteManifestFile);
     // Copied through a temporary file renamed into place, so a failed copy (a full disk) never
     // leaves a half-written suite file behind.
-    if (std::string bytes; !ReadWholeFile(workDir + jadName, bytes, error) || !WriteWholeFile(suiteJad, bytes, error)) {
+    if (std::string bytes; !ReadSuiteFile(workDir + jadName, bytes, error) || !WriteSuiteFile(suiteJad, bytes, error)) {
         Prompts::ErrorBox("Copy file error:\r\n" + jadName);
         return false;
     }
-    if (std::string bytes; !ReadWholeFile(jarPath, bytes, error) || !WriteWholeFile(suiteJar, bytes, error)) {
+    if (std::string bytes; !ReadSuiteFile(jarPath, bytes, error) || !WriteSuiteFile(suiteJar, bytes, error)) {
         Prompts::ErrorBox("Copy file error:\r\n" + values.JarUrl);
         return false;
     }
     std::string copiedJad;
-    if (!ReadWholeFile(suiteJad, copiedJad, error) || !WriteWholeFile(suiteManifest, SuiteManifest(copiedJad), error)
-        || !WriteWholeFile(suiteJadUrl, SuiteJadUrlContent(), error)) {
+    if (!ReadSuiteFile(suiteJad, copiedJad, error) || !WriteSuiteFile(suiteManifest, SuiteManifest(copiedJad), error)
+        || !WriteSuiteFile(suiteJadUrl, SuiteJadUrlContent(), error)) {
         Prompts::ErrorBox(error);
         return false;
     }

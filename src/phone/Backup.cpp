@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "phone/PhoneLink.h"
@@ -138,10 +136,9 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
         return summary;
     }
     BackupManifest manifest;
-    {
-        std::ifstream in(fs::path(dir) / kBackupManifest, std::ios::binary);
-        manifest = ParseBackupManifest(std::string(std::istreambuf_iterator<char>(in), {}));
-    }
+    // No manifest yet (a first run): nothing is known to be there.
+    if (std::string text; ReadWholeFile(fs::path(dir) / kBackupManifest, text) == ReadResult::Ok)
+        manifest = ParseBackupManifest(text);
     // Whether to stop before the next folder or file (the window closing counts as a cancel).
     bool offline = false;
     const auto stopped = [&] {
