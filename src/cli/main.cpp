@@ -19,7 +19,7 @@
 
 namespace {
 
-struct CommandSpec {
+struct CliCommand {
     const char* name;
     const char* syntax;        // the arguments, for the usage line
     const char* summary;       // one line, for the list of commands
@@ -30,10 +30,10 @@ struct CommandSpec {
     std::vector<const char*> options;   // the command's own options (by name)
 };
 
-const std::vector<CommandSpec>& Commands()
+const std::vector<CliCommand>& Commands()
 {
     static const char kPhoneFile[] = "a file in a folder of the phone tree, e.g. /user/sounds/tune.mmf";
-    static const std::vector<CommandSpec> commands = {
+    static const std::vector<CliCommand> commands = {
         {"model", "", "reset the phone and print its model", "", "", "", 0, 0, {}},
         {"ls", "[FOLDER]", "list a folder of the phone: name, type, size, date", "",
          "FOLDER", "a folder of the phone tree, e.g. /user/sounds (default /)", 0, 1, {"json"}},
@@ -93,7 +93,7 @@ const char* const kGlobalOptions[] = {"help", "version", "port", "baud", "flow",
 QString GeneralDescription()
 {
     QString text = QStringLiteral("The handset from a terminal and from scripts.\n\nCommands:\n");
-    for (const CommandSpec& c : Commands()) {
+    for (const CliCommand& c : Commands()) {
         const QString call = QStringLiteral("%1 %2").arg(QString::fromUtf8(c.name), QString::fromUtf8(c.syntax));
         text += QStringLiteral("  %1  %2\n").arg(call, -24).arg(QString::fromUtf8(c.summary));
     }
@@ -102,32 +102,32 @@ QString GeneralDescription()
     return text;
 }
 
-void Build(QCommandLineParser& parser, const CommandSpec* spec, bool allOptions)
+void Build(QCommandLineParser& parser, const CliCommand* cmd, bool allOptions)
 {
     for (const char* name : kGlobalOptions)
         parser.addOption(Option(name));
     if (allOptions) {
         for (const char* name : {"json", "output", "overwrite", "skip-existing", "melody"})
             parser.addOption(Option(name));
-    } else if (spec) {
-        for (const char* name : spec->options)
+    } else if (cmd) {
+        for (const char* name : cmd->options)
             parser.addOption(Option(name));
     }
-    if (spec) {
-        QString text = QString::fromUtf8(spec->summary);
+    if (cmd) {
+        QString text = QString::fromUtf8(cmd->summary);
         text[0] = text[0].toUpper();
         text += QStringLiteral(".");
         // Wrapped at 79 columns: the parser shows the description as it is.
         int column = 0;
-        for (const QString& word : QString::fromUtf8(spec->details).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        for (const QString& word : QString::fromUtf8(cmd->details).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const bool wrap = column == 0 || column + 1 + word.size() > 79;
             text += (wrap ? QStringLiteral("\n") : QStringLiteral(" ")) + word;
             column = wrap ? static_cast<int>(word.size()) : column + 1 + static_cast<int>(word.size());
         }
         parser.setApplicationDescription(text);
-        parser.addPositionalArgument(QString::fromUtf8(*spec->argument ? spec->argument : spec->name),
-                                     QString::fromUtf8(*spec->argument ? spec->argumentText : "the command"),
-                                     QStringLiteral("%1 %2").arg(QString::fromUtf8(spec->name), QString::fromUtf8(spec->syntax)));
+        parser.addPositionalArgument(QString::fromUtf8(*cmd->argument ? cmd->argument : cmd->name),
+                                     QString::fromUtf8(*cmd->argument ? cmd->argumentText : "the command"),
+                                     QStringLiteral("%1 %2").arg(QString::fromUtf8(cmd->name), QString::fromUtf8(cmd->syntax)));
     } else {
         parser.setApplicationDescription(GeneralDescription());
         parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("one of the commands above"),
@@ -208,12 +208,12 @@ int main(int argc, char** argv)
         return Usage("no command given");
     }
     const std::string name = words.first().toStdString();
-    const auto spec = std::find_if(Commands().begin(), Commands().end(), [&](const CommandSpec& c) { return name == c.name; });
-    if (spec == Commands().end())
+    const auto cmd = std::find_if(Commands().begin(), Commands().end(), [&](const CliCommand& c) { return name == c.name; });
+    if (cmd == Commands().end())
         return Usage("unknown command " + name);
 
     QCommandLineParser parser;
-    Build(parser, &*spec, false);
+    Build(parser, &*cmd, false);
     if (!parser.parse(args))
         return Usage(parser.errorText().toStdString(), &parser);
     if (parser.isSet(QStringLiteral("help"))) {
@@ -224,10 +224,10 @@ int main(int argc, char** argv)
     for (const QString& w : parser.positionalArguments().mid(1))
         operands.push_back(w.toStdString());
     const int count = static_cast<int>(operands.size());
-    if (count < spec->minArgs)
-        return Usage(std::string(spec->name) + ": missing argument", &parser);
-    if (spec->maxArgs >= 0 && count > spec->maxArgs)
-        return Usage(std::string(spec->name) + ": too many arguments", &parser);
+    if (count < cmd->minArgs)
+        return Usage(std::string(cmd->name) + ": missing argument", &parser);
+    if (cmd->maxArgs >= 0 && count > cmd->maxArgs)
+        return Usage(std::string(cmd->name) + ": too many arguments", &parser);
 
     // The line settings: tarvel.ini of the current folder, TARVEL_PORT, the options.
     InitSettingsDir();
@@ -256,7 +256,7 @@ int main(int argc, char** argv)
     // The operands, checked before the port is touched.
     std::vector<PhoneFileArg> phoneFiles;
     std::string folder = "/";
-    const std::string command = spec->name;
+    const std::string command = cmd->name;
     std::string problem;
     if (command == "get" || command == "rm") {
         for (const std::string& operand : operands) {
@@ -286,8 +286,8 @@ int main(int argc, char** argv)
     }
     // The command's own options (asking the parser of one it lacks would only warn).
     auto given = [&](const char* option) {
-        return std::find_if(spec->options.begin(), spec->options.end(), [&](const char* o) { return std::string(o) == option; })
-                   != spec->options.end()
+        return std::find_if(cmd->options.begin(), cmd->options.end(), [&](const char* o) { return std::string(o) == option; })
+                   != cmd->options.end()
             && parser.isSet(QString::fromUtf8(option));
     };
     const std::string outDir = given("output") ? parser.value(QStringLiteral("output")).toStdString() : ".";
