@@ -42,6 +42,13 @@ Consent AskYesNoAll(const std::string& text)
 
 // The bytes a listed record counts for in a queue's books.
 std::int64_t ListedBytes(const TFileInfo& record) { return std::max<std::int32_t>(record.Size, 0); }
+std::int64_t ListedBytes(const std::vector<TFileInfo>& records)
+{
+    std::int64_t total = 0;
+    for (const TFileInfo& record : records)
+        total += ListedBytes(record);
+    return total;
+}
 
 } // namespace
 
@@ -57,10 +64,7 @@ bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
         Prompts::ErrorBox("Choose a folder on the PC first.");
         return true;
     }
-    std::int64_t total = 0;
-    for (const TFileInfo& entry : queue)
-        total += ListedBytes(entry);
-    BeginQueue(pcFSFR, queue.size(), total, "downloaded");
+    BeginQueue(pcFSFR, queue.size(), ListedBytes(queue), "downloaded");
     bool yesToAll = false;
     for (std::size_t i = 0; i < queue.size() && !Closing && !CancelRequested; ++i) {
         const TFileInfo& entry = queue[i];
@@ -223,10 +227,7 @@ void TPhoneLink::DeleteRecords(const std::vector<std::size_t>& indices)
     const std::uint64_t listing = ListingNumber;
 
     SetBusy(true);
-    std::int64_t total = 0;
-    for (const TFileInfo& record : records)
-        total += ListedBytes(record);
-    BeginQueue(pcFSFE, records.size(), total, "deleted");
+    BeginQueue(pcFSFE, records.size(), ListedBytes(records), "deleted");
     bool yesToAll = false;
     for (std::size_t i = 0; i < records.size() && !Closing && !CancelRequested; ++i) {
         // Another command (Reconnect from the menu) may have emptied or changed the list.
