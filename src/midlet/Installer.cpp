@@ -63,7 +63,7 @@ bool WriteSuiteFile(const std::string& path, std::string_view bytes, std::string
 enum class Fetch {
     NotListed,   // not on the handset: nothing to fetch
     Fresh,       // written by this download
-    NotFetched,  // the user kept the local copy (No to the overwrite question, none asked)
+    NotFetched,  // not read: the user kept the local copy (No), or cancelled the queue first
     Failed,      // a size or CRC error, a "+CME ERROR", silence
 };
 
