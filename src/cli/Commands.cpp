@@ -22,6 +22,7 @@
 #include "platform/SerialPorts.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
+#include "serial/PortCheck.h"
 #include "settings/Unit_COMPorts.h"
 
 namespace fs = std::filesystem;
@@ -34,6 +35,7 @@ class Session {
 public:
     explicit Session(const CliSettings& s) : settings_(s), progress_(link_, !s.Quiet && !s.Trace, s.Verbose)
     {
+        link_.PortAdviceFor = AdviceReader::CommandLine;
         QObject::connect(&link_, &TPhoneLink::ModelKnown, &link_, [this](const std::string& m) { Model = m; });
         CliAnswers::Install(s.Answers, [this] { progress_.Clear(); });
     }
@@ -51,6 +53,9 @@ public:
     {
         link_.Reconnect(settings_.Port, settings_.BaudRate, settings_.CheckLineStatus, settings_.HwFlow);
         link_.WaitReplyDone();
+        // A start-up command the handset refused (a handset without AT+CGMM) has been said; it
+        // is no failure of the command that follows.
+        startupFailures_ = CliAnswers::Failures();
         if (!link_.PhoneOnline) {
             // A port that did not open has been reported by the link already.
             if (CliAnswers::Failures() == 0)
@@ -84,9 +89,11 @@ public:
         return std::nullopt;
     }
 
-    int Status() const { return CliAnswers::Failures() > 0 ? 1 : 0; }
+    // The command's own outcome: failures since the start-up.
+    int Status() const { return CliAnswers::Failures() > startupFailures_ ? 1 : 0; }
 
 private:
+    int startupFailures_ = 0;
     CliSettings settings_;
     TPhoneLink link_;
     ProgressLine progress_;
@@ -117,6 +124,11 @@ int RunModel(const CliSettings& s)
     Session session(s);
     if (!session.Start())
         return 1;
+    // No model in the handset's answer (or no answer to AT+CGMM, said already) is a failure.
+    if (session.Model.empty() || session.Model == "Extract Err") {
+        Complain(session.Model.empty() ? "the phone named no model" : "Extract Err: the phone named no model");
+        return 1;
+    }
     std::cout << session.Model << "\n";
     return session.Status();
 }
@@ -317,6 +329,17 @@ int RunInstallMidlet(const CliSettings& s, const std::string& jad, const std::st
     if (!installed && session.Status() == 0)
         Complain(jad + ": the suite was not installed");
     return installed ? session.Status() : 1;
+}
+
+int RunCheck(const CliSettings& s)
+{
+    PortCheckSettings check;
+    check.Port = s.Port;
+    check.BaudRate = s.BaudRate;
+    check.HwFlow = s.HwFlow;
+    check.CheckLineStatus = s.CheckLineStatus;
+    check.Reader = AdviceReader::CommandLine;
+    return RunPortCheck(check, std::cout) ? 0 : 1;
 }
 
 int RunPorts()

@@ -33,4 +33,6 @@ int RunRemove(const CliSettings& s, const std::vector<PhoneFileArg>& files);
 int RunBackup(const CliSettings& s, const std::string& dir);
 // Installs the suite of `jad` into the application store in the phone folder `folder`.
 int RunInstallMidlet(const CliSettings& s, const std::string& jad, const std::string& folder);
+// The port check of `tarvel --check-port`, with these line settings.
+int RunCheck(const CliSettings& s);
 int RunPorts();

@@ -56,6 +56,12 @@ const std::vector<CliCommand>& Commands()
          "the suite's four files, made from FILE.jad and the JAR it names (in the same folder). When the "
          "store has no index files yet, --yes makes them anew.",
          "FOLDER", "the phone folder of the application store (default /java)", 1, 2, {}},
+        {"check", "", "check the port step by step, as tarvel --check-port does",
+         "The port exists, you may open it, no other process holds it, the line opens at the rate, the "
+         "phone answers ATZ and AT+CGMM, and it knows the file-system commands (AT+FSIF): each check on "
+         "a line of standard output with its result, advice below a failed one. Exit status 0 only when "
+         "all of them pass.",
+         "", "", 0, 0, {}},
         {"ports", "", "list the serial ports the port setup of the window offers", "", "", "", 0, 0, {}},
     };
     return commands;
@@ -167,6 +173,25 @@ bool PhoneFile(const std::string& arg, PhoneFileArg& out, std::string& problem)
     return problem.empty();
 }
 
+// The rates --baud takes: those the serial component names, and the window's choices.
+std::vector<std::uint32_t> AcceptedRates()
+{
+    std::vector<std::uint32_t> rates;
+    for (int r = br110; r <= br256000; ++r)
+        rates.push_back(BaudRateOf(static_cast<TBaudRate>(r)));
+    rates.push_back(230400);
+    std::sort(rates.begin(), rates.end());
+    return rates;
+}
+
+std::string RateList()
+{
+    std::string list;
+    for (const std::uint32_t rate : AcceptedRates())
+        list += (list.empty() ? "" : ", ") + std::to_string(rate);
+    return list;
+}
+
 bool ParseFlow(const QString& text, THwFlowControl& flow)
 {
     const QString t = text.toLower();
@@ -242,8 +267,9 @@ int main(int argc, char** argv)
     if (parser.isSet(QStringLiteral("baud"))) {
         bool ok = false;
         s.BaudRate = parser.value(QStringLiteral("baud")).toUInt(&ok);
-        if (!ok || s.BaudRate == 0)
-            return Usage("--baud needs a speed in bit/s", &parser);
+        const std::vector<std::uint32_t> rates = AcceptedRates();
+        if (!ok || std::find(rates.begin(), rates.end(), s.BaudRate) == rates.end())
+            return Usage("--baud takes one of " + RateList() + " (bit/s)", &parser);
     }
     s.CheckLineStatus = ComCheckLineStatus;
     s.HwFlow = ComHwFlow >= hfNONE && ComHwFlow <= hfRTSCTS ? static_cast<THwFlowControl>(ComHwFlow) : hfNONERTSON;
@@ -318,5 +344,7 @@ int main(int argc, char** argv)
         return RunInstallMidlet(s, operands.front(), folder);
     if (command == "backup")
         return RunBackup(s, operands.front());
+    if (command == "check")
+        return RunCheck(s);
     return RunPorts();
 }

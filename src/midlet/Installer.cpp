@@ -59,14 +59,21 @@ bool WriteSuiteFile(const std::string& path, std::string_view bytes, std::string
     return false;
 }
 
+// What became of an index file's fetch.
+enum class Fetch {
+    NotListed,   // not on the handset: nothing to fetch
+    Fresh,       // written by this download
+    NotFetched,  // not read: the user kept the local copy (No), or cancelled the queue first
+    Failed,      // a size or CRC error, a "+CME ERROR", silence
+};
+
 // Fetches the index files found on the handset into the working folder and tells, per slot,
-// whether a fetch was wanted and did not produce a fresh file (a size or CRC error, a
-// "+CME ERROR", silence). A file the user chose to keep (No to the overwrite question) or one
-// that is not on the handset is not a failure: its local copy, if any, is used.
-std::array<bool, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInfo, 2>& store,
-                                    const std::string& workDir)
+// what became of the fetch. Only a fresh copy reflects the handset's store: a local copy kept
+// instead may lack suites installed since, and sent back it would drop them from the store.
+std::array<Fetch, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInfo, 2>& store,
+                                     const std::string& workDir)
 {
-    std::array<bool, 2> failed{};
+    std::array<Fetch, 2> fetched{Fetch::NotListed, Fetch::NotListed};
     std::vector<TFileInfo> queue;
     std::vector<std::size_t> slotOf;
     for (std::size_t i = 0; i < store.size(); ++i) {
@@ -76,7 +83,7 @@ std::array<bool, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInfo
         slotOf.push_back(i);
     }
     if (queue.empty())
-        return failed;
+        return fetched;
 
     // The file in the working folder is fresh only when it was written by this download.
     std::vector<std::optional<fs::file_time_type>> before;
@@ -92,14 +99,16 @@ std::array<bool, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInfo
     for (std::size_t k = 0; k < slotOf.size(); ++k) {
         const TPhoneLink::FetchOutcome outcome =
             k < outcomes.size() ? outcomes[k] : TPhoneLink::FetchOutcome::Failed;
-        if (outcome == TPhoneLink::FetchOutcome::Skipped)
-            continue;   // the user kept the local copy
+        if (outcome == TPhoneLink::FetchOutcome::Skipped) {
+            fetched[slotOf[k]] = Fetch::NotFetched;
+            continue;
+        }
         std::error_code ec;
         const fs::file_time_type time = fs::last_write_time(workDir + std::string(kStoreFiles[slotOf[k]]), ec);
         const bool fresh = !ec && (!before[k] || *before[k] != time);
-        failed[slotOf[k]] = outcome != TPhoneLink::FetchOutcome::Saved || !fresh;
+        fetched[slotOf[k]] = outcome == TPhoneLink::FetchOutcome::Saved && fresh ? Fetch::Fresh : Fetch::Failed;
     }
-    return failed;
+    return fetched;
 }
 
 // The records of the two index files in the phone folder listed last (a slot stays cleared when
@@ -174,14 +183,21 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     const std::string suitesPath = workDir + std::string(kSuitesFile);
     const std::string suitesNamePath = workDir + std::string(kSuitesNameFile);
 
-    // 4. Fresh copies of the index files from the handset.
+    // 4. Fresh copies of the index files from the handset: the installation goes on only from
+    // those (a file the handset does not list is taken from the working folder, if there).
     if (!createMode) {
-        const std::array<bool, 2> fetchFailed = FetchStoreFiles(link, store, workDir);
+        const std::array<Fetch, 2> fetched = FetchStoreFiles(link, store, workDir);
         if (link.Closing)
             return false;
         for (std::size_t i = 0; i < kStoreFiles.size(); ++i) {
             const std::string path = workDir + std::string(kStoreFiles[i]);
-            if (fetchFailed[i] || !fs::exists(path, ec)) {
+            if (fetched[i] == Fetch::NotFetched) {
+                Prompts::ErrorBox("File: " + std::string(kStoreFiles[i])
+                                  + "\r\nwas not fetched from the phone; its copy on the PC may be out of date.\r\n"
+                                    "Nothing was installed.");
+                return false;
+            }
+            if (fetched[i] == Fetch::Failed || !fs::exists(path, ec)) {
                 Prompts::ErrorBox("File: \"" + std::string(kStoreFiles[i]) + " upload fail.");
                 return false;
             }

@@ -2,8 +2,9 @@
 // Copy As MIDlet over the link, with no widgets: installs a JAD/JAR suite from a PC folder into
 // the handset's application store, which is plain files in the phone folder the link listed last
 // (TPhoneLink::PhoneDir, its records PhoneRecords). The two index files are fetched into the
-// JAD's folder, checked and extended there, the suite's four files are made beside them, and all
-// six go to the handset. Messages and questions go through the prompts (phone/Prompts.h).
+// JAD's folder, checked and extended there (only copies fetched just now: a kept older copy
+// stops the installation), the suite's four files are made beside them, and all six go to the
+// handset. Messages and questions go through the prompts (phone/Prompts.h).
 #include <string>
 
 class TPhoneLink;

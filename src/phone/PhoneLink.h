@@ -21,6 +21,7 @@
 
 #include "protocol/FileInfo.h"
 #include "serial/CPDrvTypes.h"
+#include "serial/PortAdvice.h"
 
 class QTimer;
 class TCommPortDriver;
@@ -99,8 +100,10 @@ public:
     void Cancel() { CancelRequested = true; }
 
     // Closes the port, opens it again with these settings and starts the handset: reset, model,
-    // file system (the start-up exchange).
+    // file system (the start-up exchange). A port that does not open is reported on standard
+    // error with advice for PortAdviceFor.
     void Reconnect(const std::string& port, std::uint32_t baudRate, bool checkLineStatus, THwFlowControl hwFlow);
+    AdviceReader PortAdviceFor = AdviceReader::Window;
 
     // ---- reply dispatch (ReplyDispatch.cpp) -------------------------------------------------
     void ProcessReply(const std::uint8_t* reply, std::int32_t count);

@@ -67,6 +67,13 @@ bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
     BeginQueue(pcFSFR, queue.size(), ListedBytes(queue), "downloaded");
     bool yesToAll = false;
     for (std::size_t i = 0; i < queue.size() && !Closing && !CancelRequested; ++i) {
+        // A link given up (the handset fell silent) reads nothing more: the files left are not
+        // asked about, they failed.
+        if (!PhoneOnline) {
+            if (outcomes)
+                std::fill(outcomes->begin() + static_cast<std::ptrdiff_t>(i), outcomes->end(), FetchOutcome::Failed);
+            break;
+        }
         const TFileInfo& entry = queue[i];
         // The file is saved under the name the handset listed, as the PC can show it; the
         // question is about the very path the read will save to.

@@ -102,7 +102,7 @@ void TPhoneLink::Reconnect(const std::string& port, std::uint32_t baudRate, bool
         emit PortOpenFailed(CommPortDriver1->PortName());
         // The box keeps its fixed text; the reason and what to do go to standard error and into
         // the box's details.
-        Prompts::ErrorBox("Error open port.", ReportPortOpenFailure(std::cerr, CommPortDriver1->PortName()));
+        Prompts::ErrorBox("Error open port.", ReportPortOpenFailure(std::cerr, CommPortDriver1->PortName(), PortAdviceFor));
     }
 
     const TLineStatusSet lines = CommPortDriver1->LineStatus();

@@ -46,6 +46,59 @@ void DropLastChar(std::string& s)
         s.pop_back();
 }
 
+// True when `s` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool IsUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;   // the range of the second byte
+        if (c < 0x80)
+            length = 1;
+        else if (c >= 0xC2 && c <= 0xDF)
+            length = 2;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else
+            return false;
+        if (s.size() - i < length)
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// A PC file name as UTF-8: as it is when it is UTF-8 already, else its bytes read as Latin-1
+// (each byte the character of that code), so that distinct names stay distinct.
+std::string NameAsUtf8(std::string_view pcFileName)
+{
+    const std::string name = CodePage::AnsiToUtf8(pcFileName);
+    if (IsUtf8(name))
+        return name;
+    std::string utf8;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            utf8 += ch;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 } // namespace
 
 std::int32_t TypeCodeFor(std::string_view extension)
@@ -75,7 +128,7 @@ std::string HandsetName(std::string_view pcFileName, bool asMelody)
     // Measured and cut in UTF-8, the form the handset stores; held in the PC's code page.
     std::string base;
     std::string ext;
-    SplitExtension(CodePage::AnsiToUtf8(pcFileName), base, ext);
+    SplitExtension(NameAsUtf8(pcFileName), base, ext);
     while (base.size() > kMaxBaseBytes)
         DropLastChar(base);
     if (asMelody)

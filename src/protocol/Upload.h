@@ -16,7 +16,8 @@ void SplitExtension(std::string_view fileName, std::string& base, std::string& e
 
 // The name a PC file gets on the handset: the base shortened from its end while its UTF-8 form
 // is over 24 bytes (never splitting a character), ".mel" as extension for a melody, the whole
-// cut to 56 characters.
+// cut to 56 characters. A PC name that is not UTF-8 (a file named in an older 8-bit encoding)
+// has its bytes read as Latin-1 first, so the handset always gets UTF-8.
 std::string HandsetName(std::string_view pcFileName, bool asMelody);
 
 // A name is safe on the wire when it holds no double quote and no control byte (below 0x20 or

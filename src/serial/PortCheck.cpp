@@ -27,12 +27,13 @@ struct Outcome {
 
 // The advice lines of the port advice, without the first one (the system's reason, which the
 // check's own line tells) and without their prefix.
-std::vector<std::string> AdviceOf(const PortFailure& failure)
+std::vector<std::string> AdviceOf(const PortFailure& failure, AdviceReader reader)
 {
-    std::vector<std::string> lines = PortOpenFailureLines(failure);
+    const std::string prefix = AdvicePrefix(reader);
+    std::vector<std::string> lines = PortOpenFailureLines(failure, reader);
     std::vector<std::string> advice;
     for (std::size_t i = 1; i < lines.size(); ++i)
-        advice.push_back(lines[i].compare(0, 8, "tarvel: ") == 0 ? lines[i].substr(8) : lines[i]);
+        advice.push_back(lines[i].compare(0, prefix.size(), prefix) == 0 ? lines[i].substr(prefix.size()) : lines[i]);
     return advice;
 }
 
@@ -67,7 +68,8 @@ Answer Exchange(TCommPortDriver& port, const std::string& command, int timeoutMs
 
 std::string Seconds(int ms) { return std::to_string(ms / 1000) + (ms % 1000 ? "." + std::to_string(ms % 1000 / 100) : "") + " s"; }
 
-Outcome CommandOutcome(Answer answer, const std::string& name, const std::string& reply, int timeoutMs)
+Outcome CommandOutcome(Answer answer, const std::string& name, const std::string& reply, int timeoutMs,
+                       AdviceReader reader)
 {
     Outcome o;
     switch (answer) {
@@ -84,9 +86,14 @@ Outcome CommandOutcome(Answer answer, const std::string& name, const std::string
         o.note = reply.empty() ? "no answer to " + name + " within " + Seconds(timeoutMs)
                                : "no whole answer to " + name + " within " + Seconds(timeoutMs) + ": "
                                      + WireTrace::Escape(reply);
-        o.advice = {"Check that the phone is on and its cable in, that the rate matches the phone's "
-                    "(Setup > COM Port...), and that this is the phone's port.",
-                    "A trace of the line shows what went over it: tarvel --trace FILE."};
+        if (reader == AdviceReader::CommandLine)
+            o.advice = {"Check that the phone is on and its cable in, that the rate matches the phone's "
+                        "(--baud), and that this is the phone's port (--port).",
+                        "A trace of the line shows what went over it: run the command again with --trace."};
+        else
+            o.advice = {"Check that the phone is on and its cable in, that the rate matches the phone's "
+                        "(Setup > COM Port...), and that this is the phone's port.",
+                        "A trace of the line shows what went over it: tarvel --trace FILE."};
         break;
     }
     return o;
@@ -116,7 +123,7 @@ bool RunPortCheck(const PortCheckSettings& s, std::ostream& out)
              o.passed = failure.access.exists && !failure.noHardware;
              if (!o.passed) {
                  o.note = failure.noHardware ? "no serial hardware behind it" : "not there";
-                 o.advice = AdviceOf(failure);
+                 o.advice = AdviceOf(failure, s.Reader);
              }
              return o;
          }},
@@ -126,7 +133,7 @@ bool RunPortCheck(const PortCheckSettings& s, std::ostream& out)
              o.passed = failure.access.readWrite;
              if (!o.passed) {
                  o.note = "permission denied";
-                 o.advice = AdviceOf(failure);
+                 o.advice = AdviceOf(failure, s.Reader);
              }
              return o;
          }},
@@ -137,7 +144,7 @@ bool RunPortCheck(const PortCheckSettings& s, std::ostream& out)
              o.passed = failure.holders.empty();
              for (const DeviceAccess::Holder& h : failure.holders) {
                  o.note += (o.note.empty() ? "held by " : ", ") + h.name + " (pid " + std::to_string(h.pid) + ")";
-                 for (const std::string& advice : HolderAdvice(h))
+                 for (const std::string& advice : HolderAdvice(h, s.Reader))
                      o.advice.push_back(advice);
              }
              return o;
@@ -158,11 +165,11 @@ bool RunPortCheck(const PortCheckSettings& s, std::ostream& out)
          [&] {
              std::string reply;
              Outcome o = CommandOutcome(Exchange(port, CommandATZ(), s.ReplyTimeoutMs, reply), "ATZ", reply,
-                                        s.ReplyTimeoutMs);
+                                        s.ReplyTimeoutMs, s.Reader);
              if (!o.passed)
                  return o;
              o = CommandOutcome(Exchange(port, CommandCGMM(), s.ReplyTimeoutMs, reply), "AT+CGMM", reply,
-                                s.ReplyTimeoutMs);
+                                s.ReplyTimeoutMs, s.Reader);
              if (o.passed)
                  o.note = "model " + ExtractModel(reply);
              return o;
@@ -171,7 +178,7 @@ bool RunPortCheck(const PortCheckSettings& s, std::ostream& out)
          [&] {
              std::string reply;
              Outcome o = CommandOutcome(Exchange(port, CommandFSIF(), s.ReplyTimeoutMs, reply), "AT+FSIF", reply,
-                                        s.ReplyTimeoutMs);
+                                        s.ReplyTimeoutMs, s.Reader);
              if (!o.passed && o.note.find("refused") != std::string::npos)
                  o.advice = {"This handset does not know the file-system commands Tarvel uses."};
              return o;

@@ -1,10 +1,12 @@
 #pragma once
-// The port check (`tarvel --check-port`): the steps from "is there a port" to "does the handset
+// The port check (`tarvel --check-port`, `tarvel-cli check`): the steps from "is there a port" to "does the handset
 // know the file-system commands", in order, each printed with its result. Needs a
 // QCoreApplication (the serial driver runs on its event loop), no window.
 #include <cstdint>
 #include <ostream>
 #include <string>
+
+#include "serial/PortAdvice.h"
 
 struct PortCheckSettings {
     std::string Port;                 // a port name as PORT holds it ("ttyUSB0", "COM1", a path)
@@ -12,6 +14,7 @@ struct PortCheckSettings {
     std::int32_t HwFlow = 1;          // as COMHwFlow
     bool CheckLineStatus = false;
     int ReplyTimeoutMs = 4000;        // the watchdog time of one command
+    AdviceReader Reader = AdviceReader::Window;   // `tarvel --check-port` or `tarvel-cli check`
 };
 
 // Runs the checks, writing one line per check ("ok" or "FAILED" and what was found, with

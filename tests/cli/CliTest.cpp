@@ -162,8 +162,32 @@ TEST_F(CliTest, ExitStatusesTellFailureFromBadUsage)
     EXPECT_EQ(ReadFile(pc / "tune.mmf"), "MMMD tune");   // the others are still done
 
     for (const QStringList& bad : {QStringList{"frob"}, QStringList{"ls", "/nowhere"}, QStringList{"get"},
-                                   QStringList{"ls", "--melody"}, QStringList{}})
+                                   QStringList{"ls", "--melody"}, QStringList{"model", "--baud", "4294967295"},
+                                   QStringList{}})
         EXPECT_EQ(Cli(bad).status, 2) << bad.join(' ').toStdString();
+    EXPECT_NE(Cli({"model", "--baud", "4294967295"}).err.find("--baud takes one of 110, 300,"), std::string::npos);
+
+    // Advice in the command line's words; the window program's port check.
+    const Outcome gone = Cli({"model", "--port", "/nonexistent-tarvel-dir/ttyUSB9"});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_NE(gone.err.find("tarvel-cli: /nonexistent-tarvel-dir/ttyUSB9 is not there; plug the phone in, or name "
+                            "its port with --port\n"),
+              std::string::npos)
+        << gone.err;
+    const Outcome check = Cli({"check"});
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("  ok       the file-system commands are there (AT+FSIF)\nAll checks passed.\n"),
+              std::string::npos)
+        << check.out;
+
+    // A start-up command the handset refuses fails only a command that needs its answer.
+    handset->Update([](HandsetOptions& o) { o.ErrorOn = "+CGMM"; });
+    EXPECT_EQ(Cli({"ls", "/user/sounds"}).status, 0);
+    EXPECT_EQ(Cli({"model"}).status, 1);
+    handset->Update([](HandsetOptions& o) { o.ErrorOn.clear(); o.Model.clear(); });
+    const Outcome noModel = Cli({"model"});
+    EXPECT_EQ(noModel.status, 1);
+    EXPECT_EQ(noModel.out, "");
 
     handset->Update([](HandsetOptions& o) { o.SilentAfter = 0; });
     const Outcome dead = Cli({"model"});

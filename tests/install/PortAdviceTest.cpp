@@ -52,6 +52,7 @@ struct Case {
     std::string reason;
     DeviceAccess::Access access;
     Lines expected;
+    AdviceReader reader = AdviceReader::Window;
 };
 
 } // namespace
@@ -81,9 +82,12 @@ TEST(PortAdvice, LinesForEachKindOfFailure)
         {"no port chosen", "/dev/", "Is a directory", Present(true, "root", false, true, true),
          {"tarvel: cannot open /dev/: Is a directory",
           "tarvel: no serial port is chosen; choose one under Setup > COM Port..."}},
+        {"no port chosen, on the command line", "/dev/", "Is a directory", Present(true, "root", false, true, true),
+         {"tarvel-cli: cannot open /dev/: Is a directory", "tarvel-cli: no serial port is chosen; name one with --port"},
+         AdviceReader::CommandLine},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(PortOpenFailureLines(c.device, c.reason, c.access), c.expected) << c.what;
+        EXPECT_EQ(PortOpenFailureLines(c.device, c.reason, c.access, c.reader), c.expected) << c.what;
 }
 
 // End to end: a real failed open, the reason the system gave, and the lines written.

@@ -195,12 +195,16 @@ TEST_F(MidletInstallTest, FailedFetchNeverUsesAnOldLocalCopy)
         EXPECT_EQ(ReadFile(java / "suitesName.utf"), Index({"Old", "New"})) << f.what;
     }
 
-    // The user's own No keeps the local copies, which are then used.
+    // The user's own No keeps the local copy, which may be out of date: nothing is sent.
     handset->Update([](HandsetOptions& o) { Reset(o); });
-    EXPECT_EQ(Install({Answer::No, Answer::No}),
+    EXPECT_EQ(Install({Answer::No, Answer::Yes}),
               (std::vector<std::string>{"File: suites.utf\r\nexists. Owerwrite?",
-                                        "File: suitesName.utf\r\nexists. Owerwrite?"}));
-    EXPECT_EQ(ReadFile(java / "suitesName.utf"), Index({"Old", "Game"}));
+                                        "File: suitesName.utf\r\nexists. Owerwrite?",
+                                        "File: suites.utf\r\nwas not fetched from the phone; its copy on the PC may be "
+                                        "out of date.\r\nNothing was installed."}));
+    EXPECT_EQ(Changes(), std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(java / "suites.utf"), Index({"#Old_", "#New_"}));
+    EXPECT_EQ(ReadFile(java / "suitesName.utf"), Index({"Old", "New"}));
 }
 
 TEST_F(MidletInstallTest, SilentHandsetDuringTheFetch)

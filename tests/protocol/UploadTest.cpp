@@ -47,6 +47,13 @@ TEST(HandsetName, ShortensTheBaseByWholeCharacters)
     EXPECT_EQ(HandsetName(mixed + ".txt", false), std::string(23, 'a') + ".txt");
     EXPECT_EQ(HandsetName(std::string(24, 'a') + ".jpg", false), std::string(24, 'a') + ".jpg");
     EXPECT_EQ(HandsetName("€€€€€€€€€€.gif", false), "€€€€€€€€.gif");   // 3 bytes each
+    // A name that is not UTF-8 is read as Latin-1, then shortened; UTF-8 of any plane stays.
+    EXPECT_EQ(HandsetName("caf\xE9.txt", false), "caf\xC3\xA9.txt");
+    std::string e12;
+    for (int i = 0; i < 12; ++i)
+        e12 += "\xC3\xA9";
+    EXPECT_EQ(HandsetName(std::string(30, '\xE9') + ".jpg", false), e12 + ".jpg");
+    EXPECT_EQ(HandsetName("\xF0\x9F\x8E\xB5.mmf", false), "\xF0\x9F\x8E\xB5.mmf");
     // The extension stays whole; the name as a whole is cut to 56 characters.
     const std::string longExt = "." + std::string(60, 'e');
     EXPECT_EQ(HandsetName("n" + longExt, false), ("n" + longExt).substr(0, 56));

@@ -271,7 +271,7 @@ TEST_F(MainWindowTest, PCListShowsEveryFileAndReloadKeepsItsFolderInView)
     ASSERT_TRUE(win->Action_UplodAsMelody->isEnabled());
     win->Action_UplodAsMelodyExecute();
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(ReadFile(phone / "ring\xE9.mel").substr(32), "latin-1 name");
+    EXPECT_EQ(ReadFile(phone / "ring\xC3\xA9.mel").substr(32), "latin-1 name");   // the handset's name in UTF-8
 
     // A folder holding only folders: an empty list, and nothing to upload.
     SelectPC({"a.bin"});
