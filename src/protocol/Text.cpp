@@ -121,6 +121,22 @@ std::string PrintableName(std::string_view name)
     return out;
 }
 
+std::string PercentDecoded(std::string_view s)
+{
+    const auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && IsHexDigit(s[i + 1]) && IsHexDigit(s[i + 2])) {
+            out += static_cast<char>(value(s[i + 1]) * 16 + value(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
 std::string PcFileName(std::string_view name)
 {
     if (name == "." || name == "..")

@@ -33,8 +33,11 @@ std::string PrintableName(std::string_view name);
 // Basic Multilingual Plane, every control byte (0..31, 127), "/" and "\\" become %XX (two
 // upper-case hex digits), and so does a "%" followed by two hex digits (so that a "%XX" of the
 // result is always such a code; a "%" before anything else stays). "." and ".." become "%2E" and
-// "%2E%2E". Other names stay as they are; "" stays "".
+// "%2E%2E". Other names stay as they are; "" stays "". PercentDecoded gives the name back.
 std::string PcFileName(std::string_view name);
+
+// Each %XX (two hex digits, either case) of `s` as the byte it codes; the rest as it is.
+std::string PercentDecoded(std::string_view s);
 
 // A handset name as the phone list shows it: showable and cut to kMaxShownNameChars characters.
 std::string ListedName(std::string_view name);

@@ -65,6 +65,7 @@ TEST(HandsetNames, PcNamesOneToOneAndPrintedNamesWithoutControls)
     };
     for (const auto& row : table) {
         EXPECT_EQ(PcFileName(row[0]), row[1]) << row[0];
+        EXPECT_EQ(PercentDecoded(row[1]), row[0]) << row[0];
         EXPECT_EQ(PrintableName(row[0]), row[2]) << row[0];
     }
 }
