@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "phone/Prompts.h"
+#include "protocol/Text.h"
 
 namespace CliAnswers {
 
@@ -38,7 +39,7 @@ Prompts::Answer AskTerminal(Prompts::Kind kind, const std::string& text)
 {
     const bool all = kind == Prompts::Kind::YesNoYesToAll;
     for (;;) {
-        std::cerr << OneLine(text) << (all ? " [y]es, [n]o, [a]ll: " : " [y]es, [n]o: ") << std::flush;
+        std::cerr << PrintableName(OneLine(text)) << (all ? " [y]es, [n]o, [a]ll: " : " [y]es, [n]o: ") << std::flush;
         std::string line;
         if (!std::getline(std::cin, line)) {
             std::cerr << "\n";
@@ -103,7 +104,7 @@ void Complain(const std::string& text)
 {
     if (g_beforeOutput)
         g_beforeOutput();
-    std::cerr << "tarvel-cli: " << text << std::endl;
+    std::cerr << "tarvel-cli: " << PrintableName(text) << std::endl;
 }
 
 } // namespace CliAnswers

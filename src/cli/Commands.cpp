@@ -79,12 +79,12 @@ public:
     }
 
     // The position of a record of the listed folder by the name given on the command line (the
-    // handset's own, or as the PC shows it).
+    // handset's own, as the PC shows it, or as `ls` prints it).
     std::optional<std::size_t> Find(const std::string& name) const
     {
         const auto& records = link_.PhoneRecords;
         for (std::size_t i = 0; i < records.size(); ++i)
-            if (records[i].Name == name || ShowableName(records[i].Name) == name)
+            if (records[i].Name == name || ShowableName(records[i].Name) == name || PrintableName(records[i].Name) == name)
                 return i;
         return std::nullopt;
     }
@@ -152,9 +152,9 @@ int RunList(const CliSettings& s, const std::string& folder, bool json)
     } else {
         std::size_t width = 4;
         for (const TFileInfo& r : records)
-            width = std::max(width, ShowableName(r.Name).size());
+            width = std::max(width, PrintableName(r.Name).size());
         for (const TFileInfo& r : records) {
-            const std::string name = ShowableName(r.Name);
+            const std::string name = PrintableName(r.Name);
             const std::string type = std::to_string(r.FileType);
             const std::string size = std::to_string(r.Size);
             std::cout << name << std::string(width - name.size() + 2, ' ') << std::string(type.size() < 5 ? 5 - type.size() : 0, ' ')
@@ -191,7 +191,7 @@ int RunGet(const CliSettings& s, const std::vector<PhoneFileArg>& files, const s
             if (outcomes[i] == TPhoneLink::FetchOutcome::Failed)
                 status = 1;   // the link has said why
             else if (outcomes[i] == TPhoneLink::FetchOutcome::Saved && s.Verbose)
-                std::cerr << "saved " << PhonePath(folder, ShowableName(queue[i].Name)) << "\n";
+                std::cerr << "saved " << PhonePath(folder, PrintableName(queue[i].Name)) << "\n";
     }
     return std::max(status, session.Status());
 }
@@ -245,7 +245,7 @@ int RunPut(const CliSettings& s, const std::vector<std::string>& paths, const st
         const bool existed = before.count(name) != 0;
         if (listed && it->Size == size && (written.count(name) || !existed || size == 0)) {
             if (s.Verbose)
-                std::cerr << "sent " << PhonePath(folder, ShowableName(name)) << "\n";
+                std::cerr << "sent " << PhonePath(folder, PrintableName(name)) << "\n";
             continue;
         }
         // Not replaced: the answer (or --skip-existing) said so.
@@ -293,6 +293,8 @@ int RunBackup(const CliSettings& s, const std::string& dir)
     Session session(s);
     if (!session.Start())
         return 1;
+    // Asked before a file in DIR that the backup did not write is replaced.
+    CliAnswers::SetQuestion(CliAnswers::Question::Overwrite);
     BackupOptions options;
     options.FolderStarted = [&](const std::string& folder) {
         if (s.Verbose) {
@@ -305,7 +307,7 @@ int RunBackup(const CliSettings& s, const std::string& dir)
             return;
         session.Progress().Clear();
         std::cout << BackupStateName(state) << std::string(10 - std::string(BackupStateName(state)).size(), ' ')
-                  << path << std::endl;
+                  << PrintableName(path) << std::endl;
     };
     const BackupSummary summary = BackupPhone(session.Link(), dir, options);
     for (const std::string& folder : summary.FailedFolders)

@@ -29,7 +29,7 @@ void ProgressLine::Clear()
 
 void ProgressLine::Shown(const std::string& name, std::int32_t size)
 {
-    name_ = ShowableName(name);
+    name_ = PrintableName(name);
     meter_.Start(static_cast<std::uint64_t>(size > 0 ? size : 0), clock_.elapsed());
     active_ = true;
     lastDrawMs_ = -1;

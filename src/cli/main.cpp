@@ -47,9 +47,12 @@ const std::vector<CliCommand>& Commands()
         {"backup", "DIR", "copy every folder of the phone into DIR",
          "The folders of the phone tree land in the same folders under DIR. A later run into the same DIR "
          "fetches only the files whose size or date on the phone changed, or whose copy in DIR is gone "
-         "(DIR/.tarvel-backup keeps what it holds). Nothing in DIR is ever deleted. Prints each file "
+         "(DIR/.tarvel-backup keeps what it holds). Nothing in DIR is ever deleted; a file there that the "
+         "backup did not write is replaced only with --overwrite (or a yes on the terminal), else it counts "
+         "as failed. In PC names, bytes of a phone name that are not UTF-8 and control bytes become %XX "
+         "(see the manual). Prints each file "
          "that was new, changed or failed (the unchanged ones too with --verbose), then the counts.",
-         "DIR", "the backup folder on the PC (made when missing)", 1, 1, {}},
+         "DIR", "the backup folder on the PC (made when missing)", 1, 1, {"overwrite", "skip-existing"}},
         {"install-midlet", "FILE.jad [FOLDER]", "install a MIDlet suite into the phone's application store",
          "The store is the phone folder FOLDER. Its index files suites.utf and suitesName.utf are fetched "
          "into the folder of FILE.jad, the suite is added to them there, and they go back to the phone with "

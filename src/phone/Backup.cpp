@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "phone/PhoneLink.h"
+#include "phone/Prompts.h"
 #include "platform/Files.h"
 #include "protocol/PhoneTree.h"
 #include "protocol/Text.h"
@@ -13,7 +14,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kManifestHeader = "# tarvel backup 1: size, date, handset path\n";
+constexpr std::string_view kManifestHeader = "# tarvel backup 2: size, date, handset path (%XX: control bytes, %)\n";
+// The first format held dates and paths as they are (a line break or tab in a name broke its line).
+constexpr std::string_view kFirstManifestHeader = "# tarvel backup 1:";
+
+// A manifest field with its control bytes and "%" as %XX (PercentDecoded reads it back).
+std::string EscapeField(std::string_view field)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : field) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F || c == '%') {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
 
 std::string PhonePath(const std::string& folder, const std::string& name)
 {
@@ -42,13 +63,15 @@ std::string FormatBackupManifest(const BackupManifest& manifest)
 {
     std::string text(kManifestHeader);
     for (const auto& [path, record] : manifest)
-        text += std::to_string(record.Size) + "\t" + record.Date + "\t" + path + "\n";
+        text += std::to_string(record.Size) + "\t" + EscapeField(record.Date) + "\t" + EscapeField(path) + "\n";
     return text;
 }
 
 BackupManifest ParseBackupManifest(std::string_view text)
 {
     BackupManifest manifest;
+    const bool escaped = text.starts_with(kManifestHeader.substr(0, kFirstManifestHeader.size()));
+    const auto field = [escaped](std::string_view f) { return escaped ? PercentDecoded(f) : std::string(f); };
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
@@ -56,11 +79,13 @@ BackupManifest ParseBackupManifest(std::string_view text)
         const std::size_t tab1 = line.find('\t');
         const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
         BackupRecord record;
-        if (tab2 == std::string_view::npos || !ParseInt32(line.substr(0, tab1), record.Size) || record.Size < 0
-            || tab2 + 1 >= line.size() || line[tab2 + 1] != '/')
+        if (tab2 == std::string_view::npos || !ParseInt32(line.substr(0, tab1), record.Size) || record.Size < 0)
             continue;
-        record.Date = std::string(line.substr(tab1 + 1, tab2 - tab1 - 1));
-        manifest[std::string(line.substr(tab2 + 1))] = record;
+        std::string path = field(line.substr(tab2 + 1));
+        if (!path.starts_with('/'))
+            continue;
+        record.Date = field(line.substr(tab1 + 1, tab2 - tab1 - 1));
+        manifest[std::move(path)] = record;
     }
     return manifest;
 }
@@ -76,9 +101,20 @@ const char* BackupStateName(BackupState state)
     return "failed";
 }
 
+namespace {
+
+// The PC path of a handset file inside the backup folder ("user/sounds/a.mmf").
+fs::path PathInBackup(const std::string& folder, const std::string& name)
+{
+    const std::string pcName = folder == "/" && name == kBackupManifest ? "%2E" + name.substr(1) : PcFileName(name);
+    return fs::path(folder).relative_path() / pcName;
+}
+
+} // namespace
+
 std::string BackupTarget(const std::string& dir, const std::string& folder, const std::string& name)
 {
-    return (fs::path(dir) / fs::path(folder).relative_path() / ShowableName(name)).string();
+    return (fs::path(dir) / PathInBackup(folder, name)).string();
 }
 
 bool FetchFile(TPhoneLink& link, const TFileInfo& entry, const std::string& target)
@@ -100,7 +136,7 @@ std::string BackupCounts(const BackupSummary& summary)
 {
     return std::to_string(summary.New.size()) + " new, " + std::to_string(summary.Changed.size()) + " changed, "
         + std::to_string(summary.Unchanged.size()) + " unchanged, " + std::to_string(summary.Failed.size())
-        + " failed";
+        + " failed" + (summary.NotTried.empty() ? "" : ", " + std::to_string(summary.NotTried.size()) + " not tried");
 }
 
 namespace {
@@ -189,6 +225,27 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
     if (queued)
         link.BeginQueue(pcFSFR, files, bytes, "backed up");
 
+    bool yesToAll = false;
+    // The PC files this run has written or found current, by their names in lower case: a
+    // handset file that would land on one of them (through a folder that is a link to another,
+    // or on a file system that ignores case) fails rather than replacing it.
+    std::multimap<std::string, std::string> claimed;
+    const auto key = [](const std::string& target) {
+        std::string name = fs::path(target).filename().string();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        return name;
+    };
+    const auto claim = [&](const std::string& target) { claimed.emplace(key(target), target); };
+    claim((fs::path(dir) / kBackupManifest).string());
+    const auto claimedBefore = [&](const std::string& target) {
+        std::error_code e;
+        if (!fs::exists(target, e))
+            return false;
+        const auto [from, to] = claimed.equal_range(key(target));
+        return std::any_of(from, to, [&](const auto& c) { return c.second == target || fs::equivalent(c.second, target, e); });
+    };
+
     for (const auto& [folder, records] : listed) {
         // The folder's lines are made again from what the handset lists now: files gone from
         // the handset are forgotten (their copies stay on the PC).
@@ -208,29 +265,48 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
         bool relisted = false, here = current == folder;
         for (const TFileInfo& entry : records) {
             const std::string path = PhonePath(folder, entry.Name);
+            const std::string target = BackupTarget(dir, folder, entry.Name);
             const auto known = before.find(path);
             BackupState state = StateBeforeFetch(before, dir, folder, entry);
             if (state != BackupState::Unchanged) {
-                if (stopped()) {
-                    if (known != before.end())
-                        manifest.insert(*known);
-                    continue;
-                }
-                const std::int64_t size = std::max<std::int32_t>(entry.Size, 0);
-                if (!here && !relisted) {
+                // A cancel or the link going offline during the listing stops before the fetch.
+                if (!stopped() && !here && !relisted) {
                     relisted = true;
                     here = list(folder);
                 }
-                if (!here || !IsPlainFileName(ShowableName(entry.Name))) {
+                if (stopped()) {
+                    if (known != before.end())
+                        manifest.insert(*known);
+                    if (offline)
+                        summary.NotTried.push_back(path);
+                    continue;
+                }
+                const std::int64_t size = std::max<std::int32_t>(entry.Size, 0);
+                const std::string pcName = PathInBackup(folder, entry.Name).generic_string();
+                if (!here || !IsPlainFileName(PcFileName(entry.Name))) {
                     state = BackupState::Failed;
+                } else if (claimedBefore(target)) {
+                    Prompts::ErrorBox("File: " + pcName + "\r\nAnother file of the phone is backed up to this PC file; "
+                                      "this one is not.");
+                    state = BackupState::Failed;
+                } else if (known == before.end() && !yesToAll && fs::exists(target, error)) {
+                    // Not written by the backup: replaced only with the user's consent.
+                    const Prompts::Answer answer = Prompts::YesNoYesToAll(Prompts::OverwriteQuestion(pcName));
+                    yesToAll = answer == Prompts::Answer::YesToAll;
+                    if (answer != Prompts::Answer::Yes && !yesToAll)
+                        state = BackupState::Failed;
+                }
+                if (state == BackupState::Failed) {
                     link.QueueFileOver(size, false, false);
                 } else {
                     link.QueueFileStarts();
-                    if (!FetchFile(link, entry, BackupTarget(dir, folder, entry.Name)))
+                    if (!FetchFile(link, entry, target))
                         state = BackupState::Failed;
                     link.QueueFileOver(size, state != BackupState::Failed, true);
                 }
             }
+            if (state != BackupState::Failed)
+                claim(target);
             if (options.FileDone)
                 options.FileDone(path, state);
             switch (state) {

@@ -30,6 +30,9 @@ inline void PlainBox(const std::string& text) { Show(Kind::Plain, text); }
 inline Answer YesNo(const std::string& text) { return Show(Kind::YesNo, text); }
 inline Answer YesNoYesToAll(const std::string& text) { return Show(Kind::YesNoYesToAll, text); }
 
+// The question before a file that exists is replaced (a download, an upload, a backup).
+inline std::string OverwriteQuestion(const std::string& name) { return "File: " + name + "\r\nexists. Owerwrite?"; }
+
 // A recorder for tests: answers from a script (Ok/Yes when the script is used up) and keeps
 // every prompt, in order. Installs itself on construction, hands back to the fallback after.
 class Recorder {

@@ -26,8 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string OverwriteQuestion(const std::string& name) { return "File: " + name + "\r\nexists. Owerwrite?"; }
-
 // What the user answered to an overwrite or delete question. A box closed without a button is
 // no consent: it counts as No.
 enum class Consent { Yes, No, YesToAll };
@@ -87,7 +85,7 @@ bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
         }
         const std::string target = JoinPath(folder, pcName);
         if (!yesToAll && fs::exists(target)) {
-            const Consent answer = AskYesNoAll(OverwriteQuestion(pcName));
+            const Consent answer = AskYesNoAll(Prompts::OverwriteQuestion(pcName));
             if (answer == Consent::No) {
                 QueueFileOver(ListedBytes(entry), false, false);
                 continue;
@@ -152,7 +150,7 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         for (std::size_t i = 0; i < PhoneRecords.size() && !erase; ++i)
             erase = PhoneRecords[i].Name == name;
         if (erase && ask) {
-            const Consent answer = AskYesNoAll(OverwriteQuestion(name));
+            const Consent answer = AskYesNoAll(Prompts::OverwriteQuestion(name));
             if (answer == Consent::No) {
                 QueueFileOver(sizes[p], false, false);
                 continue;

@@ -85,6 +85,79 @@ std::string ShowableName(std::string_view s)
     return shown;
 }
 
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+void AppendCode(std::string& out, char lead, unsigned char byte)
+{
+    out += lead;
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0x0F];
+}
+
+} // namespace
+
+std::string PrintableName(std::string_view name)
+{
+    const std::string shown = ShowableName(name);
+    std::string out;
+    out.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += '\\';
+            AppendCode(out, 'x', c);
+        } else if (c == 0xC2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) <= 0x9F) {
+            out += "\\u00";   // a C1 control character, U+0080..U+009F
+            out += kHex[static_cast<unsigned char>(shown[++i]) >> 4];
+            out += kHex[static_cast<unsigned char>(shown[i]) & 0x0F];
+        } else {
+            out += shown[i];
+        }
+    }
+    return out;
+}
+
+std::string PercentDecoded(std::string_view s)
+{
+    const auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && IsHexDigit(s[i + 1]) && IsHexDigit(s[i + 2])) {
+            out += static_cast<char>(value(s[i + 1]) * 16 + value(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string PcFileName(std::string_view name)
+{
+    if (name == "." || name == "..")
+        return name == "." ? "%2E" : "%2E%2E";
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t length = BmpSequenceLength(name, i);
+        const auto c = static_cast<unsigned char>(name[i]);
+        const bool code = c == '%' && i + 2 < name.size() && IsHexDigit(name[i + 1]) && IsHexDigit(name[i + 2]);
+        if (length == 0 || c < 0x20 || c == 0x7F || c == '/' || c == '\\' || code) {
+            AppendCode(out, '%', c);
+            ++i;
+        } else {
+            out.append(name.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
 std::string CutToChars(std::string_view s, std::size_t maxChars)
 {
     std::size_t chars = 0;

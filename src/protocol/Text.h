@@ -23,6 +23,22 @@ constexpr std::size_t kMaxShownNameChars = 56;
 // Basic Multilingual Plane becomes U+FFFD (the replacement character); the rest stays.
 std::string ShowableName(std::string_view s);
 
+// A handset name for text output (a terminal, a log file): showable, and every control
+// character (bytes 0..31 and 127, and U+0080..U+009F) written as \xHH, so that nothing in a name
+// can break the line, move the cursor or start an escape sequence. Other names are shown as
+// ShowableName shows them. Also used for whole message lines.
+std::string PrintableName(std::string_view name);
+
+// A handset name as a PC file name, one to one: every byte that is not part of valid UTF-8 of the
+// Basic Multilingual Plane, every control byte (0..31, 127), "/" and "\\" become %XX (two
+// upper-case hex digits), and so does a "%" followed by two hex digits (so that a "%XX" of the
+// result is always such a code; a "%" before anything else stays). "." and ".." become "%2E" and
+// "%2E%2E". Other names stay as they are; "" stays "". PercentDecoded gives the name back.
+std::string PcFileName(std::string_view name);
+
+// Each %XX (two hex digits, either case) of `s` as the byte it codes; the rest as it is.
+std::string PercentDecoded(std::string_view s);
+
 // A handset name as the phone list shows it: showable and cut to kMaxShownNameChars characters.
 std::string ListedName(std::string_view name);
 

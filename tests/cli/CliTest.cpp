@@ -72,6 +72,13 @@ protected:
         handset->Start();
     }
 
+    // Qt cannot remove names that are not UTF-8 (the backup tests make some).
+    void TearDown() override
+    {
+        std::error_code error;
+        fs::remove_all(tmp.path().toStdString(), error);
+    }
+
     Outcome Cli(QStringList args) { return Start(QStringLiteral("tarvel-cli"), args, QString::fromStdString(pc.string()),
                                              QString::fromStdString(handset->SlavePath())); }
     int Reads() const
@@ -138,6 +145,58 @@ TEST_F(CliTest, BackupFetchesOnlyWhatChanged)
     EXPECT_NE(third.out.find("1 new, 1 changed, 1 unchanged, 0 failed"), std::string::npos) << third.out;
     EXPECT_EQ(Reads(), 2);
     EXPECT_EQ(ReadFile(pc / "bk/user/sounds/tune.mmf"), "MMMD a longer tune");
+}
+
+// Handset names that the PC would take for the manifest, show alike, hold a line break or a
+// comma, and a PC file the backup did not write: each phone file gets a PC file of its own, the
+// manifest keeps every line, and the PC file is replaced only with --overwrite. A link that goes
+// offline leaves the files it never tried counted as such.
+TEST_F(CliTest, BackupKeepsNamesApartAndPcFilesItDidNotWrite)
+{
+    handset->Update([](HandsetOptions& o) { o.CodedNames = true; });   // ".tarvel-backup", "a\nb\x1B[2J.mmf"
+    WriteFile(phone / "%2Etarvel-backup", "phone notes");
+    WriteFile(phone / "r\xFE.txt", "one");
+    WriteFile(phone / "r\xFF.txt", "two");
+    WriteFile(phone / "user/sounds/a%0Ab%1B[2J.mmf", "MMMD odd");
+    WriteFile(phone / "images/photo 1,2.jpg", "jpeg");
+    WriteFile(phone / "readme.txt", "phone readme");
+    WriteFile(pc / "bk/readme.txt", "mine");
+    const Outcome first = Cli({"backup", "bk"});
+    EXPECT_EQ(first.status, 1);
+    EXPECT_NE(first.err.find("tarvel-cli: File: readme.txt exists. Owerwrite? -- not answered without a terminal"),
+              std::string::npos) << first.err;
+    EXPECT_NE(first.out.find("failed    /readme.txt\n"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("new       /user/sounds/a\\x0Ab\\x1B[2J.mmf\n"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("7 new, 0 changed, 0 unchanged, 1 failed\n"), std::string::npos) << first.out;
+    EXPECT_EQ(ReadFile(pc / "bk/readme.txt"), "mine");
+    EXPECT_EQ(ReadFile(pc / "bk/%2Etarvel-backup"), "phone notes");
+    EXPECT_EQ(ReadFile(pc / "bk/r%FE.txt"), "one");
+    EXPECT_EQ(ReadFile(pc / "bk/r%FF.txt"), "two");
+    EXPECT_EQ(ReadFile(pc / "bk/user/sounds/a%0Ab%1B[2J.mmf"), "MMMD odd");
+    EXPECT_EQ(ReadFile(pc / "bk/images/photo 1,2.jpg"), "jpeg");
+    const std::string manifest = ReadFile(pc / "bk/.tarvel-backup");
+    for (const char* line : {"\t/.tarvel-backup\n", "\t/r\xFE.txt\n", "\t/r\xFF.txt\n", "\t/user/sounds/a%0Ab%1B[2J.mmf\n",
+                             "\t/images/photo 1,2.jpg\n"})
+        EXPECT_NE(manifest.find(line), std::string::npos) << line << manifest;
+    EXPECT_EQ(manifest.find("readme"), std::string::npos) << manifest;
+    EXPECT_EQ(Cli({"ls", "/user/sounds"}).out.find('\x1B'), std::string::npos);
+
+    handset->ClearLog();
+    const Outcome second = Cli({"backup", "bk"});
+    EXPECT_NE(second.out.find("0 new, 0 changed, 7 unchanged, 1 failed\n"), std::string::npos) << second.out;
+    EXPECT_EQ(Reads(), 0);
+    const Outcome third = Cli({"backup", "--overwrite", "bk"});
+    EXPECT_EQ(third.status, 0) << third.err;
+    EXPECT_NE(third.out.find("1 new, 0 changed, 7 unchanged, 0 failed\n"), std::string::npos) << third.out;
+    EXPECT_EQ(ReadFile(pc / "bk/readme.txt"), "phone readme");
+
+    // The first read goes unanswered: the link goes offline, the other change is never tried.
+    WriteFile(phone / "r\xFE.txt", "one more");
+    WriteFile(phone / "r\xFF.txt", "two more");
+    handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFR"; });
+    const Outcome offline = Cli({"backup", "bk"});
+    EXPECT_EQ(offline.status, 1);
+    EXPECT_NE(offline.out.find("0 new, 0 changed, 6 unchanged, 1 failed, 1 not tried\n"), std::string::npos) << offline.out;
 }
 
 TEST_F(CliTest, InstallMidletMakesTheStoreOnlyWithYes)

@@ -49,6 +49,27 @@ TEST(HandsetNames, TheHeaderNamesTheFileAskedFor)
         EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 
+TEST(HandsetNames, PcNamesOneToOneAndPrintedNamesWithoutControls)
+{
+    // Handset name, its PC file name, its printed form.
+    const std::vector<std::vector<std::string>> table = {
+        {"tune.mmf", "tune.mmf", "tune.mmf"},
+        {"Привет.txt", "Привет.txt", "Привет.txt"},
+        {"r\xFE.txt", "r%FE.txt", "r\xEF\xBF\xBD.txt"},
+        {"a\nb\x1B[2J", "a%0Ab%1B[2J", "a\\x0Ab\\x1B[2J"},
+        {"c1\xC2\x9B", "c1\xC2\x9B", "c1\\u009B"},
+        {"100%", "100%", "100%"},
+        {"%FE.txt", "%25FE.txt", "%FE.txt"},
+        {"a/b\\c", "a%2Fb%5Cc", "a/b\\c"},
+        {"..", "%2E%2E", ".."},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(PcFileName(row[0]), row[1]) << row[0];
+        EXPECT_EQ(PercentDecoded(row[1]), row[0]) << row[0];
+        EXPECT_EQ(PrintableName(row[0]), row[2]) << row[0];
+    }
+}
+
 TEST(TrimCtl, BothEnds)
 {
     EXPECT_EQ(TrimCtl(" \r\n\t x y \x01\x1F "), "x y");

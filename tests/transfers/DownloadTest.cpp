@@ -352,7 +352,8 @@ TEST_F(DownloadTest, CancelStopsDownloadUploadAndDeleteAfterTheFileUnderWay)
 }
 
 // Back up phone from the window, cancelled after its first file: that file is kept and booked,
-// and the next backup into the same folder fetches only the rest. Each run ends with its
+// and the next backup into the same folder fetches only the rest (cancelled once more while a
+// folder is listed again before its fetch, it stops before that fetch). Each run ends with its
 // summary and the folder on display listed again.
 TEST_F(DownloadTest, BackupCancelledThenRunAgainFetchesOnlyWhatItLacked)
 {
@@ -386,16 +387,30 @@ TEST_F(DownloadTest, BackupCancelledThenRunAgainFetchesOnlyWhatItLacked)
     EXPECT_EQ(PhoneCaptions(), std::vector<std::string>{"c.png"});
     EXPECT_FALSE(Form_Progress->isVisible());
 
+    // Cancelled while the next folder is listed again: its file is not fetched.
+    handset->ClearLog();
+    dialogs->Clear();
+    int imagesListed = 0;
+    cancel = QObject::connect(win->Link, &TPhoneLink::ListingEnded, win, [&] {
+        if (win->Link->PhoneDir == "/images" && ++imagesListed == 2)
+            Form_Progress->Button_Cancel->click();
+    });
+    win->Action_BackupPhone->trigger();
+    ASSERT_TRUE(WaitIdle());
+    QObject::disconnect(cancel);
+    EXPECT_EQ(CommandsOf("AT+FSFR"), std::vector<std::string>{ReadCmd("b.mmf")});
+    EXPECT_EQ(ReadFile(bk / "user/sounds/b.mmf"), "MMMD tune");
+    EXPECT_EQ(Texts(), std::vector<std::string>{head + "1 new, 0 changed, 1 unchanged, 0 failed; cancelled."});
+
     handset->ClearLog();
     dialogs->Clear();
     win->Action_BackupPhone->trigger();
     ASSERT_TRUE(WaitIdle());
     Dialogs::SetFolderHandler({});
-    EXPECT_EQ(CommandsOf("AT+FSFR"), (std::vector<std::string>{ReadCmd("b.mmf"), ReadCmd("c.png")}));
-    EXPECT_EQ(ReadFile(bk / "user/sounds/b.mmf"), "MMMD tune");
+    EXPECT_EQ(CommandsOf("AT+FSFR"), std::vector<std::string>{ReadCmd("c.png")});
     EXPECT_TRUE(SameBytes(ReadFile(bk / "images/c.png"), PatternBytes(700, 6)));
-    EXPECT_EQ(Texts(), std::vector<std::string>{head + "2 new, 0 changed, 1 unchanged, 0 failed."});
+    EXPECT_EQ(Texts(), std::vector<std::string>{head + "1 new, 0 changed, 2 unchanged, 0 failed."});
     EXPECT_EQ(PhoneCaptions(), std::vector<std::string>{"c.png"});
-    EXPECT_EQ(titles, std::vector<std::string>(2, "Please select a folder for the backup"));
+    EXPECT_EQ(titles, std::vector<std::string>(3, "Please select a folder for the backup"));
     EXPECT_TRUE(win->Action_BackupPhone->isEnabled());
 }

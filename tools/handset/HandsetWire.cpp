@@ -1,6 +1,7 @@
 #include "HandsetWire.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 
@@ -199,6 +200,39 @@ bool ParseWriteArgs(std::string_view args, WriteArgs& out)
         return false;
     out.crc = static_cast<std::uint32_t>(crc);
     return true;
+}
+
+std::string DecodeDiskName(std::string_view disk)
+{
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    const auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string name;
+    for (std::size_t i = 0; i < disk.size(); ++i) {
+        if (disk[i] == '%' && i + 2 < disk.size() && hex(disk[i + 1]) && hex(disk[i + 2])) {
+            name += static_cast<char>(value(disk[i + 1]) * 16 + value(disk[i + 2]));
+            i += 2;
+        } else {
+            name += disk[i];
+        }
+    }
+    return name;
+}
+
+std::string EncodeDiskName(std::string_view name)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string disk;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (IsControl(name[i]) || c == '%' || c == '"' || c == '/' || (c == '.' && i == 0)) {
+            disk += '%';
+            disk += kHex[c >> 4];
+            disk += kHex[c & 0x0F];
+        } else {
+            disk += name[i];
+        }
+    }
+    return disk;
 }
 
 bool IsPlainName(std::string_view name)

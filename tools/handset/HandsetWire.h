@@ -71,6 +71,12 @@ bool ParseWriteArgs(std::string_view args, WriteArgs& out);
 // quote and no control byte.
 bool IsPlainName(std::string_view name);
 
+// A file name on disk as a handset with coded names shows it: each %XX (two hex digits) is that
+// byte ("%2Eplan" -> ".plan", "a%0Ab" -> "a\nb"); and back, with every byte below 32, 127, "%",
+// "\"", "/" and a leading "." coded, so that any name can be served.
+std::string DecodeDiskName(std::string_view disk);
+std::string EncodeDiskName(std::string_view name);
+
 // "/user/sounds" -> {"user", "sounds"}; "/" -> {}. False for a path that does not start with
 // "/" or has a "." or ".." part or a part with a control byte.
 bool SplitFolderPath(std::string_view path, std::vector<std::string>& parts);

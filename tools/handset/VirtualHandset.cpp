@@ -610,6 +610,7 @@ struct VirtualHandset::Impl {
             // Hidden files (our own half-written files among them) and names that cannot
             // travel in quotes are not shown.
             if (name.empty() || name.front() == '.' || !handset::IsPlainName(name) ||
+                (cur.CodedNames && handset::DecodeDiskName(name).find_first_of("\"\r") != std::string::npos) ||
                 !it->is_regular_file(e2))
                 continue;
             names.push_back(name);
@@ -627,7 +628,8 @@ struct VirtualHandset::Impl {
                 auto size = static_cast<std::int64_t>(fs::file_size(file, e2));
                 if (e2)
                     size = 0;
-                block += handset::DirEntryLine(names[k], handset::TypeCodeFor(names[k]), size,
+                const std::string shown = cur.CodedNames ? handset::DecodeDiskName(names[k]) : names[k];
+                block += handset::DirEntryLine(shown, handset::TypeCodeFor(shown), size,
                                                handset::FormatDate(ModTime(file)));
             }
             if (cur.EntriesInFinal && i + perBlock >= names.size()) {
@@ -644,11 +646,12 @@ struct VirtualHandset::Impl {
 
     bool FileArg(const std::string& args, std::string& name, fs::path& file)
     {
-        if (!handset::ParseNameArgs(args, name) || !handset::IsPlainName(name)) {
+        if (!handset::ParseNameArgs(args, name)
+            || !handset::IsPlainName(cur.CodedNames ? handset::EncodeDiskName(name) : name)) {
             SendError(kBadArgument);
             return false;
         }
-        file = CurrentDir() / name;
+        file = CurrentDir() / (cur.CodedNames ? handset::EncodeDiskName(name) : name);
         return true;
     }
 

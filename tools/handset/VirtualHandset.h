@@ -54,6 +54,10 @@ struct HandsetOptions {
                                        // front of "OK", instead of in a block of their own
     std::string ReadHeaderText;        // sent in place of a read's header block (empty: the real
                                        // one); a text not ending in "#OK#\r\n" ends the reply
+    bool CodedNames = false;           // files on disk have coded names (HandsetWire.h's
+                                       // DecodeDiskName): reads, erases and listings use the
+                                       // decoded names, so hidden names and control bytes can be
+                                       // served
     int ExtraWritePrompts = 0;         // prompts sent after a write's data are all in, before
                                        // the final reply (each takes no data)
     bool Trace = false;                // every byte received and sent to standard error
