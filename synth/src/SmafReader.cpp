@@ -1157,6 +1157,8 @@ std::optional<Song> ReadSmaf(Bytes data)
     }
     if (song.events.size() == kMaxEvents)
         song.warnings.push_back("too many events; the rest is skipped");
+    std::stable_sort(song.recordings.begin(), song.recordings.end(),
+                     [](const Recording& a, const Recording& b) { return a.timeMs < b.timeMs; });
     std::stable_sort(song.events.begin(), song.events.end(),
                      [](const Event& a, const Event& b) { return a.timeMs < b.timeMs; });
     return song;

@@ -13,6 +13,7 @@ constexpr std::size_t kBlock = 64; // frames between updates of pitch, LFO and l
 constexpr float kVoiceGain = 0.45f;
 constexpr float kSilent = 1e-4f;
 constexpr float kRecordingGain = 0.7f;
+constexpr std::size_t kRecordings = 16; // audio-track waves sounding at once
 constexpr double kVibratoHz = 5.5;
 constexpr double kVibratoDepth = 0.0293; // half a semitone as a frequency ratio
 
@@ -426,6 +427,8 @@ void Player::reset()
     channels_.fill(Channel{});
     next_ = 0;
     frame_ = 0;
+    nextRecording_ = 0;
+    sounding_.clear();
 }
 
 void Player::seek(std::uint32_t ms)
@@ -841,16 +844,26 @@ void Player::renderVoice(Voice& v, std::size_t n)
 
 void Player::mixRecordings(std::size_t n)
 {
-    for (const Recording& rec : song_->recordings) {
+    // Recordings come in time order; those that begin in this block join the sounding ones
+    // (at most kRecordings: the oldest gives way).
+    const auto& recordings = song_->recordings;
+    while (nextRecording_ < recordings.size() && frameAt(recordings[nextRecording_].timeMs) < frame_ + n) {
+        if (sounding_.size() >= kRecordings)
+            sounding_.erase(sounding_.begin());
+        sounding_.push_back(nextRecording_++);
+    }
+    for (std::size_t s = 0; s < sounding_.size();) {
+        const Recording& rec = recordings[sounding_[s]];
         const Wave& w = song_->waves[rec.wave];
         const std::uint64_t start = frameAt(rec.timeMs);
-        if (frame_ + n <= start)
-            continue;
         std::uint64_t stop = start + (w.frames() * std::uint64_t(rate_) + w.sampleRate - 1) / w.sampleRate;
         if (rec.gateMs > 0)
             stop = std::min(stop, start + frameAt(rec.gateMs));
-        if (frame_ >= stop)
+        if (frame_ >= stop) {
+            sounding_.erase(sounding_.begin() + std::ptrdiff_t(s));
             continue;
+        }
+        ++s;
         float gl, gr;
         Balance(rec.pan, gl, gr);
         const float g = kRecordingGain * (rec.volume / 127.f) * (rec.expression / 127.f) / 32768.f;

@@ -70,6 +70,8 @@ private:
     std::uint64_t frame_ = 0;
     std::uint64_t totalFrames_ = 0;
     std::size_t next_ = 0; // next event to apply
+    std::size_t nextRecording_ = 0;
+    std::vector<std::size_t> sounding_; // recordings playing now
     std::array<Channel, kChannels> channels_{};
     std::vector<Voice> voices_;
     std::vector<float> mixL_, mixR_, voiceBuf_, voiceBufR_, scratchA_, scratchB_;

@@ -174,10 +174,17 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> Seeds()
     std::vector<std::int16_t> voice(400);
     for (std::size_t i = 0; i < voice.size(); ++i)
         voice[i] = std::int16_t((i % 40) * 800 - 16000);
-    return {{"hps.mmf", smaf::BuildSmaf({h}, "hps")},
-            {"audio.mmf", smaf::BuildSmaf({}, "audio", {{0, 1, smaf::EncodeAdpcm(voice)}})},
-            {"mobile.mmf", smaf::BuildSmaf({u}, "mobile")},
-            {"compressed.mmf", smaf::BuildSmaf({c}, "compressed")}};
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> seeds{
+        {"hps.mmf", smaf::BuildSmaf({h}, "hps")},
+        {"audio.mmf", smaf::BuildSmaf({}, "audio", {{0, 1, smaf::EncodeAdpcm(voice)}})},
+        {"mobile.mmf", smaf::BuildSmaf({u}, "mobile")},
+        {"compressed.mmf", smaf::BuildSmaf({c}, "compressed")}};
+    // Voice messages in both encodings, Atsq, stereo audio and Mtsp waves.
+    for (const char* name : {"fm-4op-bell.mmf", "hps-4op-bell.mmf", "drum-voice-snare-at-a5.mmf",
+                             "audio-a4-then-e5-at-500ms.mmf", "audio-stereo-a4-left-e5-right.mmf",
+                             "pcm-voice-16bit-wave-a4-then-a5.mmf"})
+        seeds.emplace_back(name, smaf::examples::Named(name));
+    return seeds;
 }
 
 bool Save(const std::string& path, const std::vector<std::uint8_t>& bytes)
