@@ -103,8 +103,8 @@ double KeyHz(double key) { return 440.0 * std::pow(2.0, (key - 69.0) / 12.0); }
 // Velocity, channel volume and expression scale the level linearly (as our own timbres do);
 // PANPOT moves the voice from the channel's pan by up to half the stereo width either way.
 // A PCM voice's envelope is read as an operator's; it plays its wave at its own rate at its
-// key (a drum PCM voice always at its own rate), loops from the loop point to the end point
-// while the envelope lasts when the loop point lies before the end point.
+// key (a drum PCM voice always at its own rate), up to its end point (0: the wave's end); with
+// a non-zero end point after the loop point it loops between them while the envelope lasts.
 constexpr double kModCycles = 1.0;
 constexpr float kTlDb = 0.75f, kSlDb = 3.f;
 constexpr float kKslDbPerOctave[4] = {0.f, 1.5f, 3.f, 6.f};

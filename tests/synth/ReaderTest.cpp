@@ -595,6 +595,15 @@ TEST(SmafVoices, HandyphoneVoiceMessage)
     EXPECT_EQ(d->bankMsb, 0x7D);
     EXPECT_EQ(d->drumNote, 38);
     EXPECT_FALSE(smaf::ParseVoiceMessage(smaf::Bytes(message).subspan(3, 10)));
+
+    // In the set-up chunk of an HPS track, and inside its sequence.
+    const ByteVec track = Chunk(std::string("MTR") + char(0),
+                                Cat({{0x00, 0x00, 0x02, 0x02, 0x00, 0x00}, Chunk("Mtsu", message),
+                                     Chunk("Mtsq", Cat({{0x00}, drum, {0x00, 0x29, 0x10, 0x00, 0x00, 0x00}}))}));
+    const auto song = smaf::ReadSmaf(File(Cat({kCnti, track})));
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->voices, (std::vector<smaf::VoiceDef>{*v, *d}));
+    EXPECT_EQ(song->events.size(), 2u); // the note and the end
 }
 
 TEST(SmafVoices, MobileVoiceMessagePackedAndNot)
