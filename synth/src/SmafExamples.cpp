@@ -56,6 +56,16 @@ VoiceDef Bell()
     return v;
 }
 
+// LFO 3 (7 Hz): the carrier trembles by 11 dB and wavers by 28 cents.
+VoiceDef Wobble()
+{
+    VoiceDef v = Modulated(63);
+    v.lfo = 3;
+    v.ops[1].tremolo = v.ops[1].vibrato = true;
+    v.ops[1].tremoloDepth = v.ops[1].vibratoDepth = 3;
+    return v;
+}
+
 std::vector<std::uint8_t> Pan()
 {
     MobileSequence seq;
@@ -215,6 +225,7 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> All()
         {"release-slow-rr4.mmf", MobileTune({Release(4, false)}, false, OneNote(kA4, 200, 1800))},
         {"xof-rings-past-the-gate.mmf", MobileTune({Release(15, true)}, false, OneNote(kA4, 100, 700))},
         {"fm-4op-bell.mmf", MobileTune({Bell()}, true, bell)},
+        {"fm-tremolo-and-vibrato-7hz.mmf", MobileTune({Wobble()}, false, OneNote(kA4, 1000, 100))},
         {"hps-4op-bell.mmf", HpsBell()},
         {"pan-left-centre-right.mmf", Pan()},
         {"pan-left-then-right-in-one-note.mmf", PanSweep()},

@@ -530,7 +530,7 @@ void Player::startNote(const Event& e)
     v.releaseAt = frame_ + frameAt(e.gateMs);
     if (const VoiceDef* def = findVoice(c, e)) {
         if (def->type == VoiceType::Fm) {
-            startFm(v, *def, e);
+            startFm(v, *def);
             return;
         }
         if (startPcm(v, *def, e))
@@ -551,7 +551,7 @@ void Player::startNote(const Event& e)
     v.indexMul = FallPerSample(t.indexDecay, rate_);
 }
 
-void Player::startFm(Voice& v, const VoiceDef& def, const Event& e)
+void Player::startFm(Voice& v, const VoiceDef& def)
 {
     v.kind = Voice::Kind::Fm;
     v.def = &def;
@@ -563,7 +563,6 @@ void Player::startFm(Voice& v, const VoiceDef& def, const Event& e)
     v.lfoStep = kLfoHz[def.lfo & 3] / rate_;
     for (int i = 0; i < def.operators; ++i)
         SetUpOperator(v.ops[std::size_t(i)], def.ops[std::size_t(i)], v.key, rate_);
-    (void)e;
 }
 
 bool Player::startPcm(Voice& v, const VoiceDef& def, const Event& e)

@@ -55,7 +55,7 @@ private:
     void apply(const Event& e, bool sound);
     void startNote(const Event& e);
     void startDrum(Voice& v, const Event& e);
-    void startFm(Voice& v, const VoiceDef& def, const Event& e);
+    void startFm(Voice& v, const VoiceDef& def);
     bool startPcm(Voice& v, const VoiceDef& def, const Event& e);
     const VoiceDef* findVoice(const Channel& c, const Event& e) const;
     std::uint64_t frameAt(std::uint32_t ms) const;

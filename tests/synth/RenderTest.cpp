@@ -213,6 +213,20 @@ TEST(SynthVoices, ReleaseRatesAndKeyOffIgnored)
     EXPECT_NEAR(Rms(Window(xof, 500, 700)), Rms(Window(xof, 20, 90)), 100.0);
 }
 
+TEST(SynthVoices, LfoTremolo)
+{
+    // 11 dB of tremolo, seven times a second; the held tone without it stays level.
+    const auto wobble = RenderExample("fm-tremolo-and-vibrato-7hz.mmf"), held = RenderExample("fm-pure-tone-modulator-silent.mmf");
+    auto swing = [](const std::vector<std::int16_t>& pcm) {
+        double lo = 1e9, hi = 0;
+        for (int t = 100; t < 500; t += 10)
+            lo = std::min(lo, Rms(Window(pcm, t, t + 10))), hi = std::max(hi, Rms(Window(pcm, t, t + 10)));
+        return hi / lo;
+    };
+    EXPECT_GT(swing(wobble), 2.5);
+    EXPECT_LT(swing(held), 1.1);
+}
+
 TEST(SynthVoices, PanPlacesNotesAndMovesHeldOnes)
 {
     const auto pcm = RenderExample("pan-left-centre-right.mmf"); // pans 0, 64, 127 from 0, 400, 800 ms
