@@ -292,41 +292,59 @@ struct Operator {
     // each phase-modulated by `mod` (cycles; none when null) or, with `feedback`, by itself.
     void run(const float* mod, float* out, std::size_t n, bool add, bool feedback = false)
     {
-        constexpr float kToPhase = float(kModCycles * 4294967296.0);
+        if (feedback && fbScale > 0.f)
+            add ? runFeedback<true>(out, n) : runFeedback<false>(out, n);
+        else if (mod)
+            add ? runWith<true, true>(mod, out, n) : runWith<false, true>(mod, out, n);
+        else
+            add ? runWith<true, false>(mod, out, n) : runWith<false, false>(mod, out, n);
+    }
+    static constexpr float kToPhase = float(kModCycles * 4294967296.0);
+    template <bool Add, bool Modulated>
+    void runWith(const float* mod, float* out, std::size_t n)
+    {
         const std::uint32_t step = inc;
         std::uint32_t ph = phase;
         float a = amp;
         const float da = dAmp;
-        if (feedback && fbScale > 0.f) {
-            const float fb = fbScale * kToPhase;
-            float f0 = fb0, f1 = fb1;
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::uint32_t p = ph + std::uint32_t(std::int64_t((f0 + f1) * fb));
-                const float o = table[p >> (32 - kTableBits)] * a;
-                f1 = f0;
-                f0 = o;
-                out[i] = add ? out[i] + o : o;
-                ph += step;
-                a += da;
-            }
-            fb0 = f0;
-            fb1 = f1;
-        } else if (mod) {
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::uint32_t p = ph + std::uint32_t(std::int64_t(mod[i] * kToPhase));
-                const float o = table[p >> (32 - kTableBits)] * a;
-                out[i] = add ? out[i] + o : o;
-                ph += step;
-                a += da;
-            }
-        } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                const float o = table[ph >> (32 - kTableBits)] * a;
-                out[i] = add ? out[i] + o : o;
-                ph += step;
-                a += da;
-            }
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint32_t p = ph;
+            if constexpr (Modulated)
+                p += std::uint32_t(std::int64_t(mod[i] * kToPhase));
+            const float o = table[p >> (32 - kTableBits)] * a;
+            if constexpr (Add)
+                out[i] += o;
+            else
+                out[i] = o;
+            ph += step;
+            a += da;
         }
+        phase = ph;
+        amp = a;
+    }
+    template <bool Add>
+    void runFeedback(float* out, std::size_t n)
+    {
+        const std::uint32_t step = inc;
+        std::uint32_t ph = phase;
+        float a = amp;
+        const float da = dAmp;
+        const float fb = fbScale * kToPhase;
+        float f0 = fb0, f1 = fb1;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t p = ph + std::uint32_t(std::int64_t((f0 + f1) * fb));
+            const float o = table[p >> (32 - kTableBits)] * a;
+            f1 = f0;
+            f0 = o;
+            if constexpr (Add)
+                out[i] += o;
+            else
+                out[i] = o;
+            ph += step;
+            a += da;
+        }
+        fb0 = f0;
+        fb1 = f1;
         phase = ph;
         amp = a;
     }
