@@ -1,7 +1,9 @@
 #pragma once
-// Our synthesizer: two-operator FM voices with envelopes for melodic channels, a small
-// noise-and-sweep drum kit for drum channels, mixed to interleaved 16-bit stereo PCM.
-// Plays a Song from a position; no files, no data tables beyond what is written here.
+// Our synthesizer: the file's own voices (two- and four-operator FM, PCM voices playing the
+// file's sampled waves) where it defines them; else our two-operator timbres for melodic
+// channels and a small noise-and-sweep drum kit for drum channels; audio tracks in stereo.
+// Mixed to interleaved 16-bit stereo PCM. Plays a Song from a position; no files, no data
+// tables beyond what is written here.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +45,9 @@ private:
         int expression = 127;
         int pan = 64;
         int bend = 0;
+        int bendRange = 2;
         int modulation = 0;
+        int bankMsb = 0x7C, bankLsb = 0;
     };
     struct Voice;
 
@@ -51,8 +55,14 @@ private:
     void apply(const Event& e, bool sound);
     void startNote(const Event& e);
     void startDrum(Voice& v, const Event& e);
+    void startFm(Voice& v, const VoiceDef& def);
+    bool startPcm(Voice& v, const VoiceDef& def, const Event& e);
+    const VoiceDef* findVoice(const Channel& c, const Event& e) const;
     std::uint64_t frameAt(std::uint32_t ms) const;
-    void updatePitch(int channel);
+    double pitchOf(const Voice& v) const;
+    void renderVoice(Voice& v, std::size_t n);
+    void renderSpan(Voice& v, std::size_t from, std::size_t to);
+    void mixRecordings(std::size_t n);
 
     std::shared_ptr<const Song> song_;
     int rate_;
@@ -60,8 +70,11 @@ private:
     std::uint64_t frame_ = 0;
     std::uint64_t totalFrames_ = 0;
     std::size_t next_ = 0; // next event to apply
+    std::size_t nextRecording_ = 0;
+    std::vector<std::size_t> sounding_; // recordings playing now
     std::array<Channel, kChannels> channels_{};
     std::vector<Voice> voices_;
+    std::vector<float> mixL_, mixR_, voiceBuf_, voiceBufR_, scratchA_, scratchB_;
     std::uint32_t noise_ = 0x1234567u;
     std::uint64_t started_ = 0; // counter to find the oldest voice
 };

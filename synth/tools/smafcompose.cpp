@@ -1,11 +1,13 @@
 // smafcompose OUT.mmf          writes our demo ringtone, "Tarvel Tune"
 // smafcompose --seeds DIR      writes small files in each sequence format (fuzzing seeds)
+// smafcompose --examples DIR   writes the files the synthesizer's tests play, for listening
 #include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "SmafExamples.h"
 #include "SmafWriter.h"
 #include "ToolArgs.h"
 
@@ -65,6 +67,61 @@ std::vector<Note> Compose()
     return notes;
 }
 
+// The tune's own voices: a four-operator electric piano lead, a two-operator bass, a soft pad,
+// and FM drums for the kick, snare, hi-hat and cymbal.
+std::vector<smaf::VoiceDef> DemoVoices()
+{
+    auto op = [](int multi, int tl, int ar, int dr, int sl, int sr, int rr) {
+        smaf::FmOperator o;
+        o.multi = std::uint8_t(multi);
+        o.tl = std::uint8_t(tl);
+        o.ar = std::uint8_t(ar);
+        o.dr = std::uint8_t(dr);
+        o.sl = std::uint8_t(sl);
+        o.sr = std::uint8_t(sr);
+        o.rr = std::uint8_t(rr);
+        return o;
+    };
+    smaf::VoiceDef lead; // program 0: FB1 -> 2 + FB3 -> 4, a tine over a body
+    lead.algorithm = 5;
+    lead.operators = 4;
+    lead.ops = {op(14, 22, 15, 9, 15, 0, 8), op(1, 0, 15, 4, 6, 3, 8), op(1, 18, 15, 6, 4, 0, 8), op(1, 6, 15, 3, 5, 2, 8)};
+    lead.ops[2].feedback = 3;
+    lead.ops[3].detune = 2;
+    lead.lfo = 2;
+    lead.ops[1].vibrato = lead.ops[3].vibrato = true;
+    smaf::VoiceDef bass; // program 33: FB1 -> 2, plucked
+    bass.program = 33;
+    bass.ops = {op(1, 14, 15, 6, 5, 4, 9), op(1, 0, 15, 3, 3, 3, 9)};
+    bass.ops[0].feedback = 4;
+    smaf::VoiceDef pad; // program 48: two detuned sines with a slow attack
+    pad.program = 48;
+    pad.algorithm = 1;
+    pad.ops = {op(1, 4, 7, 2, 2, 0, 6), op(2, 10, 6, 2, 3, 0, 6)};
+    pad.ops[1].detune = 3;
+    pad.ops[1].wave = 10; // triangle
+    pad.lfo = 1;
+    pad.ops[0].tremolo = true;
+    pad.ops[0].tremoloDepth = 1;
+    auto drum = [&](int note, int key, smaf::FmOperator modulator, smaf::FmOperator carrier) {
+        smaf::VoiceDef d;
+        d.bankMsb = 0x7D;
+        d.drum = true;
+        d.drumNote = std::uint8_t(note);
+        d.key = std::uint8_t(key);
+        d.ops = {modulator, carrier};
+        return d;
+    };
+    smaf::VoiceDef kick = drum(36, 28, op(1, 20, 15, 10, 15, 10, 12), op(1, 0, 15, 7, 15, 7, 12));
+    smaf::VoiceDef snare = drum(38, 62, op(11, 0, 15, 8, 15, 8, 12), op(1, 4, 15, 8, 15, 8, 12));
+    snare.ops[0].feedback = 7;
+    smaf::VoiceDef hat = drum(42, 90, op(13, 0, 15, 11, 15, 11, 13), op(1, 10, 15, 11, 15, 11, 13));
+    hat.ops[0].feedback = 7;
+    smaf::VoiceDef crash = drum(49, 84, op(9, 0, 15, 5, 15, 5, 6), op(1, 8, 15, 5, 15, 5, 6));
+    crash.ops[0].feedback = 7;
+    return {lead, bass, pad, kick, snare, hat, crash};
+}
+
 std::vector<std::uint8_t> DemoTune()
 {
     smaf::MobileSequence seq;
@@ -87,6 +144,10 @@ std::vector<std::uint8_t> DemoTune()
     track.timeBaseD = 0x03;
     track.timeBaseG = 0x03;
     track.sequence = seq.bytes();
+    for (const smaf::VoiceDef& v : DemoVoices()) {
+        const auto message = smaf::EncodeMobileVoice(v, true);
+        track.setup.insert(track.setup.end(), message.begin(), message.end());
+    }
     return smaf::BuildSmaf({track}, "Tarvel Tune");
 }
 
@@ -113,10 +174,17 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> Seeds()
     std::vector<std::int16_t> voice(400);
     for (std::size_t i = 0; i < voice.size(); ++i)
         voice[i] = std::int16_t((i % 40) * 800 - 16000);
-    return {{"hps.mmf", smaf::BuildSmaf({h}, "hps")},
-            {"audio.mmf", smaf::BuildSmaf({}, "audio", {{0, 1, smaf::EncodeAdpcm(voice)}})},
-            {"mobile.mmf", smaf::BuildSmaf({u}, "mobile")},
-            {"compressed.mmf", smaf::BuildSmaf({c}, "compressed")}};
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> seeds{
+        {"hps.mmf", smaf::BuildSmaf({h}, "hps")},
+        {"audio.mmf", smaf::BuildSmaf({}, "audio", {{0, 1, smaf::EncodeAdpcm(voice)}})},
+        {"mobile.mmf", smaf::BuildSmaf({u}, "mobile")},
+        {"compressed.mmf", smaf::BuildSmaf({c}, "compressed")}};
+    // Voice messages in both encodings, Atsq, stereo audio and Mtsp waves.
+    for (const char* name : {"fm-4op-bell.mmf", "hps-4op-bell.mmf", "drum-voice-snare-at-a5.mmf",
+                             "audio-a4-then-e5-at-500ms.mmf", "audio-stereo-a4-left-e5-right.mmf",
+                             "pcm-voice-16bit-wave-a4-then-a5.mmf"})
+        seeds.emplace_back(name, smaf::examples::Named(name));
+    return seeds;
 }
 
 bool Save(const std::string& path, const std::vector<std::uint8_t>& bytes)
@@ -133,19 +201,19 @@ bool Save(const std::string& path, const std::vector<std::uint8_t>& bytes)
 
 int main(int argc, char** argv)
 {
-    static const char kUsage[] = "usage: smafcompose OUT.mmf | smafcompose --seeds DIR\n"
-                                 "Writes the demo ringtone to OUT.mmf, or small files in each sequence\n"
-                                 "format into DIR (seeds for fuzzing).\n";
+    static const char kUsage[] = "usage: smafcompose OUT.mmf | smafcompose --seeds DIR | smafcompose --examples DIR\n"
+                                 "Writes the demo ringtone to OUT.mmf, small files in each sequence\n"
+                                 "format into DIR (seeds for fuzzing), or the synthesizer's examples.\n";
     std::vector<std::string> args;
-    if (const auto status = ToolArgs(argc, argv, "smafcompose", kUsage, {"--seeds"}, args))
+    if (const auto status = ToolArgs(argc, argv, "smafcompose", kUsage, {"--seeds", "--examples"}, args))
         return *status;
-    if (args.size() == 2 && args[0] == "--seeds") {
-        for (const auto& [name, bytes] : Seeds())
+    if (args.size() == 2 && (args[0] == "--seeds" || args[0] == "--examples")) {
+        for (const auto& [name, bytes] : args[0] == "--seeds" ? Seeds() : smaf::examples::All())
             if (!Save(args[1] + "/" + name, bytes))
                 return 1;
         return 0;
     }
-    if (args.size() != 1 || args[0] == "--seeds") {
+    if (args.size() != 1 || args[0] == "--seeds" || args[0] == "--examples") {
         std::cerr << kUsage;
         return 2;
     }

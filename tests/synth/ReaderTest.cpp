@@ -117,7 +117,7 @@ TEST(SmafHps, ChannelsAndControls)
     auto setup = TimeBase();
     setup.channelBase = 4;
     const auto r = smaf::DecodeHps(bytes, setup);
-    ASSERT_EQ(r.events.size(), 5u);
+    ASSERT_EQ(r.events.size(), 6u);
     EXPECT_EQ(r.events[0].kind, EventKind::Program);
     EXPECT_EQ(r.events[0].channel, 4);
     EXPECT_EQ(r.events[0].value, 5);
@@ -126,11 +126,13 @@ TEST(SmafHps, ChannelsAndControls)
     EXPECT_EQ(r.events[1].value, 100);
     EXPECT_EQ(r.events[2].kind, EventKind::Pan);
     EXPECT_EQ(r.events[2].value, 0x20);
-    EXPECT_EQ(r.events[3].channel, 7);
-    EXPECT_TRUE(r.events[3].drum);
-    EXPECT_EQ(r.events[3].key, 36 + 24 + 3);
-    EXPECT_EQ(r.events[4].channel, 5);
-    EXPECT_FALSE(r.events[4].drum);
+    EXPECT_EQ(r.events[3].kind, EventKind::Bank); // the rhythm bank, LSB 0
+    EXPECT_EQ(r.events[3].value, 0x7D << 7);
+    EXPECT_EQ(r.events[4].channel, 7);
+    EXPECT_TRUE(r.events[4].drum);
+    EXPECT_EQ(r.events[4].key, 36 + 24 + 3);
+    EXPECT_EQ(r.events[5].channel, 5);
+    EXPECT_FALSE(r.events[5].drum);
 }
 
 TEST(SmafHps, OneByteControlSteps)
@@ -205,24 +207,29 @@ TEST(SmafMobile, ControlsBendAndEnd)
         0x00, 0xB2, 0x0B, 0x70, // expression 112
         0x00, 0xE2, 0x00, 0x40, // bend centre
         0x00, 0xE2, 0x7F, 0x7F, // bend top
+        0x00, 0xB2, 0x65, 0x00, 0x00, 0xB2, 0x64, 0x00, 0x00, 0xB2, 0x06, 0x0C, // RPN 0/0: range 12
+        0x00, 0xB2, 0x64, 0x01, 0x00, 0xB2, 0x06, 0x05, // data entry for RPN 0/1: not the range
         0x00, 0xB9, 0x00, 0x7D, // ch 9 drum bank
         0x00, 0x99, 0x26, 0x64, 0x01,
         0x0A, 0xFF, 0x2F, 0x00,
         0x00, 0x90, 0x45, 0x50, 0x10, // after the end: ignored
     };
     const auto r = smaf::DecodeMobile(bytes, TimeBase(2));
-    ASSERT_EQ(r.events.size(), 8u);
+    ASSERT_EQ(r.events.size(), 10u);
     const std::pair<EventKind, int> expected[] = {{EventKind::Program, 40}, {EventKind::Volume, 85},
                                                   {EventKind::Pan, 16},     {EventKind::Expression, 112},
-                                                  {EventKind::PitchBend, 0}, {EventKind::PitchBend, 8191}};
-    for (std::size_t i = 0; i < 6; ++i) {
+                                                  {EventKind::PitchBend, 0}, {EventKind::PitchBend, 8191},
+                                                  {EventKind::BendRange, 12}};
+    for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(r.events[i].kind, expected[i].first) << i;
         EXPECT_EQ(r.events[i].value, expected[i].second) << i;
         EXPECT_EQ(r.events[i].channel, 2) << i;
     }
-    EXPECT_EQ(r.events[6].kind, EventKind::Note);
-    EXPECT_TRUE(r.events[6].drum);
-    EXPECT_EQ(r.events[7].kind, EventKind::End);
+    EXPECT_EQ(r.events[7].kind, EventKind::Bank);
+    EXPECT_EQ(r.events[7].value, 0x7D << 7);
+    EXPECT_EQ(r.events[8].kind, EventKind::Note);
+    EXPECT_TRUE(r.events[8].drum);
+    EXPECT_EQ(r.events[9].kind, EventKind::End);
     EXPECT_TRUE(r.sawEnd);
     EXPECT_EQ(r.endMs, 20u);
 }
@@ -493,6 +500,36 @@ TEST(SmafAudio, AdpcmByHand)
     EXPECT_EQ(loud.back(), 32767);
 }
 
+TEST(SmafAudio, StereoAdpcmKeepsAPredictorPerSide)
+{
+    // Left (low nibbles) 7 then F: +238 (step 304), then -15/8 of 304 = -570 -> -332.
+    // Right (high nibbles) 0 then 8: +1/8 of 127 = 15, then -15 -> 0.
+    EXPECT_EQ(smaf::DecodeAdpcm(ByteVec{0x07, 0x8F}, 100, 2), (std::vector<std::int16_t>{238, 15, -332, 0}));
+    const std::vector<std::int16_t> pcm{4000, -4000, 8000, -8000, 12000, -12000};
+    const auto back = smaf::DecodeAdpcm(smaf::EncodeAdpcm(pcm, 2), 100, 2);
+    ASSERT_EQ(back.size(), pcm.size());
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        EXPECT_EQ(back[i] > 0, pcm[i] > 0) << i;
+}
+
+TEST(SmafAudio, ScoreWaves)
+{
+    // Mono signed 16-bit PCM at 11025 Hz (width 16 written as 0): big-endian samples.
+    const std::vector<std::int16_t> pcm{0, 1, -1, 32767, -32768, 1234};
+    const ByteVec body{0x00, 0x2B, 0x11, 0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0x7F, 0xFF, 0x80, 0x00, 0x04, 0xD2};
+    EXPECT_EQ(smaf::EncodeScoreWave(pcm, 11025, 1, 0, 16), body);
+    const auto wave = smaf::DecodeScoreWave(body);
+    ASSERT_TRUE(wave);
+    EXPECT_EQ(wave->pcm, pcm);
+    EXPECT_EQ(wave->sampleRate, 11025u);
+    // Stereo offset binary 8-bit: one frame of 0x80 (zero) left and 0xFF right.
+    const auto offset = smaf::DecodeScoreWave(ByteVec{0x98, 0x1F, 0x40, 0x80, 0xFF});
+    ASSERT_TRUE(offset);
+    EXPECT_EQ(offset->channels, 2);
+    EXPECT_EQ(offset->pcm, (std::vector<std::int16_t>{0, 32512}));
+    EXPECT_FALSE(smaf::DecodeScoreWave(ByteVec{0x30, 0x1F, 0x40, 0x00}));
+}
+
 TEST(SmafAudio, RateCodes)
 {
     const std::uint32_t rates[] = {4000, 8000, 11025, 22050, 44100};
@@ -511,8 +548,11 @@ TEST(SmafAudio, AudioTrackPlaysFromTheStart)
     EXPECT_TRUE(song->warnings.empty());
     EXPECT_TRUE(song->playable());
     ASSERT_EQ(song->recordings.size(), 1u);
-    EXPECT_EQ(song->recordings[0].sampleRate, 8000u);
-    EXPECT_EQ(song->recordings[0].pcm.size(), 16u);
+    ASSERT_EQ(song->waves.size(), 1u);
+    EXPECT_EQ(song->recordings[0].wave, 0u);
+    EXPECT_EQ(song->recordings[0].timeMs, 0u);
+    EXPECT_EQ(song->waves[0].sampleRate, 8000u);
+    EXPECT_EQ(song->waves[0].pcm.size(), 16u);
     EXPECT_EQ(song->lengthMs, 2u);
 
     const ByteVec other = Chunk(std::string("ATR") + char(0), Cat({{0x00, 0x00, 0x21, 0x00, 0x02, 0x02}, Chunk("Awa\x01", ByteVec(8, 0x07))}));
@@ -520,4 +560,94 @@ TEST(SmafAudio, AudioTrackPlaysFromTheStart)
     ASSERT_TRUE(unknown);
     EXPECT_FALSE(unknown->playable());
     EXPECT_TRUE(HasWarning(*unknown, "not 4-bit ADPCM"));
+}
+
+TEST(SmafVoices, HandyphoneVoiceMessage)
+{
+    // 43 03 00, bank 5, program 16, LFO 1 FB 1 ALG 1; operator 1: MULT 3 KSR (no EGT: keeps
+    // falling at RR), RR 8 DR 10, AR 15 SL 3, TL 40 KSL 1, DVB 1 AM WS 3; operator 2: MULT 1
+    // EGT, RR 6 DR 2, AR 15, TL 0, WS 1.
+    const ByteVec message{0xFF, 0xF0, 0x12, 0x43, 0x03, 0x00, 0x05, 0x10, 0x49, 0x31, 0x8A, 0xF3, 0xA1,
+                          0x4B, 0x14, 0x62, 0xF0, 0x00, 0x01, 0x00, 0xF7};
+    const auto v = smaf::ParseVoiceMessage(smaf::Bytes(message).subspan(3));
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->bankMsb, 0x7C);
+    EXPECT_EQ(v->bankLsb, 5);
+    EXPECT_EQ(v->program, 16);
+    EXPECT_FALSE(v->drum);
+    EXPECT_EQ(v->operators, 2);
+    EXPECT_EQ(v->algorithm, 1);
+    EXPECT_EQ(v->lfo, 1);
+    const smaf::FmOperator& a = v->ops[0];
+    EXPECT_EQ(std::vector<int>({a.multi, a.feedback, a.rr, a.dr, a.ar, a.sl, a.sr, a.tl, a.ksl, a.wave, a.vibratoDepth}),
+              std::vector<int>({3, 1, 8, 10, 15, 3, 8, 40, 1, 3, 1}));
+    EXPECT_TRUE(a.ksr && a.tremolo && !a.vibrato);
+    EXPECT_EQ(v->ops[1].sr, 0); // EGT: holds
+    EXPECT_EQ(v->ops[1].wave, 1);
+    EXPECT_EQ(smaf::EncodeHpsVoice(*v), message);
+
+    ByteVec drum = message;
+    drum[6] = 0x81; // rhythm bank 1, drum note 38
+    drum[7] = 0x26;
+    const auto d = smaf::ParseVoiceMessage(smaf::Bytes(drum).subspan(3));
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(d->drum);
+    EXPECT_EQ(d->bankMsb, 0x7D);
+    EXPECT_EQ(d->drumNote, 38);
+    EXPECT_FALSE(smaf::ParseVoiceMessage(smaf::Bytes(message).subspan(3, 10)));
+
+    // In the set-up chunk of an HPS track, and inside its sequence.
+    const ByteVec track = Chunk(std::string("MTR") + char(0),
+                                Cat({{0x00, 0x00, 0x02, 0x02, 0x00, 0x00}, Chunk("Mtsu", message),
+                                     Chunk("Mtsq", Cat({{0x00}, drum, {0x00, 0x29, 0x10, 0x00, 0x00, 0x00}}))}));
+    const auto song = smaf::ReadSmaf(File(Cat({kCnti, track})));
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->voices, (std::vector<smaf::VoiceDef>{*v, *d}));
+    EXPECT_EQ(song->events.size(), 2u); // the note and the end
+}
+
+TEST(SmafVoices, MobileVoiceMessagePackedAndNot)
+{
+    // Bank 7C/00, program 5, FM; body: drum key 0x45, PANPOT 15 BO 1 (no shift), LFO 2 ALG 1;
+    // operator 1: SR 5 SUS, RR 8 DR 10, AR 15 SL 3, TL 40 KSL 1, DAM 2 EAM DVB 1 EVB, MULTI 3
+    // DT 1, WS 3 FB 3; operator 2: XOF, RR 6 DR 2, AR 15, TL 0, MULTI 1, WS 10.
+    const ByteVec head{0x43, 0x79, 0x07, 0x7F, 0x01, 0x7C, 0x00, 0x05, 0x00, 0x00};
+    const ByteVec body{0x45, 0x79, 0x81, 0x52, 0x8A, 0xF3, 0xA1, 0x53, 0x31, 0x1B,
+                       0x08, 0x62, 0xF0, 0x00, 0x00, 0x10, 0x50};
+    // Packed: a byte holding bit 7 of the next seven (bit 6 for the first).
+    const ByteVec packed{0x17, 0x45, 0x79, 0x01, 0x52, 0x0A, 0x73, 0x21, 0x02, 0x53, 0x31, 0x1B,
+                         0x08, 0x62, 0x70, 0x00, 0x00, 0x00, 0x10, 0x50};
+    const ByteVec plainMessage = Cat({{0xF0, 0x1C}, head, body, {0xF7}});
+    ByteVec packedHead = head;
+    packedHead[2] = 0x06;
+    const ByteVec packedMessage = Cat({{0xF0, 0x1F}, packedHead, packed, {0xF7}});
+
+    const auto v = smaf::ParseVoiceMessage(smaf::Bytes(plainMessage).subspan(2));
+    ASSERT_TRUE(v);
+    EXPECT_EQ(smaf::ParseVoiceMessage(smaf::Bytes(packedMessage).subspan(2)), v);
+    EXPECT_EQ(v->program, 5);
+    EXPECT_EQ(v->key, 0x45);
+    EXPECT_EQ(v->panpot, 15);
+    EXPECT_EQ(v->octave, 0);
+    EXPECT_EQ(v->algorithm, 1);
+    EXPECT_EQ(v->lfo, 2);
+    const smaf::FmOperator& a = v->ops[0];
+    EXPECT_EQ(std::vector<int>({a.sr, a.rr, a.dr, a.ar, a.sl, a.tl, a.ksl, a.tremoloDepth, a.vibratoDepth, a.multi,
+                                a.detune, a.wave, a.feedback}),
+              std::vector<int>({5, 8, 10, 15, 3, 40, 1, 2, 1, 3, 1, 3, 3}));
+    EXPECT_TRUE(a.sus && a.tremolo && a.vibrato && !a.xof);
+    EXPECT_TRUE(v->ops[1].xof);
+    EXPECT_EQ(v->ops[1].wave, 10);
+    EXPECT_EQ(smaf::EncodeMobileVoice(*v, false), plainMessage);
+    EXPECT_EQ(smaf::EncodeMobileVoice(*v, true), packedMessage);
+    EXPECT_EQ(smaf::Unpack7(packed), body);
+
+    // In the set-up chunk of a Mobile Standard track, ahead of the sequence.
+    const ByteVec track = Chunk(std::string("MTR") + char(5),
+                                Cat({{0x02, 0x00, 0x00, 0x00}, ByteVec(16, 0), Chunk("Mtsu", packedMessage),
+                                     Chunk("Mtsq", {0x00, 0x90, 0x45, 0x40, 0x10, 0x00, 0xFF, 0x2F, 0x00})}));
+    const auto song = smaf::ReadSmaf(File(Cat({kCnti, track})));
+    ASSERT_TRUE(song);
+    ASSERT_EQ(song->voices.size(), 1u);
+    EXPECT_EQ(song->voices[0], *v);
 }

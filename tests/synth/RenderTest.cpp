@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "SmafExamples.h"
 #include "SmafReader.h"
 #include "SmafWriter.h"
 #include "Synth.h"
@@ -33,13 +34,20 @@ std::shared_ptr<const smaf::Song> Melody(int bend = 0)
     return SongOf(seq);
 }
 
-// Mono view of the stereo PCM between two times.
-std::vector<double> Window(const std::vector<std::int16_t>& pcm, int fromMs, int toMs)
+// Mono view of the stereo PCM between two times (or one side: 0 left, 1 right).
+std::vector<double> Window(const std::vector<std::int16_t>& pcm, int fromMs, int toMs, int side = -1)
 {
     std::vector<double> out;
     for (std::size_t f = std::size_t(fromMs) * 441 / 10; f < std::size_t(toMs) * 441 / 10 && 2 * f + 1 < pcm.size(); ++f)
-        out.push_back((pcm[2 * f] + pcm[2 * f + 1]) / 2.0);
+        out.push_back(side < 0 ? (pcm[2 * f] + pcm[2 * f + 1]) / 2.0 : pcm[2 * f + std::size_t(side)]);
     return out;
+}
+
+std::vector<std::int16_t> RenderExample(const std::string& name)
+{
+    auto song = smaf::ReadSmaf(smaf::examples::Named(name));
+    EXPECT_TRUE(song && song->playable() && song->warnings.empty()) << name;
+    return song ? smaf::RenderSong(std::make_shared<const smaf::Song>(std::move(*song))) : std::vector<std::int16_t>{};
 }
 
 // Goertzel: the power of one frequency in a window.
@@ -62,6 +70,9 @@ double Rms(const std::vector<double>& x)
         sum += v * v;
     return x.empty() ? 0 : std::sqrt(sum / double(x.size()));
 }
+
+// Power of `hz` relative to `ref` in a window, in dB.
+double Db(const std::vector<double>& x, double hz, double ref) { return 10 * std::log10(Power(x, hz) / Power(x, ref)); }
 
 bool AllZero(const std::vector<double>& x)
 {
@@ -156,4 +167,111 @@ TEST(SynthRender, AudioTrackIsHeard)
     const auto w = Window(pcm, 50, 250);
     EXPECT_GT(Rms(w), 1000.0);
     EXPECT_GT(Power(w, kA4), 20 * Power(w, kE5));
+}
+
+TEST(SynthVoices, TheFilesVoiceSetsTheSpectrum)
+{
+    // Algorithm 1 adds a sine at MULTI 1 and one at MULTI 3, nothing at twice the pitch.
+    const auto pcm = RenderExample("fm-sine-plus-third-harmonic.mmf");
+    const auto w = Window(pcm, 100, 500);
+    EXPECT_NEAR(Db(w, 3 * kA4, kA4), 0.0, 3.0);
+    EXPECT_LT(Db(w, 2 * kA4, kA4), -30.0);
+    EXPECT_EQ(RenderExample("fm-sine-plus-third-harmonic-unpacked.mmf"), pcm);
+    // BO: an octave down.
+    const auto down = Window(RenderExample("fm-sine-plus-third-harmonic-octave-down.mmf"), 100, 500);
+    EXPECT_GT(Db(down, kA4 / 2, kA4), 20.0);
+    EXPECT_NEAR(Db(down, 3 * kA4 / 2, kA4 / 2), 0.0, 3.0);
+    // The same score without the voice: our own piano, another spectrum.
+    const auto own = Window(RenderExample("own-piano-without-voices.mmf"), 100, 500);
+    EXPECT_GT(Db(own, 2 * kA4, kA4), -30.0);
+    // Algorithm 0: a silent modulator leaves a pure tone, a loud one adds harmonics.
+    const auto pure = Window(RenderExample("fm-pure-tone-modulator-silent.mmf"), 100, 500);
+    EXPECT_LT(Db(pure, 2 * kA4, kA4), -30.0);
+    EXPECT_LT(Db(pure, 3 * kA4, kA4), -30.0);
+    const auto bright = Window(RenderExample("fm-bright-tone-modulator-loud.mmf"), 100, 500);
+    EXPECT_GT(Db(bright, 2 * kA4, kA4), -20.0);
+}
+
+// Milliseconds after `fromMs` until the level is 40 dB below that of the 100 ms before.
+int FallTime(const std::vector<std::int16_t>& pcm, int fromMs)
+{
+    const double ref = Rms(Window(pcm, fromMs - 100, fromMs));
+    for (int t = fromMs; t < 4000; ++t)
+        if (Rms(Window(pcm, t, t + 2)) < ref / 100)
+            return t - fromMs;
+    return 4000;
+}
+
+TEST(SynthVoices, ReleaseRatesAndKeyOffIgnored)
+{
+    const auto fast = RenderExample("release-fast-rr15.mmf"), slow = RenderExample("release-slow-rr4.mmf");
+    const int fastMs = FallTime(fast, 200), slowMs = FallTime(slow, 200); // both gates end at 200 ms
+    EXPECT_LT(4 * std::max(fastMs, 1), slowMs) << fastMs << " ms against " << slowMs << " ms";
+    EXPECT_TRUE(AllZero(Window(fast, 300, 400)));
+    // XOF: the same fast release, but the key-off is ignored and the note holds past its gate.
+    const auto xof = RenderExample("xof-rings-past-the-gate.mmf");
+    EXPECT_NEAR(Rms(Window(xof, 500, 700)), Rms(Window(xof, 20, 90)), 100.0);
+}
+
+TEST(SynthVoices, LfoTremolo)
+{
+    // 11 dB of tremolo, seven times a second; the held tone without it stays level.
+    const auto wobble = RenderExample("fm-tremolo-and-vibrato-7hz.mmf"), held = RenderExample("fm-pure-tone-modulator-silent.mmf");
+    auto swing = [](const std::vector<std::int16_t>& pcm) {
+        double lo = 1e9, hi = 0;
+        for (int t = 100; t < 500; t += 10)
+            lo = std::min(lo, Rms(Window(pcm, t, t + 10))), hi = std::max(hi, Rms(Window(pcm, t, t + 10)));
+        return hi / lo;
+    };
+    EXPECT_GT(swing(wobble), 2.5);
+    EXPECT_LT(swing(held), 1.1);
+}
+
+TEST(SynthVoices, PanPlacesNotesAndMovesHeldOnes)
+{
+    const auto pcm = RenderExample("pan-left-centre-right.mmf"); // pans 0, 64, 127 from 0, 400, 800 ms
+    const double ratios[] = {Rms(Window(pcm, 50, 250, 0)) / std::max(1.0, Rms(Window(pcm, 50, 250, 1))),
+                             Rms(Window(pcm, 450, 650, 0)) / Rms(Window(pcm, 450, 650, 1)),
+                             Rms(Window(pcm, 850, 1050, 0)) / std::max(1.0, Rms(Window(pcm, 850, 1050, 1)))};
+    EXPECT_GT(ratios[0], 10.0);
+    EXPECT_NEAR(ratios[1], 1.0, 0.1);
+    EXPECT_LT(ratios[2], 0.1);
+    // One note from 0 to 1000 ms, pan 0 then 127 at 500 ms.
+    const auto sweep = RenderExample("pan-left-then-right-in-one-note.mmf");
+    EXPECT_GT(Rms(Window(sweep, 300, 498, 0)), 10 * Rms(Window(sweep, 300, 498, 1)) + 1);
+    EXPECT_GT(Rms(Window(sweep, 502, 900, 1)), 10 * Rms(Window(sweep, 502, 900, 0)) + 1);
+}
+
+TEST(SynthVoices, DrumVoiceAndBendRange)
+{
+    // Drum note 38 on the rhythm channel plays the drum voice at its drum key, A5.
+    const auto drum = Window(RenderExample("drum-voice-snare-at-a5.mmf"), 50, 350);
+    EXPECT_GT(Db(drum, 2 * kA4, kA4), 20.0);
+    EXPECT_GT(Db(drum, 2 * kA4, 73.42), 20.0);
+    // RPN 0/0 = 12: the full bend is an octave.
+    const auto bent = Window(RenderExample("bend-range-an-octave-up.mmf"), 50, 350);
+    EXPECT_GT(Db(bent, 2 * kA4, kA4), 20.0);
+    EXPECT_GT(Db(bent, 2 * kA4, kB4), 20.0);
+}
+
+TEST(SynthVoices, PcmVoicePlaysTheFilesWave)
+{
+    // The wave holds 440 Hz at the voice's rate: key 69 plays it as it is, key 81 an octave up.
+    const auto pcm = RenderExample("pcm-voice-16bit-wave-a4-then-a5.mmf");
+    EXPECT_GT(Db(Window(pcm, 50, 250), kA4, 2 * kA4), 20.0);
+    EXPECT_GT(Db(Window(pcm, 450, 650), 2 * kA4, kA4), 20.0);
+}
+
+TEST(SynthAudio, SequencePlacesWavesAndStereoStaysApart)
+{
+    // Wave 1 (A4) at 0 ms, wave 2 (E5) at 500 ms, 300 ms each.
+    const auto pcm = RenderExample("audio-a4-then-e5-at-500ms.mmf");
+    EXPECT_GT(Db(Window(pcm, 50, 250), kA4, kE5), 20.0);
+    EXPECT_TRUE(AllZero(Window(pcm, 310, 495)));
+    EXPECT_GT(Rms(Window(pcm, 500, 505)), 500.0);
+    EXPECT_GT(Db(Window(pcm, 550, 750), kE5, kA4), 20.0);
+    // A4 on the left, E5 on the right.
+    const auto stereo = RenderExample("audio-stereo-a4-left-e5-right.mmf");
+    EXPECT_GT(Db(Window(stereo, 50, 350, 0), kA4, kE5), 20.0);
+    EXPECT_GT(Db(Window(stereo, 50, 350, 1), kE5, kA4), 20.0);
 }
