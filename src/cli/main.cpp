@@ -176,13 +176,15 @@ bool PhoneFile(const std::string& arg, PhoneFileArg& out, std::string& problem)
     return problem.empty();
 }
 
-// The rates --baud takes: those the serial component names, and the window's choices.
+// The rates --baud takes: those the serial component names, the window's choices, and the
+// faster rates USB serial adapters commonly run at (the port sets any of them).
 std::vector<std::uint32_t> AcceptedRates()
 {
     std::vector<std::uint32_t> rates;
     for (int r = br110; r <= br256000; ++r)
         rates.push_back(BaudRateOf(static_cast<TBaudRate>(r)));
-    rates.push_back(230400);
+    for (const std::uint32_t fast : {230400u, 460800u, 921600u})
+        rates.push_back(fast);
     std::sort(rates.begin(), rates.end());
     return rates;
 }
