@@ -25,7 +25,19 @@ EntryFields CutFields(std::string_view text, std::size_t count)
 
 std::string TakeField(std::string& text)
 {
-    const auto comma = text.find(',');
+    // A quoted field runs to its closing quote, the first one after the opening quote that is
+    // followed by a comma or ends the text, so a comma inside a name stays in the name. A quote
+    // that is never closed so leaves the field cut at its first comma.
+    std::size_t from = 0;
+    if (text.starts_with('"')) {
+        for (auto quote = text.find('"', 1); quote != std::string::npos; quote = text.find('"', quote + 1)) {
+            if (quote + 1 == text.size() || text[quote + 1] == ',') {
+                from = quote + 1;
+                break;
+            }
+        }
+    }
+    const auto comma = text.find(',', from);
     if (comma == std::string::npos)
         return {};
     std::string field = text.substr(0, comma);

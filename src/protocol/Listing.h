@@ -9,8 +9,10 @@
 
 #include "protocol/FileInfo.h"
 
-// Cuts the next comma-separated field off the front of `text` (no quoting). When no comma is
-// left the field is empty and `text` stays as it is.
+// Cuts the next comma-separated field off the front of `text`. A field that starts with a quote
+// runs to its closing quote: the first later quote that is followed by a comma or ends the text
+// (commas before it belong to the field). When no comma is left after the field, the field is
+// empty and `text` stays as it is.
 std::string TakeField(std::string& text);
 
 // The first `count` fields of an entry text, cut as TakeField does, and the text after them.

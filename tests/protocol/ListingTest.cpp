@@ -59,8 +59,7 @@ TEST(ParseListingBlock, EntryAsLastLineWithoutCarriageReturnIsNotListed)
 
 TEST(ParseListingBlock, BadEntriesAreSkippedAndTheRestParsed)
 {
-    const std::string block = Line("a,b.txt") +            // the comma shifts the fields
-                              Line("c.txt", "x") +         // type not a number
+    const std::string block = Line("c.txt", "x") +         // type not a number
                               Line("d.txt", "1", "12k") +  // size not a number
                               "+FSDL:\r\n+FSDL: \r\n" +    // nothing after the tag
                               Line("ok.txt") + "#OK#\r\n";
@@ -90,6 +89,8 @@ TEST(ParseDirEntry, NamesAreKeptWholeAndOnlyTheirShowingIsCut)
     const std::string bad = "\xEF\xBF\xBD";   // U+FFFD
     const NameCase cases[] = {
         {"plain", "tune.mmf", "tune.mmf"},
+        {"commas inside the quotes", "photo 1,2.jpg", "photo 1,2.jpg"},
+        {"quotes and a comma inside", "a \"b\" ,c", "a \"b\" ,c"},
         {"56 characters stay", std::string(56, 'a'), std::string(56, 'a')},
         {"longer names are cut", std::string(70, 'b'), std::string(56, 'b')},
         {"cut counts characters, not bytes", cyr60, cyr60.substr(0, 112)},
@@ -129,16 +130,21 @@ TEST(ParseDirEntry, Fields)
     EXPECT_FALSE(ParseDirEntry(""));
 }
 
-TEST(TakeField, CutsAtCommasWithoutQuoting)
+TEST(TakeField, QuotedFieldsRunToTheirClosingQuote)
 {
-    std::string text = "a,\"b,c\",";
+    std::string text = "a,\"b,c\",\"d";
     EXPECT_EQ(TakeField(text), "a");
-    EXPECT_EQ(TakeField(text), "\"b");
-    EXPECT_EQ(TakeField(text), "c\"");
-    EXPECT_EQ(text, "");
-    text = "tail";
-    EXPECT_EQ(TakeField(text), "");
-    EXPECT_EQ(text, "tail");
+    EXPECT_EQ(TakeField(text), "\"b,c\"");
+    EXPECT_EQ(text, "\"d");
+    // A quote never closed: cut at the first comma.
+    text = "\"e,f";
+    EXPECT_EQ(TakeField(text), "\"e");
+    // No comma after the field: empty, the text untouched.
+    for (const char* tail : {"tail", "\"g,h\""}) {
+        text = tail;
+        EXPECT_EQ(TakeField(text), "");
+        EXPECT_EQ(text, tail);
+    }
 }
 
 } // namespace

@@ -23,6 +23,8 @@ TEST(ParseReadHeader, Fields)
     EXPECT_EQ(h.Info.Date, "dd");
     EXPECT_EQ(h.Info.Kind, 1);
     EXPECT_EQ(h.Info.Crc, 0xCBF43926u);
+    // A comma inside the quoted name stays in the name.
+    EXPECT_EQ(ParseReadHeader(Header("302", "2048", "1", "photo 1,2.jpg")).Info.Name, "photo 1,2.jpg");
 }
 
 TEST(ParseReadHeader, EmptyFileWithZeroCrc)
