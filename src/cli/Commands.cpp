@@ -35,6 +35,12 @@ public:
     explicit Session(const CliSettings& s) : settings_(s), progress_(link_, !s.Quiet && !s.Trace, s.Verbose)
     {
         QObject::connect(&link_, &TPhoneLink::ModelKnown, &link_, [this](const std::string& m) { Model = m; });
+        // An entry the phone listed but that could not be read is a failure of the command.
+        QObject::connect(&link_, &TPhoneLink::ListingEntryRefused, &link_,
+                         [this](const std::string& folder, const std::string& line) {
+                             ++refused_;
+                             Complain(folder + ": the phone listed an entry that could not be read: " + line);
+                         });
         CliAnswers::Install(s.Answers, [this] { progress_.Clear(); });
     }
     ~Session()
@@ -84,9 +90,10 @@ public:
         return std::nullopt;
     }
 
-    int Status() const { return CliAnswers::Failures() > 0 ? 1 : 0; }
+    int Status() const { return CliAnswers::Failures() > 0 || refused_ > 0 ? 1 : 0; }
 
 private:
+    int refused_ = 0;   // listing entries that could not be read
     CliSettings settings_;
     TPhoneLink link_;
     ProgressLine progress_;

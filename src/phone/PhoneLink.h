@@ -177,6 +177,9 @@ signals:
     // A listing's entry as it arrives (its position in PhoneRecords), the end of the listing;
     // the records cleared for a new listing of the same folder.
     void ListingEntry(const TFileInfo& info, std::size_t index);
+    // An entry line of the listing under way that could not be read (it is not listed; the
+    // log has it too).
+    void ListingEntryRefused(const std::string& folder, const std::string& line);
     void ListingEnded();
     void ListingCleared();
     // A queue has done with this record (by position in PhoneRecords).

@@ -80,7 +80,7 @@ TEST_F(ListingTest, NamesAsTheListShowsThem)
 {
     const std::string longName = std::string(70, 'n') + ".txt";
     WriteFile(phone / "user" / longName, "1");
-    WriteFile(phone / "user" / "a,b.txt", "12");               // fields shift: the entry is left out
+    WriteFile(phone / "user" / "a,b.txt", "12");               // a comma inside the quotes
     WriteFile(phone / "user" / "empty.dat", "");                // size 0
     WriteFile(phone / "user" / "bad\xFF\xFEname.bin", "123");   // not UTF-8
     WriteFile(phone / "user" / "x+CME ERROR.txt", "1234");      // not at the start of a line
@@ -90,9 +90,9 @@ TEST_F(ListingTest, NamesAsTheListShowsThem)
 
     // Sorted by the handset as bytes: "a,b", "bad\xFF", "empty", "nnn...", "ok", "x+CME". Only the
     // captions are cut and made showable; the records keep the names as the handset sent them.
-    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"bad\uFFFD\uFFFDname.bin", "empty.dat", std::string(56, 'n'),
-                                                         "ok.txt", "x+CME ERROR.txt"}));
-    const TFileInfo* invalid = PhoneItemRecord(win->ListView_PNFiles->topLevelItem(0));
+    EXPECT_EQ(PhoneCaptions(), (std::vector<std::string>{"a,b.txt", "bad\uFFFD\uFFFDname.bin", "empty.dat",
+                                                         std::string(56, 'n'), "ok.txt", "x+CME ERROR.txt"}));
+    const TFileInfo* invalid = PhoneItemRecord(win->ListView_PNFiles->topLevelItem(1));
     ASSERT_NE(invalid, nullptr);
     EXPECT_EQ(invalid->Name, "bad\xFF\xFEname.bin");
     EXPECT_EQ(invalid->Size, 3);
