@@ -135,6 +135,7 @@ void TPhoneLink::SendFSFR()
     // A new read: its first block is the header.
     ReadHeaderSeen = false;
     ReadFailed = false;
+    ReadExtractReported = false;
     LastReadSaved = false;
     SendCommand(pcFSFR, CommandFSFR(CurrentFile.Name));
 }
@@ -157,8 +158,10 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     TempBufPos += static_cast<std::int32_t>(DataSize);
 
     ReplyContext ctx;
+    ctx.Command = ReplyDone ? pcNone : CurrentCommand;
+    ctx.Echo = LastCommand;
     ctx.ReadDataExpected = CurrentCommand == pcFSFR && ReadHeaderSeen;
-    DropUnsolicitedLines(ctx.ReadDataExpected);
+    DropUnsolicitedLines(ctx);
     std::memset(TempBuf.data() + TempBufPos, 0, TempBuf.size() - static_cast<std::size_t>(TempBufPos));
     ReplyClass = ClassifyReply(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), ctx);
 
@@ -204,10 +207,10 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     }
 }
 
-void TPhoneLink::DropUnsolicitedLines(bool readData)
+void TPhoneLink::DropUnsolicitedLines(const ReplyContext& ctx)
 {
     std::string gathered(TempBuf.begin(), TempBuf.begin() + TempBufPos);
-    const std::vector<std::string> lines = DropUnsolicited(gathered, readData);
+    const std::vector<std::string> lines = DropUnsolicited(gathered, ctx);
     // While no command is outstanding, the line breaks left around such lines are dropped
     // too, so that they cannot pile up in the buffer.
     if (ReplyDone && std::all_of(gathered.begin(), gathered.end(), [](char c) { return IsControlByte(static_cast<std::uint8_t>(c)); }))

@@ -23,6 +23,7 @@
 #include "serial/CPDrvTypes.h"
 
 class QTimer;
+struct ReplyContext;
 class TCommPortDriver;
 
 class TPhoneLink : public QObject {
@@ -56,7 +57,7 @@ public:
     // The link given up: PhoneOnline false, the port closed, Offline reported.
     void GoOffline();
     // Drops the handset's unsolicited lines from the gathered bytes (into the log).
-    void DropUnsolicitedLines(bool readData);
+    void DropUnsolicitedLines(const ReplyContext& ctx);
     // Reply handling (ProcessReply) under way; nested handlings count. A command asked for
     // meanwhile waits in PendingCommand until the outermost handling has returned.
     int HandlingReply = 0;
@@ -116,6 +117,8 @@ public:
     std::int32_t BufPos = 0;
     bool ReadHeaderSeen = false;   // the header of the read under way has arrived
     bool ReadFailed = false;       // the header was refused; the rest of the read is ignored
+    bool ReadExtractReported = false;   // a data block of the read under way could not be taken
+                                        // and the user was told (once per read)
     std::string ReadTarget;        // the PC path the read under way saves to (set by its sender)
     void ReadBlock(const std::uint8_t* block, std::int32_t count);
     void ReadHeaderBlock(const std::uint8_t* block, std::int32_t count);
