@@ -1,6 +1,7 @@
 // The command engine: one AT command at a time, its reply gathered, classified, checked against
 // the echo and handed to ProcessReply; the watchdog ends a command the handset leaves unanswered.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <QCoreApplication>
@@ -85,6 +86,7 @@ void TPhoneLink::ArmWatchdog()
     // It runs exactly while the handset owes an answer: a command is outstanding and the PC is
     // not itself busy with the last reply.
     if (!ReplyDone && HandlingReply == 0 && PendingCommand.empty()) {
+        WatchdogFrom = std::chrono::steady_clock::now();
         WDTimer->setInterval(WatchdogInterval);
         WDTimer->start();
     } else {
@@ -146,6 +148,8 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
 {
     if (DataSize == 0)
         return;
+    // Bytes still arriving keep the command alive (the watchdog counts silence from here).
+    LastDelivery = std::chrono::steady_clock::now();
     if (DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
         Prompts::ErrorBox("Error: DataSize > maxTempBuf.");
         return;
@@ -235,6 +239,19 @@ void TPhoneLink::AbortCommand()
 
 void TPhoneLink::WDTimerTimer()
 {
+    // Bytes that came since the watchdog was armed restart its count: it fires only after a
+    // whole interval of silence. (Noted per delivery and looked at here, rather than restarting
+    // the timer for every delivery.)
+    if (LastDelivery > WatchdogFrom) {
+        WatchdogFrom = LastDelivery;
+        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - LastDelivery);
+        if (silent.count() < WatchdogInterval) {
+            WDTimer->setInterval(WatchdogInterval - static_cast<int>(silent.count()));
+            WDTimer->start();
+            return;
+        }
+    }
     emit WaitEnded();
     WDTimer->stop();
     SetBusy(false);

@@ -11,6 +11,7 @@
 //   Queues.cpp          download, upload and delete of several files
 // Copy As MIDlet drives the link from outside it: midlet/Installer.h (built into the same library).
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -58,6 +59,9 @@ public:
     void GoOffline();
     // Drops the handset's unsolicited lines from the gathered bytes (into the log).
     void DropUnsolicitedLines(const ReplyContext& ctx);
+    // When bytes last arrived, and when the watchdog's count of silence began.
+    std::chrono::steady_clock::time_point LastDelivery{};
+    std::chrono::steady_clock::time_point WatchdogFrom{};
     // Reply handling (ProcessReply) under way; nested handlings count. A command asked for
     // meanwhile waits in PendingCommand until the outermost handling has returned.
     int HandlingReply = 0;

@@ -181,6 +181,20 @@ TEST_F(ReadWriteTest, UnsolicitedLinesOfAnyKindLeaveTheNextCommandAndTheFileInta
     ExpectCleanEnd();
 }
 
+// At 4800 bit/s a data block of 2,048 bytes takes longer than the watchdog's interval: bytes
+// still arriving keep the read alive.
+TEST_F(ReadWriteTest, ASlowLineReadsWhileBytesKeepComing)
+{
+    const std::string data = PatternBytes(6 * 1024, 5);
+    WriteFile(phone / "slow.bin", data);
+    StartOnline();
+    handset->Update([](HandsetOptions& o) { o.LineRate = 480; });   // bytes/s
+    Read("slow.bin", 60000);
+    EXPECT_EQ(Texts(), std::vector<std::string>{});
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "slow.bin"), data));
+    ExpectCleanEnd();
+}
+
 TEST_F(ReadWriteTest, ContentsThatLookLikeTheProtocolAreKept)
 {
     // Line breaks at the end of a block's data and of the file, a file whose CRC-32 is 0.
