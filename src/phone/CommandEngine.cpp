@@ -71,6 +71,7 @@ void TPhoneLink::SendCommand(TPhoneCommand kind, const std::string& text)
 void TPhoneLink::WriteCommand(const std::string& text)
 {
     if (!Closing && CommPortDriver1->Connected() && CommPortDriver1->SendString(text)) {
+        OverflowReported = false;
         ArmWatchdog();
         return;
     }
@@ -151,11 +152,11 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     // Bytes still arriving keep the command alive (the watchdog counts silence from here).
     LastDelivery = std::chrono::steady_clock::now();
     if (DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Prompts::ErrorBox("Error: DataSize > maxTempBuf.");
+        Overflow("Error: DataSize > maxTempBuf.");
         return;
     }
     if (static_cast<std::uint32_t>(TempBufPos) + DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Prompts::ErrorBox("Error: (TempBufPos+DataSize) > maxTempBuf.");
+        Overflow("Error: (TempBufPos+DataSize) > maxTempBuf.");
         return;
     }
     std::memcpy(TempBuf.data() + TempBufPos, DataPtr, DataSize);
@@ -209,6 +210,23 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
         ProcessReply(reply.data(), static_cast<std::int32_t>(reply.size()));
         ReplyClass = rcEmpty;
     }
+}
+
+void TPhoneLink::Overflow(const std::string& message)
+{
+    // What overflows the buffer is no reply this link can take: the command under way ends and
+    // the buffer is emptied before the message, so that bytes arriving while it is shown start
+    // afresh. A device that keeps streaming is told of once per command.
+    if (!ReplyDone) {
+        AbortCommand();
+        LastCommand.clear();
+    }
+    TempBufPos = 0;
+    ReplyClass = rcEmpty;
+    if (OverflowReported)
+        return;
+    OverflowReported = true;
+    Prompts::ErrorBox(message);
 }
 
 void TPhoneLink::DropUnsolicitedLines(const ReplyContext& ctx)

@@ -59,6 +59,10 @@ public:
     void GoOffline();
     // Drops the handset's unsolicited lines from the gathered bytes (into the log).
     void DropUnsolicitedLines(const ReplyContext& ctx);
+    // A delivery the buffer cannot take: the command under way ends, the buffer is emptied, and
+    // the message is shown once per command.
+    void Overflow(const std::string& message);
+    bool OverflowReported = false;
     // When bytes last arrived, and when the watchdog's count of silence began.
     std::chrono::steady_clock::time_point LastDelivery{};
     std::chrono::steady_clock::time_point WatchdogFrom{};
