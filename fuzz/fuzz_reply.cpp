@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Unsolicited lines are only ever taken out whole: nothing is lost or made up.
         std::string bytes(AsText(b));
         std::size_t dropped = 0;
-        for (const std::string& line : DropUnsolicited(bytes, readData))
+        for (const std::string& line : DropUnsolicited(bytes, ctx))
             dropped += line.size();
         if (bytes.size() + dropped != static_cast<std::size_t>(n))
             std::abort();

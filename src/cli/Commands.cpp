@@ -37,6 +37,12 @@ public:
     {
         link_.PortAdviceFor = AdviceReader::CommandLine;
         QObject::connect(&link_, &TPhoneLink::ModelKnown, &link_, [this](const std::string& m) { Model = m; });
+        // An entry the phone listed but that could not be read is a failure of the command.
+        QObject::connect(&link_, &TPhoneLink::ListingEntryRefused, &link_,
+                         [this](const std::string& folder, const std::string& line) {
+                             ++refused_;
+                             Complain(PrintableName(folder) + ": the phone listed an entry that could not be read: " + PrintableName(line));
+                         });
         CliAnswers::Install(s.Answers, [this] { progress_.Clear(); });
     }
     ~Session()
@@ -89,11 +95,13 @@ public:
         return std::nullopt;
     }
 
-    // The command's own outcome: failures since the start-up.
-    int Status() const { return CliAnswers::Failures() > startupFailures_ ? 1 : 0; }
+    // The command's own outcome: failures since the start-up, and listing entries that could
+    // not be read.
+    int Status() const { return CliAnswers::Failures() > startupFailures_ || refused_ > 0 ? 1 : 0; }
 
 private:
     int startupFailures_ = 0;
+    int refused_ = 0;   // listing entries that could not be read
     CliSettings settings_;
     TPhoneLink link_;
     ProgressLine progress_;

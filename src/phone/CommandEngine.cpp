@@ -1,6 +1,7 @@
 // The command engine: one AT command at a time, its reply gathered, classified, checked against
 // the echo and handed to ProcessReply; the watchdog ends a command the handset leaves unanswered.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <QCoreApplication>
@@ -70,6 +71,7 @@ void TPhoneLink::SendCommand(TPhoneCommand kind, const std::string& text)
 void TPhoneLink::WriteCommand(const std::string& text)
 {
     if (!Closing && CommPortDriver1->Connected() && CommPortDriver1->SendString(text)) {
+        OverflowReported = false;
         ArmWatchdog();
         return;
     }
@@ -85,6 +87,7 @@ void TPhoneLink::ArmWatchdog()
     // It runs exactly while the handset owes an answer: a command is outstanding and the PC is
     // not itself busy with the last reply.
     if (!ReplyDone && HandlingReply == 0 && PendingCommand.empty()) {
+        WatchdogFrom = std::chrono::steady_clock::now();
         WDTimer->setInterval(WatchdogInterval);
         WDTimer->start();
     } else {
@@ -135,6 +138,7 @@ void TPhoneLink::SendFSFR()
     // A new read: its first block is the header.
     ReadHeaderSeen = false;
     ReadFailed = false;
+    ReadExtractReported = false;
     LastReadSaved = false;
     SendCommand(pcFSFR, CommandFSFR(CurrentFile.Name));
 }
@@ -145,20 +149,24 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
 {
     if (DataSize == 0)
         return;
+    // Bytes still arriving keep the command alive (the watchdog counts silence from here).
+    LastDelivery = std::chrono::steady_clock::now();
     if (DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Prompts::ErrorBox("Error: DataSize > maxTempBuf.");
+        Overflow("Error: DataSize > maxTempBuf.");
         return;
     }
     if (static_cast<std::uint32_t>(TempBufPos) + DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Prompts::ErrorBox("Error: (TempBufPos+DataSize) > maxTempBuf.");
+        Overflow("Error: (TempBufPos+DataSize) > maxTempBuf.");
         return;
     }
     std::memcpy(TempBuf.data() + TempBufPos, DataPtr, DataSize);
     TempBufPos += static_cast<std::int32_t>(DataSize);
 
     ReplyContext ctx;
+    ctx.Command = ReplyDone ? pcNone : CurrentCommand;
+    ctx.Echo = LastCommand;
     ctx.ReadDataExpected = CurrentCommand == pcFSFR && ReadHeaderSeen;
-    DropUnsolicitedLines(ctx.ReadDataExpected);
+    DropUnsolicitedLines(ctx);
     std::memset(TempBuf.data() + TempBufPos, 0, TempBuf.size() - static_cast<std::size_t>(TempBufPos));
     ReplyClass = ClassifyReply(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), ctx);
 
@@ -204,10 +212,27 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     }
 }
 
-void TPhoneLink::DropUnsolicitedLines(bool readData)
+void TPhoneLink::Overflow(const std::string& message)
+{
+    // What overflows the buffer is no reply this link can take: the command under way ends and
+    // the buffer is emptied before the message, so that bytes arriving while it is shown start
+    // afresh. A device that keeps streaming is told of once per command.
+    if (!ReplyDone) {
+        AbortCommand();
+        LastCommand.clear();
+    }
+    TempBufPos = 0;
+    ReplyClass = rcEmpty;
+    if (OverflowReported)
+        return;
+    OverflowReported = true;
+    Prompts::ErrorBox(message);
+}
+
+void TPhoneLink::DropUnsolicitedLines(const ReplyContext& ctx)
 {
     std::string gathered(TempBuf.begin(), TempBuf.begin() + TempBufPos);
-    const std::vector<std::string> lines = DropUnsolicited(gathered, readData);
+    const std::vector<std::string> lines = DropUnsolicited(gathered, ctx);
     // While no command is outstanding, the line breaks left around such lines are dropped
     // too, so that they cannot pile up in the buffer.
     if (ReplyDone && std::all_of(gathered.begin(), gathered.end(), [](char c) { return IsControlByte(static_cast<std::uint8_t>(c)); }))
@@ -232,6 +257,19 @@ void TPhoneLink::AbortCommand()
 
 void TPhoneLink::WDTimerTimer()
 {
+    // Bytes that came since the watchdog was armed restart its count: it fires only after a
+    // whole interval of silence. (Noted per delivery and looked at here, rather than restarting
+    // the timer for every delivery.)
+    if (LastDelivery > WatchdogFrom) {
+        WatchdogFrom = LastDelivery;
+        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - LastDelivery);
+        if (silent.count() < WatchdogInterval) {
+            WDTimer->setInterval(WatchdogInterval - static_cast<int>(silent.count()));
+            WDTimer->start();
+            return;
+        }
+    }
     emit WaitEnded();
     WDTimer->stop();
     SetBusy(false);

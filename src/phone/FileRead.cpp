@@ -67,7 +67,11 @@ void TPhoneLink::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
 {
     const ReadData data = ExtractReadData(std::span(block, static_cast<std::size_t>(count)));
     if (data.Code != 0) {
-        Prompts::ErrorBox("Extract data error code:" + std::to_string(data.Code));
+        // One message per read: the size check at its end tells what went missing.
+        if (!ReadExtractReported) {
+            ReadExtractReported = true;
+            Prompts::ErrorBox("Extract data error code:" + std::to_string(data.Code));
+        }
     } else {
         // Data past the announced size is never stored, but it is counted, so that the size
         // check at the end reports it and nothing is saved.

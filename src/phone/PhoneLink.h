@@ -11,6 +11,7 @@
 //   Queues.cpp          download, upload and delete of several files
 // Copy As MIDlet drives the link from outside it: midlet/Installer.h (built into the same library).
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -24,6 +25,7 @@
 #include "serial/PortAdvice.h"
 
 class QTimer;
+struct ReplyContext;
 class TCommPortDriver;
 
 class TPhoneLink : public QObject {
@@ -57,7 +59,14 @@ public:
     // The link given up: PhoneOnline false, the port closed, Offline reported.
     void GoOffline();
     // Drops the handset's unsolicited lines from the gathered bytes (into the log).
-    void DropUnsolicitedLines(bool readData);
+    void DropUnsolicitedLines(const ReplyContext& ctx);
+    // A delivery the buffer cannot take: the command under way ends, the buffer is emptied, and
+    // the message is shown once per command.
+    void Overflow(const std::string& message);
+    bool OverflowReported = false;
+    // When bytes last arrived, and when the watchdog's count of silence began.
+    std::chrono::steady_clock::time_point LastDelivery{};
+    std::chrono::steady_clock::time_point WatchdogFrom{};
     // Reply handling (ProcessReply) under way; nested handlings count. A command asked for
     // meanwhile waits in PendingCommand until the outermost handling has returned.
     int HandlingReply = 0;
@@ -119,6 +128,8 @@ public:
     std::int32_t BufPos = 0;
     bool ReadHeaderSeen = false;   // the header of the read under way has arrived
     bool ReadFailed = false;       // the header was refused; the rest of the read is ignored
+    bool ReadExtractReported = false;   // a data block of the read under way could not be taken
+                                        // and the user was told (once per read)
     std::string ReadTarget;        // the PC path the read under way saves to (set by its sender)
     void ReadBlock(const std::uint8_t* block, std::int32_t count);
     void ReadHeaderBlock(const std::uint8_t* block, std::int32_t count);
@@ -180,6 +191,9 @@ signals:
     // A listing's entry as it arrives (its position in PhoneRecords), the end of the listing;
     // the records cleared for a new listing of the same folder.
     void ListingEntry(const TFileInfo& info, std::size_t index);
+    // An entry line of the listing under way that could not be read (it is not listed; the
+    // log has it too).
+    void ListingEntryRefused(const std::string& folder, const std::string& line);
     void ListingEnded();
     void ListingCleared();
     // A queue has done with this record (by position in PhoneRecords).

@@ -63,7 +63,7 @@ std::optional<TFileInfo> ParseDirEntry(std::string_view entry)
     return info;
 }
 
-std::vector<TFileInfo> ParseListingBlock(std::span<const std::uint8_t> bytes)
+std::vector<TFileInfo> ParseListingBlock(std::span<const std::uint8_t> bytes, std::vector<std::string>* refused)
 {
     std::vector<TFileInfo> entries;
     const std::string_view block = AsText(bytes);
@@ -79,6 +79,8 @@ std::vector<TFileInfo> ParseListingBlock(std::span<const std::uint8_t> bytes)
                                            : std::string_view();
         if (auto info = ParseDirEntry(entry))
             entries.push_back(std::move(*info));
+        else if (refused)
+            refused->emplace_back(line);
     }
     return entries;
 }

@@ -31,5 +31,7 @@ std::string_view Unquote(std::string_view field);
 std::optional<TFileInfo> ParseDirEntry(std::string_view entry);
 
 // All entries of one block, in order. Lines end at each CR; bytes after the last CR are not
-// looked at; lines that do not start with "+FSDL:" are skipped.
-std::vector<TFileInfo> ParseListingBlock(std::span<const std::uint8_t> block);
+// looked at; lines that do not start with "+FSDL:" are skipped. Entry lines that cannot be
+// parsed are not listed; `refused` (optional) gets each of them, trimmed.
+std::vector<TFileInfo> ParseListingBlock(std::span<const std::uint8_t> block,
+                                         std::vector<std::string>* refused = nullptr);

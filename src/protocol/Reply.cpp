@@ -1,9 +1,11 @@
 #include "protocol/Reply.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/CodePage.h"
 #include "protocol/ReadBlock.h"
+#include "protocol/Text.h"
 
 namespace {
 
@@ -29,6 +31,22 @@ constexpr std::array<UnsolicitedCode, 20> kUnsolicited{{
     {"+CMTI:", 1},   {"+CDSI:", 1},     {"+CBMI:", 1},  {"+CMT:", 2},   {"+CDS:", 2},
     {"+CBM:", 2},    {"+CREG:", 1},     {"+CGREG:", 1}, {"+CEREG:", 1}, {"+CIEV:", 1},
     {"+CUSD:", 1},   {"+CGEV:", 1},     {"+CSSU:", 1},  {"+CTZV:", 1},  {"+CALA:", 1},
+}};
+
+// The lines of a command's answer between its echo and its ending: those that start with the
+// command's own tag, and for the commands that answer in free text (the model, the file-system
+// information) also every line that does not look like a result code of another kind ("+CSQ:",
+// "^RSSI:"). Commands not listed answer with their ending alone.
+struct AnswerLines {
+    TPhoneCommand kind;
+    std::string_view tag;
+    bool freeText;
+};
+constexpr std::array<AnswerLines, 4> kAnswerLines{{
+    {pcCGMM, "+CGMM:", true},
+    {pcFSIF, "+FSIF:", true},
+    {pcFSDL, "+FSDL:", false},
+    {pcFSFR, "+FSFR:", false},
 }};
 
 struct CommandEntry {
@@ -99,6 +117,22 @@ TReplyClass ClassifyTail(std::string_view s, std::size_t errorFrom)
     return cls;
 }
 
+// A line (trimmed) that ends a reply or a block: "OK", "#OK#", "##>".
+bool IsEndingLine(std::string_view t)
+{
+    return std::any_of(kEndings.begin(), kEndings.end(), [t](const Ending& e) { return t.ends_with(e.text); });
+}
+
+// A line (trimmed) in the form of a result code: '+' or '^', a name, ':'.
+bool LooksLikeResultCode(std::string_view t)
+{
+    if (t.size() < 2 || (t.front() != '+' && t.front() != '^'))
+        return false;
+    const auto colon = t.find(':');
+    return colon != std::string_view::npos && colon > 1
+        && t.substr(1, colon - 1).find_first_of(" \",") == std::string_view::npos;
+}
+
 } // namespace
 
 TReplyClass ClassifyReply(std::span<const std::uint8_t> reply, const ReplyContext& ctx)
@@ -137,12 +171,30 @@ int UnsolicitedLines(std::string_view line)
     return 0;
 }
 
-std::vector<std::string> DropUnsolicited(std::string& bytes, bool readData)
+bool IsReplyLine(std::string_view line, const ReplyContext& ctx, bool afterEcho, bool afterEnd)
+{
+    const std::string_view t = TrimCtl(line);
+    if (t.empty() || IsEndingLine(t) || HasLineStartError(t, 0))
+        return true;
+    if (ctx.Command == pcNone || afterEnd)
+        return false;
+    if (!afterEcho)
+        return !ctx.Echo.empty() && t == TrimCtl(ctx.Echo);
+    for (const AnswerLines& a : kAnswerLines) {
+        if (a.kind == ctx.Command)
+            return t.starts_with(a.tag) || (a.freeText && !LooksLikeResultCode(t));
+    }
+    return false;
+}
+
+std::vector<std::string> DropUnsolicited(std::string& bytes, const ReplyContext& ctx)
 {
     std::vector<std::string> dropped;
+    bool afterEcho = ctx.Echo.empty();
+    bool afterEnd = false;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        if (readData) {
+        if (ctx.ReadDataExpected) {
             // The announced bytes of a data block are data, whatever they hold.
             std::size_t lead = pos;
             while (lead < bytes.size() && IsControlByte(static_cast<std::uint8_t>(bytes[lead])))
@@ -166,17 +218,29 @@ std::vector<std::string> DropUnsolicited(std::string& bytes, bool readData)
         const std::size_t end = lineEnd(pos);
         if (end == std::string::npos)
             break;
-        const int lines = UnsolicitedLines(std::string_view(bytes).substr(pos, end - pos));
+        const std::string_view line = std::string_view(bytes).substr(pos, end - pos);
+        const int lines = UnsolicitedLines(line);
+        if (lines == 0) {
+            const std::string_view t = TrimCtl(line);
+            // A data block whose length field cannot be read: the rest is its data.
+            if (ctx.ReadDataExpected && t.starts_with("+FSFR:"))
+                break;
+            if (IsReplyLine(line, ctx, afterEcho, afterEnd)) {
+                if (!afterEcho && !t.empty() && t == TrimCtl(ctx.Echo))
+                    afterEcho = true;
+                afterEnd = afterEnd || IsEndingLine(t);
+                pos = end + 2;
+                continue;
+            }
+            dropped.push_back(bytes.substr(pos, end + 2 - pos));
+            bytes.erase(pos, end + 2 - pos);
+            continue;
+        }
         std::size_t last = end;
         for (int i = 1; i < lines && last != std::string::npos; ++i)
             last = lineEnd(last + 2);
-        if (lines == 0 || last == std::string::npos) {
-            // Not one, or its message line is still to come.
-            pos = end + 2;
-            if (lines > 0)
-                break;
-            continue;
-        }
+        if (last == std::string::npos)
+            break;   // its message line is still to come
         dropped.push_back(bytes.substr(pos, last + 2 - pos));
         bytes.erase(pos, last + 2 - pos);
     }

@@ -24,6 +24,10 @@ inline std::string_view AsText(std::span<const std::uint8_t> bytes)
 
 // What the receive handler knows about the reply it gathers.
 struct ReplyContext {
+    // The outstanding command (pcNone: none, every line is the handset's own), and its echo while
+    // that is still to come (empty once it has been checked).
+    TPhoneCommand Command = pcNone;
+    std::string_view Echo;
     // A read's header has arrived, so the blocks now due are data blocks: "+FSFR:", a 19-byte
     // data header announcing the length, raw data, "#OK#". Such a block is complete only when all
     // its announced data and the "#OK#" behind them are in, whatever the data hold.
@@ -48,12 +52,20 @@ TReplyClass ClassifyReply(std::span<const std::uint8_t> reply, const ReplyContex
 // Unsolicited result codes: what a handset announces on its own ("RING", "+CMTI: ...", "NO
 // CARRIER", ...), each a whole line ended by CR LF. UnsolicitedLines gives how many lines the
 // code takes (2 for the message indications, whose message follows on the next line), or 0 for
-// a line that is none.
+// a line that is none of these known codes.
 int UnsolicitedLines(std::string_view line);
-// Removes every whole unsolicited line from the gathered bytes and returns them (each with its
-// CR LF). With readData (a read's header has arrived) the announced bytes of a data block are
-// left alone: they are data whatever they hold. A line that is not complete yet stays.
-std::vector<std::string> DropUnsolicited(std::string& bytes, bool readData);
+// Whether a whole line (without its CR LF) can belong to the reply gathered in `ctx`: a blank
+// line, a reply's ending or error line, the echo while it is due, and after the echo the lines
+// of the command's answer (entries of a listing, the header of a read, the model, the
+// file-system information). Nothing follows an ending line. `afterEcho` and `afterEnd` say where
+// in the reply the line stands.
+bool IsReplyLine(std::string_view line, const ReplyContext& ctx, bool afterEcho, bool afterEnd);
+// Removes from the gathered bytes every whole line that is not part of the reply (a known
+// unsolicited code, or any other line IsReplyLine refuses, such as "+CSQ: 20,99" or a vendor's
+// status line) and returns them (each with its CR LF). With ctx.ReadDataExpected the announced
+// bytes of a data block are left alone: they are data whatever they hold. A line that is not
+// complete yet stays.
+std::vector<std::string> DropUnsolicited(std::string& bytes, const ReplyContext& ctx);
 
 // The echo check. Skips leading control bytes, compares `echo` byte by byte from there.
 // On a match, Strip is the number of leading bytes to remove: the control bytes, the echo and

@@ -40,14 +40,17 @@ std::vector<std::string> AdviceOf(const PortFailure& failure, AdviceReader reade
 // Sends `command` and waits for its whole reply (a final "OK" or an error) at most `timeoutMs`.
 // `reply` gets what came after the echo.
 enum class Answer { Final, Error, Silent, Garbled };
-Answer Exchange(TCommPortDriver& port, const std::string& command, int timeoutMs, std::string& reply)
+Answer Exchange(TCommPortDriver& port, TPhoneCommand kind, const std::string& command, int timeoutMs, std::string& reply)
 {
     std::string gathered;
+    ReplyContext lines;
+    lines.Command = kind;
+    lines.Echo = command;
     Answer answer = Answer::Silent;
     QEventLoop loop;
     port.OnReceiveData = [&](TCommPortDriver*, const std::uint8_t* data, std::uint32_t size) {
         gathered.append(reinterpret_cast<const char*>(data), size);
-        DropUnsolicited(gathered, false);
+        DropUnsolicited(gathered, lines);
         const std::span b(reinterpret_cast<const std::uint8_t*>(gathered.data()), gathered.size());
         const TReplyClass kind = ClassifyReply(b);
         if (kind != rcFinal && kind != rcError)
@@ -164,11 +167,11 @@ bool RunPortCheck(const PortCheckSettings& s, std::ostream& out)
         {"the handset answers ATZ and AT+CGMM within " + Seconds(s.ReplyTimeoutMs),
          [&] {
              std::string reply;
-             Outcome o = CommandOutcome(Exchange(port, CommandATZ(), s.ReplyTimeoutMs, reply), "ATZ", reply,
+             Outcome o = CommandOutcome(Exchange(port, pcATZ, CommandATZ(), s.ReplyTimeoutMs, reply), "ATZ", reply,
                                         s.ReplyTimeoutMs, s.Reader);
              if (!o.passed)
                  return o;
-             o = CommandOutcome(Exchange(port, CommandCGMM(), s.ReplyTimeoutMs, reply), "AT+CGMM", reply,
+             o = CommandOutcome(Exchange(port, pcCGMM, CommandCGMM(), s.ReplyTimeoutMs, reply), "AT+CGMM", reply,
                                 s.ReplyTimeoutMs, s.Reader);
              if (o.passed)
                  o.note = "model " + ExtractModel(reply);
@@ -177,7 +180,7 @@ bool RunPortCheck(const PortCheckSettings& s, std::ostream& out)
         {"the file-system commands are there (AT+FSIF)",
          [&] {
              std::string reply;
-             Outcome o = CommandOutcome(Exchange(port, CommandFSIF(), s.ReplyTimeoutMs, reply), "AT+FSIF", reply,
+             Outcome o = CommandOutcome(Exchange(port, pcFSIF, CommandFSIF(), s.ReplyTimeoutMs, reply), "AT+FSIF", reply,
                                         s.ReplyTimeoutMs, s.Reader);
              if (!o.passed && o.note.find("refused") != std::string::npos)
                  o.advice = {"This handset does not know the file-system commands Tarvel uses."};

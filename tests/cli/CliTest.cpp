@@ -100,6 +100,18 @@ TEST_F(CliTest, ListsAsTextAndAsJson)
     EXPECT_EQ(file["name"].toString(), "tune.mmf");
     EXPECT_EQ(file["type"].toInt(), 302);
     EXPECT_EQ(file["size"].toInt(), 9);
+
+    // A comma in a name is listed; an entry that cannot be read (a size beyond 32 bits) is
+    // reported and fails the command.
+    WriteFile(phone / "user/sounds/photo 1,2.jpg", "jpg");
+    WriteFile(phone / "user/sounds/huge.bin", "");
+    fs::resize_file(phone / "user/sounds/huge.bin", 3000000000u);   // sparse
+    const Outcome odd = Cli({"ls", "/user/sounds"});
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_NE(odd.out.find("photo 1,2.jpg    106         3  "), std::string::npos) << odd.out;
+    EXPECT_NE(odd.err.find("tarvel-cli: /user/sounds: the phone listed an entry that could not be read: +FSDL: "
+                           "0,\"huge.bin\",0,0,0,0,3000000000,"),
+              std::string::npos) << odd.err;
 }
 
 TEST_F(CliTest, PutGetAndRemoveKeepEveryByte)

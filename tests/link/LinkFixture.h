@@ -121,7 +121,7 @@ protected:
 
     // Reads the listed phone file `name` into the PC folder, under its whole name, as a
     // download does it.
-    void Read(const std::string& name)
+    void Read(const std::string& name, int timeoutMs = 10000)
     {
         const TFileInfo* record = Record(name);
         ASSERT_NE(record, nullptr) << name;
@@ -130,7 +130,7 @@ protected:
         link.ReadTarget = (pc / record->Name).string();
         link.BufPos = 0;
         link.SendFSFR();
-        ASSERT_TRUE(WaitCommandEnd()) << "the read of " << name << " did not end";
+        ASSERT_TRUE(WaitCommandEnd(timeoutMs)) << "the read of " << name << " did not end";
     }
 
     // Writes `bytes` as `name` into the handset folder listed last.

@@ -7,6 +7,7 @@
 
 #include "LinkFixture.h"
 #include "phone/TransferMeter.h"
+#include "protocol/Reply.h"
 
 namespace {
 
@@ -168,7 +169,9 @@ TEST_F(LinkTest, SilentHandsetClosesThePortAfterTheRealWatchdogInterval)
     EXPECT_TRUE(link.ReplyDone);
 }
 
-TEST_F(LinkTest, ReceiveBufferTakesExactly4096Bytes)
+// A delivery the buffer cannot take ends the command under way and empties the buffer; a device
+// that keeps streaming is told of once per command.
+TEST_F(LinkTest, ReceiveBufferTakesExactly4096BytesAndAnOverflowEndsTheCommandOnce)
 {
     StartOnline();
     const std::string chunk(2048, 'x');
@@ -177,12 +180,28 @@ TEST_F(LinkTest, ReceiveBufferTakesExactly4096Bytes)
     EXPECT_EQ(link.TempBufPos, 4096);
     EXPECT_TRUE(Texts().empty());
     Deliver(chunk.substr(0, 1));
-    EXPECT_EQ(link.TempBufPos, 4096);
-    ASSERT_EQ(Texts().size(), 1u);
-    EXPECT_EQ(Texts()[0], "Error: (TempBufPos+DataSize) > maxTempBuf.");
+    EXPECT_EQ(link.TempBufPos, 0);
     Deliver(std::string(4097, 'y'));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Error: (TempBufPos+DataSize) > maxTempBuf."});
+
+    handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
+    link.ListFolder("/java");
+    for (int i = 0; i < 3; ++i)
+        Deliver(std::string(4097, 'y'));
+    EXPECT_EQ(Texts().size(), 2u);
     EXPECT_EQ(Texts().back(), "Error: DataSize > maxTempBuf.");
-    EXPECT_EQ(link.TempBufPos, 4096);
+    EXPECT_TRUE(link.ReplyDone);
+    EXPECT_EQ(link.CurrentCommand, pcNone);
+    EXPECT_FALSE(link.WDTimer->isActive());
+    EXPECT_EQ(link.TempBufPos, 0);
+
+    // The handset has taken the command it leaves unanswered before it answers again.
+    ASSERT_TRUE(WaitUntil([this] { return handset->Commands().back() == CommandFSDL("/java"); }));
+    handset->Update([](HandsetOptions& o) { o.SilentOn.clear(); });
+    link.ListFolder("/");
+    ASSERT_TRUE(WaitCommandEnd());
+    EXPECT_EQ(link.LastFinished, pcFSDL);
+    EXPECT_EQ(Texts().size(), 2u);
 }
 
 TEST_F(LinkTest, WatchdogEmptiesAFullBuffer)

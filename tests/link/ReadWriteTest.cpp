@@ -132,9 +132,8 @@ TEST_F(ReadWriteTest, LeadInAndLengthFieldShapes)
         {41, true, {}},
         {41, false, {}},
         {2, false, {}},
-        {42, true,
-         {"Extract data error code:-1", "Extract data error code:-1",
-          "File: f.bin\r\nSize error.\r\nFile size: 3000\r\nRecv size: 0"}},
+        // One message for the blocks that cannot be taken, however many.
+        {42, true, {"Extract data error code:-1", "File: f.bin\r\nSize error.\r\nFile size: 3000\r\nRecv size: 0"}},
     };
     WriteFile(phone / "f.bin", data);
     StartOnline();
@@ -154,6 +153,46 @@ TEST_F(ReadWriteTest, LeadInAndLengthFieldShapes)
             EXPECT_FALSE(fs::exists(pc / "f.bin"));
         ExpectCleanEnd();
     }
+}
+
+// Lines the handset sends on its own, of kinds no table here knows, are dropped wherever they
+// come: while idle, in front of an echo, between read blocks, behind a final reply.
+TEST_F(ReadWriteTest, UnsolicitedLinesOfAnyKindLeaveTheNextCommandAndTheFileIntact)
+{
+    const std::string data = PatternBytes(5000, 4);   // three blocks
+    WriteFile(phone / "f.bin", data);
+    StartOnline();
+    for (const std::string line : {"+CSQ: 20,99", "^RSSI:3"}) {
+        SCOPED_TRACE(line);
+        fs::remove(pc / "f.bin");
+        Deliver("\r\n" + line + "\r\n");
+        EXPECT_EQ(link.TempBufPos, 0);
+        handset->Update([&](HandsetOptions& o) {
+            o.Unsolicited = line;
+            o.UnsolicitedBeforeEcho = o.UnsolicitedBetweenBlocks = o.UnsolicitedWithFinal = true;
+        });
+        Read("f.bin");
+        EXPECT_TRUE(SameBytes(ReadFile(pc / "f.bin"), data));
+        link.ListFolder("/");
+        ASSERT_TRUE(WaitCommandEnd());
+        EXPECT_NE(Record("f.bin"), nullptr);
+    }
+    EXPECT_EQ(Texts(), std::vector<std::string>{});
+    ExpectCleanEnd();
+}
+
+// At 4800 bit/s a data block of 2,048 bytes takes longer than the watchdog's interval: bytes
+// still arriving keep the read alive.
+TEST_F(ReadWriteTest, ASlowLineReadsWhileBytesKeepComing)
+{
+    const std::string data = PatternBytes(6 * 1024, 5);
+    WriteFile(phone / "slow.bin", data);
+    StartOnline();
+    handset->Update([](HandsetOptions& o) { o.LineRate = 480; });   // bytes/s
+    Read("slow.bin", 60000);
+    EXPECT_EQ(Texts(), std::vector<std::string>{});
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "slow.bin"), data));
+    ExpectCleanEnd();
 }
 
 TEST_F(ReadWriteTest, ContentsThatLookLikeTheProtocolAreKept)

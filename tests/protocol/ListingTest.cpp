@@ -57,15 +57,18 @@ TEST(ParseListingBlock, EntryAsLastLineWithoutCarriageReturnIsNotListed)
     EXPECT_EQ(Parse(block + "\r").size(), 2u);
 }
 
-TEST(ParseListingBlock, BadEntriesAreSkippedAndTheRestParsed)
+TEST(ParseListingBlock, BadEntriesAreRefusedAndTheRestParsed)
 {
     const std::string block = Line("c.txt", "x") +         // type not a number
                               Line("d.txt", "1", "12k") +  // size not a number
                               "+FSDL:\r\n+FSDL: \r\n" +    // nothing after the tag
                               Line("ok.txt") + "#OK#\r\n";
-    const auto entries = Parse(block);
+    std::vector<std::string> refused;
+    const auto entries = ParseListingBlock(Bytes(block), &refused);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Name, "ok.txt");
+    EXPECT_EQ(refused, (std::vector<std::string>{"+FSDL: 0,\"c.txt\",x,0,0,0,2048,0,\"dd\",0",
+                                                 "+FSDL: 0,\"d.txt\",1,0,0,0,12k,0,\"dd\",0", "+FSDL:", "+FSDL:"}));
 }
 
 TEST(ParseListingBlock, NothingToList)

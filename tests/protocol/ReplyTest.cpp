@@ -131,34 +131,50 @@ TEST(UnsolicitedLines, Table)
         EXPECT_EQ(UnsolicitedLines(line), lines) << line;
 }
 
-TEST(DropUnsolicited, WholeLinesOutsideReadData)
+TEST(DropUnsolicited, EveryLineThatIsNoPartOfTheReply)
 {
     struct Case {
         const char* what;
         std::string bytes;
+        TPhoneCommand command;   // pcNone: idle
+        std::string echo;        // still due
         bool readData;
         std::string kept;
         std::vector<std::string> dropped;
     };
     const std::string block = DataBlock("\r\nRING\r\n");
+    const std::string fsdl = CommandFSDL("/");
     const Case cases[] = {
-        {"idle", "\r\nRING\r\n", false, "\r\n", {"RING\r\n"}},
-        {"before the echo", "\r\nRING\r\nATZ\r\r\nOK\r\n", false, "\r\nATZ\r\r\nOK\r\n", {"RING\r\n"}},
-        {"behind a final reply", "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n", false, "\r\nOK\r\n\r\n", {"+CMTI: \"SM\",3\r\n"}},
-        {"with its message line", "\r\n+CMT: ,23\r\n0791\r\nOK\r\n", false, "\r\nOK\r\n", {"+CMT: ,23\r\n0791\r\n"}},
-        {"message line still to come", "\r\n+CMT: ,23\r\n07", false, "\r\n+CMT: ,23\r\n07", {}},
-        {"line not complete", "\r\nRIN", false, "\r\nRIN", {}},
-        {"not at a line start", "x RING\r\n", false, "x RING\r\n", {}},
-        {"between entries", "+FSDL: a\r\nNO CARRIER\r\n+FSDL: b\r\n#OK#\r\n", false, "+FSDL: a\r\n+FSDL: b\r\n#OK#\r\n",
-         {"NO CARRIER\r\n"}},
-        {"inside read data", block, true, block, {}},
-        {"around read data", "\r\nRING\r\n" + block + "RING\r\n", true, "\r\n" + block, {"RING\r\n", "RING\r\n"}},
-        {"in front of a data block still coming", "\r\nRING\r\n" + block.substr(0, 25), true, "\r\n" + block.substr(0, 25),
-         {"RING\r\n"}},
+        {"idle", "\r\nRING\r\n", pcNone, "", false, "\r\n", {"RING\r\n"}},
+        {"idle, a code of no known kind", "\r\n+CSQ: 20,99\r\n^RSSI:3\r\n", pcNone, "", false, "\r\n",
+         {"+CSQ: 20,99\r\n", "^RSSI:3\r\n"}},
+        {"idle, a stray block stays", "\r\n#OK#\r\n", pcNone, "", false, "\r\n#OK#\r\n", {}},
+        {"before the echo", "\r\nRING\r\n^MODE:5\r\nATZ\r\r\nOK\r\n", pcATZ, "ATZ\r", false, "\r\nATZ\r\r\nOK\r\n",
+         {"RING\r\n", "^MODE:5\r\n"}},
+        {"behind a final reply", "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n+CSQ: 20,99\r\n", pcFSFE, "", false, "\r\nOK\r\n\r\n",
+         {"+CMTI: \"SM\",3\r\n", "+CSQ: 20,99\r\n"}},
+        {"with its message line", "\r\n+CMT: ,23\r\n0791\r\nOK\r\n", pcFSFE, "", false, "\r\nOK\r\n", {"+CMT: ,23\r\n0791\r\n"}},
+        {"message line still to come", "\r\n+CMT: ,23\r\n07", pcFSFE, "", false, "\r\n+CMT: ,23\r\n07", {}},
+        {"line not complete", "\r\n+CSQ: 2", pcNone, "", false, "\r\n+CSQ: 2", {}},
+        {"the model is free text", "AT+CGMM\r\r\n+CSQ: 20,99\r\nx RING\r\n\r\nOK\r\n", pcCGMM, "AT+CGMM\r", false,
+         "AT+CGMM\r\r\nx RING\r\n\r\nOK\r\n", {"+CSQ: 20,99\r\n"}},
+        {"between entries", fsdl + "+FSDL: a\r\nNO CARRIER\r\n+CSQ: 20,99\r\n+FSDL: b\r\n#OK#\r\n", pcFSDL, fsdl, false,
+         fsdl + "+FSDL: a\r\n+FSDL: b\r\n#OK#\r\n", {"NO CARRIER\r\n", "+CSQ: 20,99\r\n"}},
+        {"inside read data", block, pcFSFR, "", true, block, {}},
+        {"around read data", "\r\nRING\r\n+CSQ: 20,99\r\n" + block + "RING\r\n", pcFSFR, "", true, "\r\n" + block,
+         {"RING\r\n", "+CSQ: 20,99\r\n", "RING\r\n"}},
+        {"in front of a data block still coming", "\r\nRING\r\n" + block.substr(0, 25), pcFSFR, "", true,
+         "\r\n" + block.substr(0, 25), {"RING\r\n"}},
+        {"a data block whose length cannot be read", "\r\n+FSFR:    x1,   0,\r\nab\r\n#OK#\r\n", pcFSFR, "", true,
+         "\r\n+FSFR:    x1,   0,\r\nab\r\n#OK#\r\n", {}},
     };
     for (const Case& c : cases) {
         std::string bytes = c.bytes;
-        EXPECT_EQ(DropUnsolicited(bytes, c.readData), c.dropped) << c.what;
+        ReplyContext ctx;
+        ctx.Command = c.command;
+        ctx.Echo = c.echo;
+        ctx.ReadDataExpected = c.readData;
+        EXPECT_EQ(DropUnsolicited(bytes, ctx), c.dropped) << c.what;
         EXPECT_EQ(bytes, c.kept) << c.what;
     }
 }
