@@ -2,6 +2,7 @@
 // smafcompose --seeds DIR      writes small files in each sequence format (fuzzing seeds)
 // smafcompose --examples DIR   writes the files the synthesizer's tests play, for listening
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -208,6 +209,13 @@ int main(int argc, char** argv)
     if (const auto status = ToolArgs(argc, argv, "smafcompose", kUsage, {"--seeds", "--examples"}, args))
         return *status;
     if (args.size() == 2 && (args[0] == "--seeds" || args[0] == "--examples")) {
+        // The folder is made when it is not there yet.
+        std::error_code ec;
+        std::filesystem::create_directories(args[1], ec);
+        if (ec) {
+            std::cerr << "smafcompose: cannot make the folder " << args[1] << ": " << ec.message() << "\n";
+            return 1;
+        }
         for (const auto& [name, bytes] : args[0] == "--seeds" ? Seeds() : smaf::examples::All())
             if (!Save(args[1] + "/" + name, bytes))
                 return 1;
