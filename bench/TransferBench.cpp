@@ -48,7 +48,8 @@ namespace {
 constexpr int kLineRate = 11520;   // bytes per second at 115200 bit/s
 constexpr int kListingEntries = 200;
 
-// CPU seconds of this process (Tarvel), or of its finished children (the handset).
+// CPU seconds of this process (Tarvel), of its finished children (the handset), or of the calling
+// thread (Tarvel's main thread, where the link and the windows run).
 double CpuSeconds(int who = RUSAGE_SELF)
 {
     rusage ru{};
@@ -103,6 +104,7 @@ void WriteAll(const fs::path& p, const std::string& bytes)
 struct Measure {
     double seconds = 0;
     double cpu = 0;
+    double mainThreadCpu = 0;
 };
 
 // Times `work` and the CPU time this process spends meanwhile.
@@ -110,11 +112,13 @@ Measure Timed(const std::function<void()>& work)
 {
     Measure m;
     const double cpu0 = CpuSeconds();
+    const double thread0 = CpuSeconds(RUSAGE_THREAD);
     QElapsedTimer t;
     t.start();
     work();
     m.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
     m.cpu = CpuSeconds() - cpu0;
+    m.mainThreadCpu = CpuSeconds(RUSAGE_THREAD) - thread0;
     return m;
 }
 
@@ -202,8 +206,9 @@ void Report(const char* what, std::size_t bytes, const Measure& m, bool paced, d
         std::printf(" %5.1f %% of the line rate", 100.0 * rate / kLineRate);
     if (raw > 0)
         std::printf(" %5.1f %% of the raw copy", 100.0 * raw / m.seconds);
-    std::printf("  CPU %.3f s: %.1f ms per second (%.2f %% of a core), %.0f ms per MB\n", m.cpu,
-                1000.0 * m.cpu / m.seconds, 100.0 * m.cpu / m.seconds, 1000.0 * m.cpu / (static_cast<double>(bytes) / 1e6));
+    std::printf("  CPU %.3f s: %.1f ms per second (%.2f %% of a core), %.0f ms per MB; main thread %.2f %%\n", m.cpu,
+                1000.0 * m.cpu / m.seconds, 100.0 * m.cpu / m.seconds, 1000.0 * m.cpu / (static_cast<double>(bytes) / 1e6),
+                100.0 * m.mainThreadCpu / m.seconds);
 }
 
 Run RunOnce(bool paced, std::size_t size, int readBlock, int piece)
