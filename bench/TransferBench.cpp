@@ -7,6 +7,7 @@
 // throughput, and the CPU time this process used per second of transfer and per MB.
 //
 //   bench_transfer [--paced | --unpaced] [--size BYTES (524289)] [--read-block BYTES (2048)]
+//                  [--piece BYTES (paced: 20 ms of the line, 230)]
 //
 // MB and kB are 10^6 and 10^3 bytes.
 #include <cstdio>
@@ -47,7 +48,8 @@ namespace {
 constexpr int kLineRate = 11520;   // bytes per second at 115200 bit/s
 constexpr int kListingEntries = 200;
 
-// CPU seconds of this process (Tarvel), or of its finished children (the handset).
+// CPU seconds of this process (Tarvel), of its finished children (the handset), or of the calling
+// thread (Tarvel's main thread, where the link and the windows run).
 double CpuSeconds(int who = RUSAGE_SELF)
 {
     rusage ru{};
@@ -102,6 +104,7 @@ void WriteAll(const fs::path& p, const std::string& bytes)
 struct Measure {
     double seconds = 0;
     double cpu = 0;
+    double mainThreadCpu = 0;
 };
 
 // Times `work` and the CPU time this process spends meanwhile.
@@ -109,11 +112,13 @@ Measure Timed(const std::function<void()>& work)
 {
     Measure m;
     const double cpu0 = CpuSeconds();
+    const double thread0 = CpuSeconds(RUSAGE_THREAD);
     QElapsedTimer t;
     t.start();
     work();
     m.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
     m.cpu = CpuSeconds() - cpu0;
+    m.mainThreadCpu = CpuSeconds(RUSAGE_THREAD) - thread0;
     return m;
 }
 
@@ -136,9 +141,9 @@ void WriteFully(int fd, const char* p, std::size_t n)
 }
 
 // Seconds a raw copy of `data` takes through a pseudo-terminal set up as the virtual handset's
-// (raw, non-blocking), paced as it paces (`rate` 0: unpaced); towards the slave side (the PC)
+// (raw, non-blocking), paced as it paces (`rate` 0: unpaced; `piece` 0: 20 ms of the line); towards the slave side (the PC)
 // or from it. Negative when no pseudo-terminal can be had.
-double RawCopy(const std::string& data, int rate, bool toPc)
+double RawCopy(const std::string& data, int rate, std::size_t piece, bool toPc)
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
@@ -157,6 +162,7 @@ double RawCopy(const std::string& data, int rate, bool toPc)
     timer.start();
     std::thread writer([&] {
         handset::LinePacer line(rate);
+        line.SetPiece(piece);
         for (std::size_t pos = 0; pos < data.size();) {
             const std::size_t piece = line.Paced() ? std::min(line.Piece(), data.size() - pos) : data.size() - pos;
             std::this_thread::sleep_until(pos == 0 ? line.Carry(piece, handset::LinePacer::Clock::now())
@@ -200,11 +206,12 @@ void Report(const char* what, std::size_t bytes, const Measure& m, bool paced, d
         std::printf(" %5.1f %% of the line rate", 100.0 * rate / kLineRate);
     if (raw > 0)
         std::printf(" %5.1f %% of the raw copy", 100.0 * raw / m.seconds);
-    std::printf("  CPU %.3f s: %.1f ms per second (%.2f %% of a core), %.0f ms per MB\n", m.cpu,
-                1000.0 * m.cpu / m.seconds, 100.0 * m.cpu / m.seconds, 1000.0 * m.cpu / (static_cast<double>(bytes) / 1e6));
+    std::printf("  CPU %.3f s: %.1f ms per second (%.2f %% of a core), %.0f ms per MB; main thread %.2f %%\n", m.cpu,
+                1000.0 * m.cpu / m.seconds, 100.0 * m.cpu / m.seconds, 1000.0 * m.cpu / (static_cast<double>(bytes) / 1e6),
+                100.0 * m.mainThreadCpu / m.seconds);
 }
 
-Run RunOnce(bool paced, std::size_t size, int readBlock)
+Run RunOnce(bool paced, std::size_t size, int readBlock, int piece)
 {
     Run run;
     QTemporaryDir tmp;
@@ -227,6 +234,8 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
     QStringList args{"--root", QString::fromStdString(phone.string()), "--read-block", QString::number(readBlock)};
     if (paced)
         args << "--rate" << QString::number(kLineRate);
+    if (paced && piece > 0)
+        args << "--piece" << QString::number(piece);
     handset.setArguments(args);
     handset.start();
     if (!handset.waitForStarted(5000) || !WaitFor([&] { return handset.canReadLine(); }, 5000)) {
@@ -309,8 +318,8 @@ Run RunOnce(bool paced, std::size_t size, int readBlock)
     const QString log = QString::fromLocal8Bit(handset.readAllStandardError());
     run.violations = static_cast<int>(log.count(QStringLiteral("protocol violation")));
 
-    run.rawToPc = RawCopy(data, paced ? kLineRate : 0, true);
-    run.rawToHandset = paced ? 0 : RawCopy(data, 0, false);   // paced, both ways are alike
+    run.rawToPc = RawCopy(data, paced ? kLineRate : 0, static_cast<std::size_t>(piece), true);
+    run.rawToHandset = paced ? 0 : RawCopy(data, 0, 0, false);   // paced, both ways are alike
     return run;
 }
 
@@ -340,6 +349,7 @@ int main(int argc, char** argv)
     bool paced = true, unpaced = true;
     std::size_t size = 524289;
     int readBlock = 2048;
+    int piece = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--paced")
@@ -350,18 +360,21 @@ int main(int argc, char** argv)
             size = std::strtoul(argv[++i], nullptr, 10);
         else if (a == "--read-block" && i + 1 < argc)
             readBlock = std::atoi(argv[++i]);
+        else if (a == "--piece" && i + 1 < argc && std::atoi(argv[i + 1]) > 0)
+            piece = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: bench_transfer [--paced | --unpaced] [--size BYTES] [--read-block BYTES]\n");
+            std::fprintf(stderr, "usage: bench_transfer [--paced | --unpaced] [--size BYTES] [--read-block BYTES] [--piece BYTES]\n");
             return 2;
         }
     }
-    std::printf("file of %zu bytes, read blocks of %d bytes, listing of %d entries; load average %s\n", size,
-                readBlock, kListingEntries, LoadAverage().c_str());
+    std::printf("file of %zu bytes, read blocks of %d bytes, listing of %d entries, paced pieces of %d bytes; "
+                "load average %s\n", size, readBlock, kListingEntries, piece > 0 ? piece : kLineRate / 50,
+                LoadAverage().c_str());
     bool ok = true;
     for (const bool p : {true, false}) {
         if ((p && !paced) || (!p && !unpaced))
             continue;
-        const Run run = RunOnce(p, size, readBlock);
+        const Run run = RunOnce(p, size, readBlock, piece);
         ok = Print(p, size, run) && ok;
     }
     std::printf("load average at the end %s\n", LoadAverage().c_str());

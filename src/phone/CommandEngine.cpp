@@ -159,6 +159,10 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
         Overflow("Error: (TempBufPos+DataSize) > maxTempBuf.");
         return;
     }
+    // The bytes the last delivery left are those the unsolicited-line pass has seen, unless the
+    // buffer was emptied since.
+    if (static_cast<std::size_t>(TempBufPos) != UnsolicitedSeen.Seen)
+        UnsolicitedSeen = {};
     std::memcpy(TempBuf.data() + TempBufPos, DataPtr, DataSize);
     TempBufPos += static_cast<std::int32_t>(DataSize);
 
@@ -166,8 +170,12 @@ void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::ui
     ctx.Command = ReplyDone ? pcNone : CurrentCommand;
     ctx.Echo = LastCommand;
     ctx.ReadDataExpected = CurrentCommand == pcFSFR && ReadHeaderSeen;
-    DropUnsolicitedLines(ctx);
-    std::memset(TempBuf.data() + TempBufPos, 0, TempBuf.size() - static_cast<std::size_t>(TempBufPos));
+    // The pass runs when it can find something: a line completed since the last one (or, while
+    // idle, always: the line breaks left there are dropped too).
+    if (ReplyDone
+        || UnsolicitedPassDue(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), ctx, UnsolicitedSeen))
+        DropUnsolicitedLines(ctx);
+    UnsolicitedSeen = ScannedUpTo(static_cast<std::size_t>(TempBufPos), ctx);
     ReplyClass = ClassifyReply(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), ctx);
 
     if (ReplyClass == rcError) {

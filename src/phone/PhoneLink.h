@@ -21,6 +21,7 @@
 #include <QObject>
 
 #include "protocol/FileInfo.h"
+#include "protocol/Reply.h"
 #include "serial/CPDrvTypes.h"
 #include "serial/PortAdvice.h"
 
@@ -60,6 +61,9 @@ public:
     void GoOffline();
     // Drops the handset's unsolicited lines from the gathered bytes (into the log).
     void DropUnsolicitedLines(const ReplyContext& ctx);
+    // What that pass has seen of the gathered bytes, so a delivery that cannot complete a line
+    // costs no pass.
+    UnsolicitedScan UnsolicitedSeen;
     // A delivery the buffer cannot take: the command under way ends, the buffer is emptied, and
     // the message is shown once per command.
     void Overflow(const std::string& message);

@@ -247,6 +247,29 @@ std::vector<std::string> DropUnsolicited(std::string& bytes, const ReplyContext&
     return dropped;
 }
 
+UnsolicitedScan ScannedUpTo(std::size_t seen, const ReplyContext& ctx)
+{
+    return {seen, ctx.Command, std::string(ctx.Echo), ctx.ReadDataExpected};
+}
+
+bool UnsolicitedPassDue(std::span<const std::uint8_t> bytes, const ReplyContext& ctx, const UnsolicitedScan& last)
+{
+    if (ctx.ReadDataExpected) {
+        // As DropUnsolicited starts: a data block behind the lead-in covers everything gathered.
+        std::size_t lead = 0;
+        while (lead < bytes.size() && IsControlByte(bytes[lead]))
+            ++lead;
+        const std::int32_t extent = DataBlockExtent(bytes.subspan(lead));
+        if (extent >= 0 && lead + static_cast<std::size_t>(extent) >= bytes.size())
+            return false;
+    }
+    const bool sameContext = last.Command == ctx.Command && last.Echo == ctx.Echo
+                             && last.ReadDataExpected == ctx.ReadDataExpected;
+    const std::size_t from = sameContext && last.Seen <= bytes.size() ? last.Seen : 0;
+    const std::string_view fresh = AsText(bytes.subspan(from));
+    return fresh.find('\n') != std::string_view::npos;
+}
+
 EchoCheck CheckEcho(std::span<const std::uint8_t> reply, std::string_view echo)
 {
     const std::string_view s = AsText(reply);

@@ -67,6 +67,22 @@ bool IsReplyLine(std::string_view line, const ReplyContext& ctx, bool afterEcho,
 // complete yet stays.
 std::vector<std::string> DropUnsolicited(std::string& bytes, const ReplyContext& ctx);
 
+// What the last pass of DropUnsolicited (or the last UnsolicitedPassDue that found none due) left
+// in the gathered bytes: their first Seen bytes hold no line that the pass drops, judged for this
+// command, echo and read state. Bytes gathered since are appended behind them.
+struct UnsolicitedScan {
+    std::size_t Seen = 0;
+    TPhoneCommand Command = pcNone;
+    std::string Echo;
+    bool ReadDataExpected = false;
+};
+UnsolicitedScan ScannedUpTo(std::size_t seen, const ReplyContext& ctx);
+// Whether DropUnsolicited could drop anything from `bytes`, whose first last.Seen bytes it left
+// as they are: only when a line break arrived behind them (a line ends only with one). Under
+// another context, or when the bytes are fewer than that, they are looked at from their start.
+// Never while every byte gathered belongs to one read data block whose data are still coming.
+bool UnsolicitedPassDue(std::span<const std::uint8_t> bytes, const ReplyContext& ctx, const UnsolicitedScan& last);
+
 // The echo check. Skips leading control bytes, compares `echo` byte by byte from there.
 // On a match, Strip is the number of leading bytes to remove: the control bytes, the echo and
 // the control bytes that follow it.

@@ -1,8 +1,6 @@
 #include "serial/CPDrv.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -124,7 +122,6 @@ void TCommPortDriver::SetInBufSize(std::uint32_t v)
         return;
     FInBufSize = std::clamp(v, kMinBufSize, kMaxBufSize);
     ReallocateInputBuffer();
-    SetPacketSize(FPacketSize);
 }
 
 void TCommPortDriver::SetOutBufSize(std::uint32_t v)
@@ -134,42 +131,10 @@ void TCommPortDriver::SetOutBufSize(std::uint32_t v)
     FOutBufSize = std::clamp(v, kMinBufSize, kMaxBufSize);
 }
 
-void TCommPortDriver::SetPacketSize(std::int16_t v)
-{
-    const std::int16_t before = FPacketSize;
-    // A packet has to fit the input buffer, whose largest size is 8192 bytes: a larger packet
-    // size is limited to 8192.
-    FPacketSize = v <= 0 ? std::int16_t(-1) : static_cast<std::int16_t>(std::min<int>(v, static_cast<int>(kMaxBufSize)));
-    if (FPacketSize > 0 && static_cast<std::uint32_t>(FPacketSize) > FInBufSize) {
-        // The buffer grows with the packet even while connected: every packet is gathered in it.
-        FInBufSize = static_cast<std::uint32_t>(FPacketSize);
-        ReallocateInputBuffer();
-    }
-    // Bytes gathered for a packet of the old size are handed on as they stand (PollTimerProc).
-    if (FPacketSize != before && PacketFill > 0) {
-        PacketCut = true;
-        KeepTime();
-    }
-}
-
 void TCommPortDriver::ReallocateInputBuffer()
 {
-    auto* buffer = new std::uint8_t[FInBufSize]();
-    PacketFill = std::min(PacketFill, FInBufSize);
-    std::memcpy(buffer, InputBuffer, PacketFill);
     delete[] InputBuffer;
-    InputBuffer = buffer;
-}
-
-void TCommPortDriver::SetPacketTimeout(std::int32_t v)
-{
-    if (v < 1)
-        FPacketTimeout = -1;
-    else if (v < FPollingDelay)
-        FPacketTimeout = FPollingDelay + FPollingDelay * 40 / 100;
-    else
-        FPacketTimeout = v;
-    KeepTime();   // an incomplete packet may now have a time-out to keep
+    InputBuffer = new std::uint8_t[FInBufSize];
 }
 
 void TCommPortDriver::SetPollingDelay(std::uint16_t v)
@@ -180,7 +145,6 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t v)
         return;
     FPollingDelay = v;
     NotifyTimer->setInterval(FPollingDelay);   // restarts the timer if it is keeping time
-    SetPacketTimeout(FPacketTimeout);
 }
 
 void TCommPortDriver::SetTrace(TTraceSink sink) { TraceSink() = std::move(sink); }
@@ -221,8 +185,6 @@ void TCommPortDriver::Disconnect()
     Watching = false;
     SerialPlatform::Close(PortHandle);
     PortHandle = SerialPlatform::kInvalidHandle;
-    PacketFill = 0;
-    PacketCut = false;
 }
 
 bool TCommPortDriver::Connected() const { return PortHandle != SerialPlatform::kInvalidHandle; }
@@ -254,13 +216,7 @@ bool TCommPortDriver::FlushBuffers(bool inBuf, bool outBuf)
 {
     if (!Connected())
         return false;
-    if (!SerialPlatform::Flush(PortHandle, inBuf, outBuf))
-        return false;
-    PacketStartTick = -1;
-    PacketFill = 0;
-    PacketCut = false;
-    KeepTime();
-    return true;
+    return SerialPlatform::Flush(PortHandle, inBuf, outBuf);
 }
 
 std::uint16_t TCommPortDriver::OutputFreeSpace()
@@ -334,31 +290,21 @@ bool TCommPortDriver::SendString(const std::string& s)
     return SendData(s.data(), n) == n;
 }
 
-std::uint32_t TCommPortDriver::PacketTime(std::uint32_t byteCount) const
-{
-    if (FBaudRateValue == 0)
-        return 0;
-    const double ms = static_cast<double>(byteCount) / (static_cast<double>(FBaudRateValue) / 10.0) * 1000.0;
-    return static_cast<std::uint32_t>(std::nearbyint(ms));   // the default rounding: half to even
-}
-
 void TCommPortDriver::PollTimerProc()
 {
     if (!Connected())
         return;
-    bool got = true;
-    if (PacketCut)
-        HandOnCutPacket();
-    else
-        got = FPacketSize <= 0 ? ReceiveData() : ReceivePackets();
+    const bool got = ReceiveData();
     WatchLine(!got);
     KeepTime();
 }
 
 bool TCommPortDriver::ReceiveData()
 {
-    std::uint32_t count = 0;
-    if (!SerialPlatform::InputCount(PortHandle, count) || count == 0)
+    // A watched descriptor reads without waiting, so it is read at once (one call per delivery);
+    // elsewhere a read may wait for bytes, so it asks for no more than the port holds.
+    std::uint32_t count = FInBufSize;
+    if (!Watching && (!SerialPlatform::InputCount(PortHandle, count) || count == 0))
         return false;
     const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
     if (n <= 0)
@@ -368,61 +314,6 @@ bool TCommPortDriver::ReceiveData()
     if (OnReceiveData)
         OnReceiveData(this, InputBuffer, static_cast<std::uint32_t>(n));
     return true;
-}
-
-bool TCommPortDriver::ReceivePackets()
-{
-    // The packet is gathered in the input buffer rather than left in the port's queue, where its
-    // first bytes would wake the notifier without end while the rest is on its way.
-    const auto packet = static_cast<std::uint32_t>(FPacketSize);
-    bool got = false;
-    // A handler may disconnect or change the packet size; the loop ends then.
-    while (Connected() && FPacketSize == static_cast<std::int16_t>(packet) && !PacketCut) {
-        const int n = SerialPlatform::Read(PortHandle, InputBuffer + PacketFill, packet - PacketFill);
-        if (n <= 0)
-            break;
-        Trace(WireTrace::Side::Handset, InputBuffer + PacketFill, n);
-        got = true;
-        PacketFill += static_cast<std::uint32_t>(n);
-        if (PacketFill < packet)
-            break;
-        PacketFill = 0;
-        if (PacketStartTick != -1)
-            PacketStartTick = static_cast<std::uint32_t>(PacketStartTick) + PacketTime(packet);
-        if (OnReceivePacket)
-            OnReceivePacket(this, InputBuffer, packet);
-    }
-    if (!Connected() || FPacketSize != static_cast<std::int16_t>(packet) || PacketCut)
-        return got;
-    if (PacketFill == 0) {
-        PacketStartTick = -1;
-    } else if (PacketStartTick == -1) {
-        PacketStartTick = SerialPlatform::TickMs();
-    } else if (FPacketTimeout > 0
-               && Elapsed(static_cast<std::uint32_t>(PacketStartTick)) > static_cast<std::uint32_t>(FPacketTimeout)) {
-        const std::uint32_t rest = PacketFill;
-        PacketFill = 0;
-        PacketStartTick = -1;
-        if (FPacketMode == pmPass && OnReceivePacket)
-            OnReceivePacket(this, InputBuffer, rest);
-    }
-    return got;
-}
-
-void TCommPortDriver::HandOnCutPacket()
-{
-    const std::uint32_t n = PacketFill;
-    PacketFill = 0;
-    PacketStartTick = -1;
-    PacketCut = false;
-    if (n == 0)
-        return;
-    if (FPacketSize <= 0) {
-        if (OnReceiveData)
-            OnReceiveData(this, InputBuffer, n);
-    } else if (FPacketMode == pmPass && OnReceivePacket) {
-        OnReceivePacket(this, InputBuffer, n);
-    }
 }
 
 void TCommPortDriver::WatchLine(bool nothingRead)
@@ -442,9 +333,8 @@ void TCommPortDriver::WatchLine(bool nothingRead)
 void TCommPortDriver::KeepTime()
 {
     // The timer runs only for what needs time: a platform without a readable event or a line
-    // that hung up (polled), an incomplete packet that may time out, cut packet bytes to hand on.
-    const bool packetDue = FPacketSize > 0 && FPacketTimeout > 0 && PacketStartTick != -1;
-    const bool needed = Connected() && (!ReadNotifier->isEnabled() || packetDue || PacketCut);
+    // that hung up (polled).
+    const bool needed = Connected() && !ReadNotifier->isEnabled();
     if (!needed)
         NotifyTimer->stop();
     else if (!NotifyTimer->isActive())

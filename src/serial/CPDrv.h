@@ -2,8 +2,8 @@
 // TCommPortDriver: the program's only access to the serial line. Opens a port by name,
 // configures speed, framing and flow control, writes with a time limit, and hands every batch
 // of received bytes to OnReceiveData on the GUI thread as soon as the port has them: a read
-// notifier watches the port, and the timer only keeps time (the time-out of an incomplete
-// packet, a line that hung up, a platform without a readable event, where it polls).
+// notifier watches the port, and the timer only keeps time (a line that hung up, a platform
+// without a readable event, where it polls).
 // Failures are reported by results (false, a short count, an empty set), never by exceptions.
 #include <cstdint>
 #include <functional>
@@ -23,7 +23,6 @@ class TCommPortDriver : public QObject {
     Q_OBJECT
 public:
     using TReceiveDataEvent = std::function<void(TCommPortDriver* Sender, const std::uint8_t* DataPtr, std::uint32_t DataSize)>;
-    using TReceivePacketEvent = std::function<void(TCommPortDriver* Sender, const std::uint8_t* Packet, std::uint32_t DataSize)>;
 
     explicit TCommPortDriver(QObject* owner = nullptr);
     ~TCommPortDriver() override;
@@ -51,12 +50,6 @@ public:
     void SetInBufSize(std::uint32_t v);
     std::uint32_t OutBufSize() const { return FOutBufSize; }
     void SetOutBufSize(std::uint32_t v);
-    std::int16_t PacketSize() const { return FPacketSize; }
-    void SetPacketSize(std::int16_t v);
-    std::int32_t PacketTimeout() const { return FPacketTimeout; }
-    void SetPacketTimeout(std::int32_t v);
-    TPacketMode PacketMode() const { return FPacketMode; }
-    void SetPacketMode(TPacketMode v) { FPacketMode = v; }
     std::uint16_t PollingDelay() const { return FPollingDelay; }
     void SetPollingDelay(std::uint16_t v);
     bool EnableDTROnOpen() const { return FEnableDTROnOpen; }
@@ -68,7 +61,6 @@ public:
     bool CheckLineStatus() const { return FCheckLineStatus; }
     void SetCheckLineStatus(bool v) { FCheckLineStatus = v; }
     TReceiveDataEvent OnReceiveData;
-    TReceivePacketEvent OnReceivePacket;
 
     bool Connect();
     void Disconnect();
@@ -80,7 +72,6 @@ public:
     std::uint32_t SendDataTimed(const void* DataPtr, std::uint32_t DataSize, std::uint32_t Timeout);
     std::uint32_t SendData(const void* DataPtr, std::uint32_t DataSize);
     bool SendString(const std::string& s);
-    std::uint32_t PacketTime(std::uint32_t byteCount) const;
 
     // Every byte any driver of the process sends or receives goes here as well, for a trace of
     // the line (see serial/TraceFile.h). Set it before a port opens; an empty sink ends it.
@@ -90,9 +81,8 @@ public:
     // The device that Connect opens for PortName (see SerialPlatform::DevicePath).
     static std::string DevicePathFor(const std::string& portName);
 
-    // Reads what the port holds and hands it on (whole packets in packet mode, where the
-    // time-out of an incomplete packet is checked too). Run by the read notifier when bytes
-    // arrive and by the timer while it keeps time (public for tests that step the driver).
+    // Reads what the port holds and hands it on. Run by the read notifier when bytes arrive and
+    // by the timer while it keeps time (public for tests that step the driver).
     void PollTimerProc();
 
 private:
@@ -107,9 +97,6 @@ private:
     TSwFlowControl FSwFlow = sfNONE;
     std::uint32_t FInBufSize = 2048;
     std::uint32_t FOutBufSize = 2048;
-    std::int16_t FPacketSize = -1;
-    std::int32_t FPacketTimeout = -1;
-    TPacketMode FPacketMode = pmDiscard;
     std::uint16_t FPollingDelay = 50;
     bool FEnableDTROnOpen = true;
     std::uint16_t FOutputTimeout = 500;
@@ -120,14 +107,9 @@ private:
     QTimer* NotifyTimer = nullptr;       // keeps time; runs only while KeepTime finds a need
     QSocketNotifier* ReadNotifier = nullptr; // enabled while it watches a live port
     std::uint8_t* InputBuffer = nullptr; // InBufSize bytes
-    std::int64_t PacketStartTick = -1;
-    std::uint32_t PacketFill = 0;        // bytes of the incomplete packet, at InputBuffer's start
-    bool PacketCut = false;              // the packet size changed under gathered bytes
     bool Watching = false;               // the open port has a readable event
 
     bool ReceiveData();
-    bool ReceivePackets();
-    void HandOnCutPacket();
     void WatchLine(bool nothingRead);
     void KeepTime();
     void ReallocateInputBuffer();

@@ -18,7 +18,6 @@ enum TStopBits : std::uint8_t { sb1BITS = 0, sb1HALFBITS, sb2BITS };
 enum TParity : std::uint8_t { ptNONE = 0, ptODD, ptEVEN, ptMARK, ptSPACE };
 enum THwFlowControl : std::uint8_t { hfNONE = 0, hfNONERTSON, hfRTSCTS };
 enum TSwFlowControl : std::uint8_t { sfNONE = 0, sfXONXOFF };
-enum TPacketMode : std::uint8_t { pmDiscard = 0, pmPass };
 
 enum TLineStatus : std::uint8_t { lsCTS = 0, lsDSR, lsRING, lsRLSD };
 // A set over TLineStatus: bit (1 << member).

@@ -179,6 +179,44 @@ TEST(DropUnsolicited, EveryLineThatIsNoPartOfTheReply)
     }
 }
 
+TEST(UnsolicitedPassDue, OnlyWhenALineMayHaveCompletedSinceTheLastPass)
+{
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t seen;        // bytes the last pass left, judged for the context below
+        TPhoneCommand lastCommand;
+        bool readData;
+        bool due;
+    };
+    const std::string fsdl = CommandFSDL("/");
+    const std::string block = DataBlock("ab\r\nRING\r\ncd");
+    const std::string entries = fsdl + "+FSDL: a\r\n+FSD";
+    const Case cases[] = {
+        {"nothing seen, no line break", "\r", 0, pcFSDL, false, false},
+        {"a line break behind the bytes seen", entries + "L: b\r\n", entries.size(), pcFSDL, false, true},
+        {"line breaks only among the bytes seen", entries + "L: b", entries.size(), pcFSDL, false, false},
+        {"the context changed: looked at from the start", entries + "L: b", entries.size(), pcNone, false, true},
+        {"fewer bytes than seen: looked at from the start", "\r\nRING\r\n", 20, pcFSDL, false, true},
+        {"inside a data block still coming, line breaks in its data", block.substr(0, block.size() - 5), 10, pcFSFR,
+         true, false},
+        {"the data block is complete", block, 10, pcFSFR, true, true},
+    };
+    for (const Case& c : cases) {
+        ReplyContext ctx;
+        ctx.Command = c.readData ? pcFSFR : pcFSDL;
+        ctx.Echo = c.readData ? std::string_view() : std::string_view(fsdl);
+        ctx.ReadDataExpected = c.readData;
+        UnsolicitedScan last = ScannedUpTo(c.seen, ctx);
+        last.Command = c.lastCommand;
+        EXPECT_EQ(UnsolicitedPassDue(Bytes(c.bytes), ctx, last), c.due) << c.what;
+        if (!c.due && c.lastCommand == ctx.Command) {
+            std::string bytes = c.bytes;
+            EXPECT_TRUE(DropUnsolicited(bytes, ctx).empty()) << c.what << ": a pass would have dropped a line";
+        }
+    }
+}
+
 struct EchoCase {
     const char* what;
     std::string bytes;

@@ -39,9 +39,6 @@ TEST(CommPortProperties, DefaultsOfANewComponent)
     EXPECT_EQ(d.SwFlow(), sfNONE);
     EXPECT_EQ(d.InBufSize(), 2048u);
     EXPECT_EQ(d.OutBufSize(), 2048u);
-    EXPECT_EQ(d.PacketSize(), -1);
-    EXPECT_EQ(d.PacketTimeout(), -1);
-    EXPECT_EQ(d.PacketMode(), pmDiscard);
     EXPECT_EQ(d.PollingDelay(), 50);
     EXPECT_TRUE(d.EnableDTROnOpen());
     EXPECT_EQ(d.OutputTimeout(), 500);
@@ -61,47 +58,6 @@ TEST(CommPortProperties, BufferSizesAreClamped)
         EXPECT_EQ(d.InBufSize(), c.stored) << c.set;
         EXPECT_EQ(d.OutBufSize(), c.stored) << c.set;
     }
-}
-
-TEST(CommPortProperties, PacketSizeRules)
-{
-    struct Case { std::uint32_t inBuf; std::int16_t set, stored; std::uint32_t inBufAfter; };
-    for (const Case c : {Case{2048, 0, -1, 2048}, Case{2048, -5, -1, 2048}, Case{2048, 100, 100, 2048},
-                         Case{2048, 2048, 2048, 2048}, Case{2048, 4096, 4096, 4096},
-                         // beyond the largest input buffer: limited to it
-                         Case{2048, 8193, 8192, 8192}, Case{2048, 32767, 8192, 8192}}) {
-        TCommPortDriver d;
-        d.SetInBufSize(c.inBuf);
-        d.SetPacketSize(c.set);
-        EXPECT_EQ(d.PacketSize(), c.stored) << c.set;
-        EXPECT_EQ(d.InBufSize(), c.inBufAfter) << c.set;
-    }
-    // Shrinking the input buffer below the packet size re-validates the packet size.
-    TCommPortDriver d;
-    d.SetPacketSize(4096);
-    d.SetInBufSize(128);
-    EXPECT_EQ(d.PacketSize(), 4096);
-    EXPECT_EQ(d.InBufSize(), 4096u);
-}
-
-TEST(CommPortProperties, PacketTimeoutAgainstPollingDelay)
-{
-    struct Case { std::uint16_t delay; std::int32_t set, stored; };
-    for (const Case c : {Case{50, 0, -1}, Case{50, -9, -1}, Case{50, 1, 70}, Case{50, 30, 70}, Case{50, 49, 70},
-                         Case{50, 50, 50}, Case{50, 200, 200}, Case{5, 3, 7}, Case{33, 10, 46}}) {
-        TCommPortDriver d;
-        d.SetPollingDelay(c.delay);
-        d.SetPacketTimeout(c.set);
-        EXPECT_EQ(d.PacketTimeout(), c.stored) << c.delay << " " << c.set;
-    }
-    // A longer polling delay raises a time-out that now lies below it; "off" stays off.
-    TCommPortDriver d;
-    d.SetPacketTimeout(60);
-    d.SetPollingDelay(100);
-    EXPECT_EQ(d.PacketTimeout(), 140);
-    d.SetPacketTimeout(0);
-    d.SetPollingDelay(200);
-    EXPECT_EQ(d.PacketTimeout(), -1);
 }
 
 TEST(CommPortProperties, PollingDelayHasAFloorOfFive)
@@ -203,22 +159,6 @@ TEST(DeviceControlBlock, FramingFieldsAreOrdinals)
     EXPECT_EQ(dcb.ErrorChar | dcb.EofChar | dcb.EvtChar, 0);
 }
 
-TEST(PacketTimeTest, TenBitsPerByteRoundedHalfToEven)
-{
-    struct Case { std::uint32_t rate, bytes, ms; };
-    // 160 bit/s moves a byte in 62.5 ms, 320 bit/s in 31.25 ms: exact halves in binary.
-    for (const Case c : {Case{160, 1, 62}, Case{160, 3, 188}, Case{160, 2, 125}, Case{320, 2, 62},
-                         Case{320, 6, 188}, Case{115200, 64, 6}, Case{9600, 2048, 2133},
-                         Case{115200, 0, 0}, Case{110, 1, 91}}) {
-        TCommPortDriver d;
-        d.SetBaudRateValue(c.rate);
-        EXPECT_EQ(d.PacketTime(c.bytes), c.ms) << c.rate << " " << c.bytes;
-    }
-    TCommPortDriver d;
-    d.SetBaudRateValue(0);
-    EXPECT_EQ(d.PacketTime(100), 0u) << "no rate, no time";
-}
-
 TEST(DevicePath, PortNamesToDevices)
 {
     struct Case { const char* name; const char* path; };
@@ -284,7 +224,6 @@ protected:
     Pty pty;
     std::unique_ptr<TCommPortDriver> drv = NewDriver();
     std::string received;
-    std::vector<std::string> packets;
 
     std::unique_ptr<TCommPortDriver> NewDriver()
     {
@@ -298,9 +237,6 @@ protected:
         drv->OnReceiveData = [this](TCommPortDriver* s, const std::uint8_t* p, std::uint32_t n) {
             EXPECT_EQ(s, drv.get());
             received.append(reinterpret_cast<const char*>(p), n);
-        };
-        drv->OnReceivePacket = [this](TCommPortDriver*, const std::uint8_t* p, std::uint32_t n) {
-            packets.emplace_back(reinterpret_cast<const char*>(p), n);
         };
     }
 };
@@ -425,7 +361,6 @@ TEST_F(CommPortOnPty, ReceivedBytesAreDeliveredOnArrivalWithoutATick)
     pty.Write("OK\r\n");
     ASSERT_TRUE(WaitUntil([&] { return received.size() >= 4; }));
     EXPECT_EQ(received, "OK\r\n");
-    EXPECT_TRUE(packets.empty());
 
     // Nothing is delivered once disconnected; a reconnect delivers again.
     drv->Disconnect();
@@ -457,68 +392,6 @@ TEST_F(CommPortOnPty, InBufSizeLimitsEachRead)
     ASSERT_GE(sizes.size(), 3u);
     for (auto n : sizes)
         EXPECT_LE(n, 128u);
-}
-
-TEST_F(CommPortOnPty, PacketModeDeliversWholePacketsThenPassesTheTimedOutRest)
-{
-    Collect();
-    drv->SetPacketSize(4);
-    drv->SetPacketTimeout(20);
-    drv->SetPacketMode(pmPass);
-    ASSERT_TRUE(drv->Connect());
-    pty.Write("0123456789");
-    ASSERT_TRUE(WaitUntil([&] { return packets.size() >= 3; }));
-    EXPECT_EQ(packets, (std::vector<std::string>{"0123", "4567", "89"}));
-    EXPECT_TRUE(received.empty()) << "OnReceiveData is silent in packet mode";
-}
-
-TEST_F(CommPortOnPty, PacketModeDiscardsTheTimedOutRest)
-{
-    Collect();
-    drv->SetPacketSize(4);
-    drv->SetPacketTimeout(20);
-    drv->SetPacketMode(pmDiscard);
-    ASSERT_TRUE(drv->Connect());
-    pty.Write("012345");
-    ASSERT_TRUE(WaitUntil([&] { return !packets.empty(); }));
-    RunEventsFor(300);   // well past the time-out
-    pty.Write("WXYZ");
-    ASSERT_TRUE(WaitUntil([&] { return packets.size() >= 2; }));
-    RunEventsFor(50);
-    EXPECT_EQ(packets, (std::vector<std::string>{"0123", "WXYZ"}));
-}
-
-TEST_F(CommPortOnPty, APacketLargerThanTheBufferSetWhileConnectedGrowsTheBuffer)
-{
-    Collect();
-    drv->SetInBufSize(128);
-    ASSERT_TRUE(drv->Connect());
-    drv->SetPacketSize(300);
-    EXPECT_EQ(drv->InBufSize(), 300u);
-    std::string sent;
-    for (int i = 0; i < 300; ++i)
-        sent += static_cast<char>(i);
-    pty.Write(sent);
-    ASSERT_TRUE(WaitUntil([&] { return !packets.empty(); }));
-    EXPECT_EQ(packets, std::vector<std::string>{sent});
-}
-
-TEST_F(CommPortOnPty, PacketsAreDeliveredOnArrivalAndAnIncompleteOneWaitsForItsRest)
-{
-    Collect();
-    drv->SetPollingDelay(kNoTick);
-    drv->SetPacketSize(4);
-    ASSERT_TRUE(drv->Connect());
-    pty.Write("0123ab");
-    ASSERT_TRUE(WaitUntil([&] { return !packets.empty(); }));
-    EXPECT_EQ(packets, (std::vector<std::string>{"0123"}));
-    // The incomplete packet is gathered by the driver, so its bytes do not keep waking it.
-    EXPECT_LE(NotifierWakeups(*drv, 200), 1);
-    EXPECT_EQ(packets.size(), 1u);
-    pty.Write("cd");
-    ASSERT_TRUE(WaitUntil([&] { return packets.size() >= 2; }));
-    EXPECT_EQ(packets, (std::vector<std::string>{"0123", "abcd"}));
-    EXPECT_TRUE(received.empty());
 }
 
 TEST_F(CommPortOnPty, ALineThatVanishesIsNotWatchedInALoop)
@@ -575,14 +448,13 @@ TEST_F(CommPortOnPty, ClosedPortReportsByResult)
 
 TEST_F(CommPortOnPty, PollingDelayIsTheIntervalWhileTheTimerKeepsTime)
 {
-    // An incomplete packet with a time-out keeps the timer running.
-    drv->SetPacketSize(4);
-    drv->SetPacketTimeout(1000);
+    // A line that went away keeps the timer running.
     ASSERT_TRUE(drv->Connect());
     auto* timer = drv->findChild<QTimer*>(QStringLiteral("PollTimer"));
     ASSERT_NE(timer, nullptr);
     EXPECT_FALSE(timer->isActive());
-    pty.Write("ab");
+    ::close(pty.Master);
+    pty.Master = -1;
     ASSERT_TRUE(WaitUntil([&] { return timer->isActive(); }));
     EXPECT_EQ(timer->interval(), 5);
     drv->SetPollingDelay(70);

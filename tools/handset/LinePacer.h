@@ -16,8 +16,11 @@ public:
     void SetRate(int bytesPerSecond) { rate_ = bytesPerSecond; }
     bool Paced() const { return rate_ > 0; }
 
-    // The bytes the far end is given at a time: what the line carries in 20 ms.
-    std::size_t Piece() const { return static_cast<std::size_t>(std::max(1, rate_ / 50)); }
+    // The bytes the far end is given at a time: what the line carries in 20 ms, or the piece
+    // size set (a USB serial adapter hands on what it has every millisecond or so, a few dozen
+    // bytes at 115200 bit/s).
+    void SetPiece(std::size_t bytes) { piece_ = bytes; }
+    std::size_t Piece() const { return piece_ > 0 ? piece_ : static_cast<std::size_t>(std::max(1, rate_ / 50)); }
 
     // When `count` bytes handed to the line at `now` have all reached the far end: they start
     // once the line has carried everything handed to it before. An unpaced line carries at once.
@@ -35,6 +38,7 @@ public:
 
 private:
     int rate_;
+    std::size_t piece_ = 0;
     Clock::time_point free_{};
 };
 

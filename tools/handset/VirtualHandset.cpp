@@ -260,6 +260,7 @@ struct VirtualHandset::Impl {
     void Paced(std::string_view bytes)
     {
         toPc.SetRate(cur.LineRate);
+        toPc.SetPiece(cur.LinePiece > 0 ? static_cast<std::size_t>(cur.LinePiece) : 0);
         if (!toPc.Paced()) {
             WriteRaw(bytes);
             return;

@@ -35,6 +35,8 @@ struct HandsetOptions {
     int SplitPauseMs = 0;              // pause between pieces (each piece waits until the PC
                                        // has read the one before, so it arrives on its own)
     int LineRate = 0;                  // pace output to this many bytes/s (0: as fast as it goes)
+    int LinePiece = 0;                 // paced output goes out in pieces of this many bytes (0:
+                                       // what the line carries in 20 ms)
     bool UnsolicitedBlock = false;     // after the next final reply, once the PC has read it,
                                        // send a stray "\r\n#OK#\r\n" block (then cleared)
     bool UnsolicitedPrompt = false;    // likewise a stray "\r\n##>\r\n" prompt (then cleared)

@@ -35,6 +35,7 @@ const char kUsage[] =
     "  --create-tree          create the handset's standard folders under DIR\n"
     "  --model TEXT           the model name the handset reports (default \"TV-1 Virtual\")\n"
     "  --rate BYTES_PER_S     pace the line both ways to a rate (11520 is 115200 bit/s)\n"
+    "  --piece N              with --rate: send in pieces of N bytes (default: 20 ms of the line)\n"
     "  --trace                show every byte both ways on standard error\n"
     "  --version              print the version and end\n"
     "  --replay TRACE         play the handset's side of a trace (Tarvel's --trace or this\n"
@@ -169,6 +170,8 @@ int main(int argc, char** argv)
             ok = value(v) && UnsolicitedMoments(v, o);
         } else if (a == "--rate")
             ok = number(o.LineRate);
+        else if (a == "--piece")
+            ok = number(o.LinePiece) && o.LinePiece > 0;
         else if (a == "--read-block")
             ok = number(o.ReadBlockSize);
         else if (a == "--entries-per-block")
