@@ -21,19 +21,7 @@ constexpr std::string_view kFirstManifestHeader = "# tarvel backup 1:";
 // A manifest field with its control bytes and "%" as %XX (PercentDecoded reads it back).
 std::string EscapeField(std::string_view field)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char ch : field) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || c == '%') {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
+    return PercentEncoded(field, [](unsigned char c) { return c < 0x20 || c == 0x7F || c == '%'; });
 }
 
 std::string PhonePath(const std::string& folder, const std::string& name)

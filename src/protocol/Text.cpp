@@ -137,6 +137,19 @@ std::string PercentDecoded(std::string_view s)
     return out;
 }
 
+std::string PercentEncoded(std::string_view s, bool (*needsCode)(unsigned char))
+{
+    std::string out;
+    out.reserve(s.size());
+    for (const char ch : s) {
+        if (needsCode(static_cast<unsigned char>(ch)))
+            AppendCode(out, '%', static_cast<unsigned char>(ch));
+        else
+            out += ch;
+    }
+    return out;
+}
+
 std::string PcFileName(std::string_view name)
 {
     if (name == "." || name == "..")

@@ -38,6 +38,8 @@ std::string PcFileName(std::string_view name);
 
 // Each %XX (two hex digits, either case) of `s` as the byte it codes; the rest as it is.
 std::string PercentDecoded(std::string_view s);
+// The bytes of `s` for which `needsCode` holds as %XX (PercentDecoded reads them back).
+std::string PercentEncoded(std::string_view s, bool (*needsCode)(unsigned char));
 
 // A handset name as the phone list shows it: showable and cut to kMaxShownNameChars characters.
 std::string ListedName(std::string_view name);

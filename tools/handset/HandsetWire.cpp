@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "protocol/Text.h"
+
 namespace handset {
 
 namespace {
@@ -202,21 +204,7 @@ bool ParseWriteArgs(std::string_view args, WriteArgs& out)
     return true;
 }
 
-std::string DecodeDiskName(std::string_view disk)
-{
-    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    const auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    std::string name;
-    for (std::size_t i = 0; i < disk.size(); ++i) {
-        if (disk[i] == '%' && i + 2 < disk.size() && hex(disk[i + 1]) && hex(disk[i + 2])) {
-            name += static_cast<char>(value(disk[i + 1]) * 16 + value(disk[i + 2]));
-            i += 2;
-        } else {
-            name += disk[i];
-        }
-    }
-    return name;
-}
+std::string DecodeDiskName(std::string_view disk) { return PercentDecoded(disk); }
 
 std::string EncodeDiskName(std::string_view name)
 {
