@@ -70,8 +70,7 @@ enum class Fetch {
 // Fetches the index files found on the handset into the working folder and tells, per slot,
 // what became of the fetch. Only a fresh copy reflects the handset's store: a local copy kept
 // instead may lack suites installed since, and sent back it would drop them from the store.
-std::array<Fetch, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInfo, 2>& store,
-                                     const std::string& workDir)
+Task<std::array<Fetch, 2>> FetchStoreFiles(TPhoneLink& link, std::array<TFileInfo, 2> store, std::string workDir)
 {
     std::array<Fetch, 2> fetched{Fetch::NotListed, Fetch::NotListed};
     std::vector<TFileInfo> queue;
@@ -83,7 +82,7 @@ std::array<Fetch, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInf
         slotOf.push_back(i);
     }
     if (queue.empty())
-        return fetched;
+        co_return fetched;
 
     // The file in the working folder is fresh only when it was written by this download.
     std::vector<std::optional<fs::file_time_type>> before;
@@ -93,22 +92,20 @@ std::array<Fetch, 2> FetchStoreFiles(TPhoneLink& link, const std::array<TFileInf
         before.push_back(ec ? std::nullopt : std::optional<fs::file_time_type>(time));
     }
 
-    std::vector<TPhoneLink::FetchOutcome> outcomes;
-    link.DownloadFiles(queue, workDir, &outcomes);
+    const std::vector<LinkResult> outcomes = co_await link.Download(queue, workDir);
 
     for (std::size_t k = 0; k < slotOf.size(); ++k) {
-        const TPhoneLink::FetchOutcome outcome =
-            k < outcomes.size() ? outcomes[k] : TPhoneLink::FetchOutcome::Failed;
-        if (outcome == TPhoneLink::FetchOutcome::Skipped) {
+        const LinkResult outcome = k < outcomes.size() ? outcomes[k] : Result(LinkError::Offline);
+        if (outcome.Error == LinkError::Declined) {
             fetched[slotOf[k]] = Fetch::NotFetched;
             continue;
         }
         std::error_code ec;
         const fs::file_time_type time = fs::last_write_time(workDir + std::string(kStoreFiles[slotOf[k]]), ec);
         const bool fresh = !ec && (!before[k] || *before[k] != time);
-        fetched[slotOf[k]] = outcome == TPhoneLink::FetchOutcome::Saved && fresh ? Fetch::Fresh : Fetch::Failed;
+        fetched[slotOf[k]] = outcome.Ok() && fresh ? Fetch::Fresh : Fetch::Failed;
     }
-    return fetched;
+    co_return fetched;
 }
 
 // The records of the two index files in the phone folder listed last (a slot stays cleared when
@@ -118,7 +115,7 @@ bool FindStoreFiles(const TPhoneLink& link, std::array<TFileInfo, 2>& records)
     std::array<bool, 2> found{};
     for (TFileInfo& r : records)
         r.Clear();
-    for (const TFileInfo& record : link.PhoneRecords) {
+    for (const TFileInfo& record : link.PhoneRecords()) {
         for (std::size_t slot = 0; slot < kStoreFiles.size(); ++slot) {
             if (!found[slot] && record.Name == kStoreFiles[slot]) {
                 records[slot] = record;
@@ -151,7 +148,7 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& w
 
 bool OnHandset(const TPhoneLink& link, const std::string& name)
 {
-    for (const TFileInfo& record : link.PhoneRecords)
+    for (const TFileInfo& record : link.PhoneRecords())
         if (record.Name == name)
             return true;
     return false;
@@ -159,14 +156,14 @@ bool OnHandset(const TPhoneLink& link, const std::string& name)
 
 } // namespace
 
-bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
+Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath)
 {
     // 1. (The one JAD chosen is the caller's.) 2. The index files in the phone folder listed last.
     std::array<TFileInfo, 2> store;
     bool createMode = false;
     if (!FindStoreFiles(link, store))
-        createMode = Prompts::YesNo("File \"suites.utf\" or \"suitesName.utf\" not found in phone dir.\r\n"
-                                    "Create new?")
+        createMode = co_await link.Ask(Prompts::Kind::YesNo, "File \"suites.utf\" or \"suitesName.utf\" not found in phone dir.\r\n"
+                                                             "Create new?")
                      == Prompts::Answer::Yes;
 
     // 3. The working folder: the descriptor's (a relative path is taken from the current folder).
@@ -174,7 +171,7 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     const fs::path jadFile = fs::absolute(fs::path(jadPath), ec);
     if (ec) {
         Prompts::ErrorBox("Cannot find the current folder: " + ec.message() + ".");
-        return false;
+        co_return false;
     }
     const std::string jadName = jadFile.filename().string();
     std::string workDir = jadFile.parent_path().string();
@@ -186,20 +183,20 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     // 4. Fresh copies of the index files from the handset: the installation goes on only from
     // those (a file the handset does not list is taken from the working folder, if there).
     if (!createMode) {
-        const std::array<Fetch, 2> fetched = FetchStoreFiles(link, store, workDir);
-        if (link.Closing)
-            return false;
+        const std::array<Fetch, 2> fetched = co_await FetchStoreFiles(link, store, workDir);
+        if (link.Closing())
+            co_return false;
         for (std::size_t i = 0; i < kStoreFiles.size(); ++i) {
             const std::string path = workDir + std::string(kStoreFiles[i]);
             if (fetched[i] == Fetch::NotFetched) {
                 Prompts::ErrorBox("File: " + std::string(kStoreFiles[i])
                                   + "\r\nwas not fetched from the phone; its copy on the PC may be out of date.\r\n"
                                     "Nothing was installed.");
-                return false;
+                co_return false;
             }
             if (fetched[i] == Fetch::Failed || !fs::exists(path, ec)) {
                 Prompts::ErrorBox("File: \"" + std::string(kStoreFiles[i]) + " upload fail.");
-                return false;
+                co_return false;
             }
         }
     }
@@ -209,21 +206,21 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     std::string error;
     if (!ReadSuiteFile(workDir + jadName, jad, error)) {
         Prompts::ErrorBox(error);
-        return false;
+        co_return false;
     }
     const TJadValues values = ParseJad(jad);
 
     // 6. The checks, in order.
     if (const std::string message = JadValuesError(values); !message.empty()) {
         Prompts::ErrorBox(message);
-        return false;
+        co_return false;
     }
     // The JAR is found in the descriptor's folder without regard to case, as on a file system
     // that ignores case.
     const std::string jarFile = FindFileIgnoringCase(workDir, values.JarUrl);
     if (jarFile.empty()) {
         Prompts::ErrorBox("JAR file: " + values.JarUrl + " not found.");
-        return false;
+        co_return false;
     }
     const std::string jarPath = workDir + jarFile;
     {
@@ -231,11 +228,11 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
         std::ifstream jar(jarPath, std::ios::binary | std::ios::ate);
         if (!jar) {
             Prompts::ErrorBox("Cannot open file \"" + jarPath + "\": " + ErrnoText(errno ? errno : ENOENT) + ".");
-            return false;
+            co_return false;
         }
         if (static_cast<std::int64_t>(jar.tellg()) != values.JarSize) {
             Prompts::ErrorBox("JAR file size incorrect.");
-            return false;
+            co_return false;
         }
     }
 
@@ -243,7 +240,7 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     const std::string prefix = EncodeSuitePrefix(values.Name) + "_";
     if (const std::string message = StoreTextLengthError(values.Name, prefix); !message.empty()) {
         Prompts::ErrorBox(message);
-        return false;
+        co_return false;
     }
 
     // 7.-9. The new suite in both index files, made in memory first: the PC folder changes only
@@ -253,20 +250,20 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
                                                               : kStoreError) {
     case kStorePresent:
         Prompts::ErrorBox("MIDlet with name \"" + values.Name + "\" already exists.");
-        return false;
+        co_return false;
     case kStoreError:
         Prompts::ErrorBox("Error while creating suitesName.utf");
-        return false;
+        co_return false;
     }
     std::vector<std::uint8_t> prefixes;
     switch (ReadStoreFile(suitesPath, createMode, prefixes) ? AppendStoreEntryBytes(prefixes, createMode, prefix)
                                                              : kStoreError) {
     case kStorePresent:
         Prompts::ErrorBox("MIDlet prefix \"" + prefix + "\" already exists.");
-        return false;
+        co_return false;
     case kStoreError:
         Prompts::ErrorBox("Error while creating suites.utf");
-        return false;
+        co_return false;
     }
     // The upload shortens long names, so the suite's files may take the names of files already
     // in the phone folder (another suite's whose name begins alike): those are never replaced.
@@ -276,16 +273,16 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
             Prompts::ErrorBox("File: " + onHandset
                               + "\r\nalready exists in the phone folder; installing would replace it.\r\n"
                                 "Nothing was installed.");
-            return false;
+            co_return false;
         }
     }
     if (SaveFileReplacing(suitesNamePath, names.data(), names.size()) != SaveResult::Ok) {
         Prompts::ErrorBox("Error while creating suitesName.utf");
-        return false;
+        co_return false;
     }
     if (SaveFileReplacing(suitesPath, prefixes.data(), prefixes.size()) != SaveResult::Ok) {
         Prompts::ErrorBox("Error while creating suites.utf");
-        return false;
+        co_return false;
     }
 
     // 10.-13. The suite's four files.
@@ -297,29 +294,24 @@ bool InstallMidlet(TPhoneLink& link, const std::string& jadPath)
     // leaves a half-written suite file behind.
     if (std::string bytes; !ReadSuiteFile(workDir + jadName, bytes, error) || !WriteSuiteFile(suiteJad, bytes, error)) {
         Prompts::ErrorBox("Copy file error:\r\n" + jadName);
-        return false;
+        co_return false;
     }
     if (std::string bytes; !ReadSuiteFile(jarPath, bytes, error) || !WriteSuiteFile(suiteJar, bytes, error)) {
         Prompts::ErrorBox("Copy file error:\r\n" + values.JarUrl);
-        return false;
+        co_return false;
     }
     std::string copiedJad;
     if (!ReadSuiteFile(suiteJad, copiedJad, error) || !WriteSuiteFile(suiteManifest, SuiteManifest(copiedJad), error)
         || !WriteSuiteFile(suiteJadUrl, SuiteJadUrlContent(), error)) {
         Prompts::ErrorBox(error);
-        return false;
+        co_return false;
     }
 
     // 14. Everything to the handset, erasing what is there under the same names.
-    bool uploaded = false;
-    try {
-        uploaded = link.UploadFiles({suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath}, false,
-                               false)
-                   == TPhoneLink::UploadResult::Done;
-    } catch (const std::exception&) {
-        uploaded = false;
-    }
-    if (!uploaded && !link.Closing)
+    std::vector<std::string> suiteFiles{suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath};
+    const TPhoneLink::UploadOutcome sent = co_await link.Upload(std::move(suiteFiles), false, false);
+    const bool uploaded = sent.Ended == LinkError::None;
+    if (!uploaded && !link.Closing())
         Prompts::ErrorBox("MIDlet files list creating error.");
-    return uploaded;
+    co_return uploaded;
 }

@@ -7,9 +7,11 @@
 // handset. Messages and questions go through the prompts (phone/Prompts.h).
 #include <string>
 
+#include "phone/Task.h"
+
 class TPhoneLink;
 
 // `jadPath` names the descriptor; its JAR is the file of the descriptor's MIDlet-Jar-URL in the
 // same folder, found without regard to case. The caller has checked that the link is online.
 // True once all six files have been written to the handset.
-bool InstallMidlet(TPhoneLink& link, const std::string& jadPath);
+Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath);

@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "phone/PhoneLink.h"
-#include "phone/Prompts.h"
 #include "platform/Files.h"
 #include "protocol/PhoneTree.h"
 #include "protocol/Text.h"
@@ -105,21 +104,6 @@ std::string BackupTarget(const std::string& dir, const std::string& folder, cons
     return (fs::path(dir) / PathInBackup(folder, name)).string();
 }
 
-bool FetchFile(TPhoneLink& link, const TFileInfo& entry, const std::string& target)
-{
-    link.WaitReplyDone();   // the records of a command under way are its own until it ends
-    if (link.Closing || !link.PhoneOnline)
-        return false;
-    link.SetBusy(true);   // the end of the read clears it
-    link.CurrentFile = entry;
-    link.BufPos = 0;
-    link.ReadTarget = target;
-    link.LastReadSaved = false;
-    link.SendFSFR();
-    link.WaitReplyDone();
-    return link.LastReadSaved;
-}
-
 std::string BackupCounts(const BackupSummary& summary)
 {
     return std::to_string(summary.New.size()) + " new, " + std::to_string(summary.Changed.size()) + " changed, "
@@ -149,15 +133,15 @@ BackupState StateBeforeFetch(const BackupManifest& manifest, const std::string& 
 
 } // namespace
 
-BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const BackupOptions& options)
+Task<BackupSummary> TPhoneLink::Backup(std::string dir, BackupOptions options)
 {
     BackupSummary summary;
-    link.CancelRequested = false;
+    cancelRequested_ = false;
     std::error_code error;
     fs::create_directories(dir, error);
     if (error || !fs::is_directory(dir, error)) {
         summary.Error = "Cannot create the folder " + dir + (error ? ": " + error.message() : std::string());
-        return summary;
+        co_return summary;
     }
     BackupManifest manifest;
     // No manifest yet (a first run): nothing is known to be there.
@@ -166,27 +150,16 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
     // Whether to stop before the next folder or file (the window closing counts as a cancel).
     bool offline = false;
     const auto stopped = [&] {
-        if (link.CancelRequested || link.Closing)
+        if (cancelRequested_ || closing_)
             summary.Cancelled = true;
-        else if (!link.PhoneOnline)
+        else if (!online_)
             offline = true;
         return summary.Cancelled || offline;
     };
 
-    // A read names a file of the folder the handset listed last: `current`, while known.
+    // The folder each read names is listed (and shown) first: `current`, while known.
     std::string current;
-    const auto list = [&](const std::string& folder) {
-        if (options.FolderStarted)
-            options.FolderStarted(folder);
-        link.WaitReplyDone();
-        link.SetBusy(true);
-        link.LastFinished = pcNone;
-        link.ListFolder(folder);
-        link.WaitReplyDone();
-        const bool ok = link.LastFinished == pcFSDL && link.PhoneDir == folder;
-        current = ok ? folder : std::string();
-        return ok;
-    };
+    SetBusy(true);
 
     // Every folder is listed first, so that the files to fetch and their bytes are known as one
     // queue before the first fetch; a folder with files to fetch is listed again before them.
@@ -197,12 +170,16 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
     for (const std::string& folder : folders) {
         if (stopped())
             break;
-        if (!list(folder)) {
+        if (options.FolderStarted)
+            options.FolderStarted(folder);
+        const LinkResult result = co_await ListFolder(folder);
+        current = result.Ok() && phoneDir_ == folder ? folder : std::string();
+        if (current.empty()) {
             summary.FailedFolders.push_back(folder);
             continue;
         }
-        listed.push_back({folder, link.PhoneRecords});
-        for (const TFileInfo& entry : link.PhoneRecords)
+        listed.push_back({folder, phoneRecords_});
+        for (const TFileInfo& entry : phoneRecords_)
             if (StateBeforeFetch(manifest, dir, folder, entry) != BackupState::Unchanged) {
                 ++files;
                 bytes += std::max<std::int32_t>(entry.Size, 0);
@@ -211,7 +188,7 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
     // A listing that stopped leaves nothing to fetch; the folders listed are still counted.
     const bool queued = files > 0 && !stopped();
     if (queued)
-        link.BeginQueue(pcFSFR, files, bytes, "backed up");
+        BeginQueue(pcFSFR, files, bytes, "backed up");
 
     bool yesToAll = false;
     // The PC files this run has written or found current, by their names in lower case: a
@@ -260,7 +237,11 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
                 // A cancel or the link going offline during the listing stops before the fetch.
                 if (!stopped() && !here && !relisted) {
                     relisted = true;
-                    here = list(folder);
+                    if (options.FolderStarted)
+                        options.FolderStarted(folder);
+                    const LinkResult result = co_await ListFolder(folder);
+                    here = result.Ok() && phoneDir_ == folder;
+                    current = here ? folder : std::string();
                 }
                 if (stopped()) {
                     if (known != before.end())
@@ -274,23 +255,25 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
                 if (!here || !IsPlainFileName(PcFileName(entry.Name))) {
                     state = BackupState::Failed;
                 } else if (claimedBefore(target)) {
-                    Prompts::ErrorBox("File: " + pcName + "\r\nAnother file of the phone is backed up to this PC file; "
-                                      "this one is not.");
+                    LinkResult clash = Result(LinkError::SameTarget);
+                    clash.Name = pcName;
+                    Report(clash);
                     state = BackupState::Failed;
                 } else if (known == before.end() && !yesToAll && fs::exists(target, error)) {
                     // Not written by the backup: replaced only with the user's consent.
-                    const Prompts::Answer answer = Prompts::YesNoYesToAll(Prompts::OverwriteQuestion(pcName));
+                    const Prompts::Answer answer = co_await Ask(Prompts::Kind::YesNoYesToAll, Prompts::OverwriteQuestion(pcName));
                     yesToAll = answer == Prompts::Answer::YesToAll;
                     if (answer != Prompts::Answer::Yes && !yesToAll)
                         state = BackupState::Failed;
                 }
                 if (state == BackupState::Failed) {
-                    link.QueueFileOver(size, false, false);
+                    QueueFileOver(size, false, false);
                 } else {
-                    link.QueueFileStarts();
-                    if (!FetchFile(link, entry, target))
+                    QueueFileStarts();
+                    const LinkResult fetched = co_await Fetch(folder, entry, target);
+                    if (!fetched.Ok())
                         state = BackupState::Failed;
-                    link.QueueFileOver(size, state != BackupState::Failed, true);
+                    QueueFileOver(size, state != BackupState::Failed, true);
                 }
             }
             if (state != BackupState::Failed)
@@ -317,7 +300,7 @@ BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const Backup
         summary.Error = "The phone is offline; the backup is not complete.";
     // The summary tells of a cancel; the queue's own message would say it twice.
     if (queued)
-        link.EndQueue(false);
-    link.SetBusy(false);
-    return summary;
+        EndQueue(false);
+    SetBusy(false);
+    co_return summary;
 }

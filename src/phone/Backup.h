@@ -18,8 +18,6 @@
 
 #include "protocol/FileInfo.h"
 
-class TPhoneLink;
-
 // The manifest's name inside the backup folder. A file of the handset's root folder with this
 // name is kept under another name (BackupTarget).
 inline constexpr const char* kBackupManifest = ".tarvel-backup";
@@ -50,7 +48,7 @@ struct BackupSummary {
     // Folders of the tree the handset did not list (no such folder, an error): their files are
     // neither fetched nor forgotten.
     std::vector<std::string> FailedFolders;
-    bool Cancelled = false;   // stopped by TPhoneLink::Cancel (between files)
+    bool Cancelled = false;   // stopped by the link's Cancel (between files)
     // The backup folder could not be made or its manifest not written (then the next run
     // fetches again what this one fetched).
     std::string Error;
@@ -75,14 +73,9 @@ struct BackupOptions {
 // gives).
 std::string BackupTarget(const std::string& dir, const std::string& folder, const std::string& name);
 
-// Reads the file `entry` of the folder listed last into `target`, replacing what is there
-// without asking (atomically: a failed read leaves the old file whole). True once saved.
-bool FetchFile(TPhoneLink& link, const TFileInfo& entry, const std::string& target);
-
-// Runs the backup into `dir` (created when missing) over a link that is online: every folder is
-// listed first, then the files to fetch are read as one queue of the link (its progress
-// signals; its cancel message is left to whoever shows the summary). Clears and honours the
-// link's cancel request. Errors of single files are shown through the prompts interface as the
-// link words them, and counted in the summary; the overwrite question goes there too (Yes to
-// All answers it for the rest of the run).
-BackupSummary BackupPhone(TPhoneLink& link, const std::string& dir, const BackupOptions& options = {});
+// The backup itself is TPhoneLink::Backup(dir, options): it runs into `dir` (created when
+// missing) over a link that is online: every folder is listed first, then the files to fetch are
+// read as one queue of the link (its progress signals; its cancel message is left to whoever
+// shows the summary). It clears and honours the link's cancel request. Errors of single files are
+// reported by the link and counted in the summary; the overwrite question goes to the link's
+// asker (Yes to All answers it for the rest of the run).

@@ -1,303 +1,255 @@
-// The command engine: one AT command at a time, its reply gathered, classified, checked against
-// the echo and handed to ProcessReply; the watchdog ends a command the handset leaves unanswered.
-#include <algorithm>
+// Running commands: each goes through the channel and its operation waits for it with co_await;
+// what a failed command does to the link (a refusal resets the handset, silence gives the link
+// up); connect, close, questions.
 #include <chrono>
-#include <cstring>
+#include <coroutine>
+#include <iostream>
+#include <thread>
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
-#include "phone/Prompts.h"
 #include "protocol/Reply.h"
+#include "protocol/Text.h"
 #include "serial/CPDrv.h"
+#include "serial/PortAdvice.h"
+
+namespace {
+
+// Waits for something that completes through a callback, which may be called at once (then the
+// waiting coroutine goes on without suspending) or later (then it is resumed from there).
+template <class T>
+struct CallbackAwaiter {
+    std::function<void(std::function<void(T)>)> start;
+    struct State {
+        T value{};
+        bool done = false;
+        std::coroutine_handle<> waiting;
+    };
+    std::shared_ptr<State> state = std::make_shared<State>();
+
+    bool await_ready() const noexcept { return false; }
+    bool await_suspend(std::coroutine_handle<> waiting)
+    {
+        std::shared_ptr<State> s = state;
+        start([s](T value) {
+            if (s->done)
+                return;   // answered twice: the first counts
+            s->value = std::move(value);
+            s->done = true;
+            if (s->waiting)
+                std::exchange(s->waiting, {}).resume();
+        });
+        if (s->done)
+            return false;
+        s->waiting = waiting;
+        return true;
+    }
+    T await_resume() { return std::move(state->value); }
+};
+
+} // namespace
 
 TPhoneLink::TPhoneLink(QObject* parent) : QObject(parent)
 {
-    CommPortDriver1 = new TCommPortDriver(this);
-    CommPortDriver1->setObjectName(QStringLiteral("CommPortDriver1"));
-    // The configuration in effect until the first reconnect.
-    CommPortDriver1->SetPort(pnCustom);
-    CommPortDriver1->SetPortName("\\\\.\\COM1");
-    CommPortDriver1->SetBaudRate(brCustom);
-    CommPortDriver1->SetBaudRateValue(115200);
-    CommPortDriver1->SetCheckLineStatus(true);
-    CommPortDriver1->OnReceiveData = [this](TCommPortDriver*, const std::uint8_t* data, std::uint32_t size) {
-        CommPortDriver1ReceiveData(data, size);
-    };
-
-    WDTimer = new QTimer(this);
-    WDTimer->setObjectName(QStringLiteral("WDTimer"));
-    WDTimer->setInterval(15000);
-    connect(WDTimer, &QTimer::timeout, this, [this] { WDTimerTimer(); });
+    channel_ = new TCommandChannel(this);
+    TCommPortDriver& driver = channel_->Driver();
+    // The configuration in effect until the first connect.
+    driver.SetPort(pnCustom);
+    driver.SetPortName("\\\\.\\COM1");
+    driver.SetBaudRate(brCustom);
+    driver.SetBaudRateValue(115200);
+    driver.SetCheckLineStatus(true);
+    connect(channel_, &TCommandChannel::LogRaw, this, &TPhoneLink::LogRaw);
+    // A refusal or an overflow that belongs to no command is reported like a command's.
+    connect(channel_, &TCommandChannel::Unclaimed, this, [this](const LinkResult& result) { CommandFailed(pcNone, result); });
     // A file's progress is also the progress of the queue it belongs to.
     connect(this, &TPhoneLink::Progress, this, [this](std::int64_t done, std::int64_t) { QueueFileProgress(done); });
 }
 
-TPhoneLink::~TPhoneLink() = default;
+TPhoneLink::~TPhoneLink()
+{
+    // The operations still waiting end now (Closed), so that none is left suspended.
+    closing_ = true;
+    channel_->EndAll(LinkError::Closed);
+}
+
+void TPhoneLink::SetWatchdogIntervalForTests(int ms) { channel_->SetWatchdogInterval(ms); }
 
 void TPhoneLink::SetBusy(bool busy)
 {
-    Busy = busy;
-    emit BusyChanged(busy);
+    const bool was = Busy();
+    busy_ = std::max(0, busy_ + (busy ? 1 : -1));
+    if (Busy() != was)
+        emit BusyChanged(Busy());
 }
 
-void TPhoneLink::WaitReplyDone()
+void TPhoneLink::Report(const LinkResult& result, const std::string& details)
 {
-    // Sleeps in the event loop until something happens (received bytes, the watchdog, input),
-    // so the window stays responsive and the CPU idle while the handset works. (The overload of
-    // processEvents with a time limit ignores WaitForMoreEvents and would spin.)
-    while (!ReplyDone && !Closing)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+    if (!closing_ && !ResultText(result).empty())
+        emit Reported(result, details);
 }
 
-void TPhoneLink::SendCommand(TPhoneCommand kind, const std::string& text)
+Task<LinkResult> TPhoneLink::Run(std::shared_ptr<TCommand> command, bool first)
 {
-    WaitReplyDone();
-    if (Closing || !CommPortDriver1->Connected())
-        return;
-    CurrentCommand = kind;
-    LastCommand = text;
-    ReplyDone = false;
-    // Nothing goes out while a reply is being handled: the command is outstanding from now on,
-    // and it is sent once that handling has returned.
-    if (HandlingReply > 0)
-        PendingCommand = text;
-    else
-        WriteCommand(text);
+    if (closing_)
+        co_return Result(LinkError::Closed);
+    const TPhoneCommand kind = command->Kind;
+    CallbackAwaiter<LinkResult> ended{[this, command, kind, first](std::function<void(LinkResult)> done) {
+        auto own = std::move(command->OnDone);
+        command->OnDone = [this, own, kind, done](const LinkResult& r, std::span<const std::uint8_t> finalReply) {
+            if (r.Ok())
+                emit ProgressClosed();
+            if (own)
+                own(r, finalReply);
+            // What the failure does to the link happens before the operation goes on.
+            CommandFailed(kind, r);
+            done(r);
+        };
+        channel_->Submit(command, first);
+    }};
+    const LinkResult result = co_await ended;
+    co_return result;
 }
 
-void TPhoneLink::WriteCommand(const std::string& text)
+void TPhoneLink::CommandFailed(TPhoneCommand kind, const LinkResult& result)
 {
-    if (!Closing && CommPortDriver1->Connected() && CommPortDriver1->SendString(text)) {
-        OverflowReported = false;
-        ArmWatchdog();
-        return;
-    }
-    CurrentCommand = pcNone;
-    LastCommand.clear();
-    ReplyDone = true;
-    if (!Closing)
-        Prompts::ErrorBox("Send Error.");
-}
-
-void TPhoneLink::ArmWatchdog()
-{
-    // It runs exactly while the handset owes an answer: a command is outstanding and the PC is
-    // not itself busy with the last reply.
-    if (!ReplyDone && HandlingReply == 0 && PendingCommand.empty()) {
-        WatchdogFrom = std::chrono::steady_clock::now();
-        WDTimer->setInterval(WatchdogInterval);
-        WDTimer->start();
-    } else {
-        WDTimer->stop();
-    }
-}
-
-void TPhoneLink::BeginReplyHandling()
-{
-    ++HandlingReply;
-    WDTimer->stop();
-}
-
-void TPhoneLink::EndReplyHandling()
-{
-    if (--HandlingReply > 0)
-        return;
-    if (!PendingCommand.empty()) {
-        const std::string text = std::move(PendingCommand);
-        PendingCommand.clear();
-        WriteCommand(text);
-    }
-    ArmWatchdog();
-}
-
-void TPhoneLink::SendATZ() { SendCommand(pcATZ, CommandATZ()); }
-void TPhoneLink::SendCGMM() { SendCommand(pcCGMM, CommandCGMM()); }
-void TPhoneLink::SendFSIF() { SendCommand(pcFSIF, CommandFSIF()); }
-
-void TPhoneLink::SendFSDL()
-{
-    if (PhoneDir.empty())
-        return;
-    SendCommand(pcFSDL, CommandFSDL(PhoneDir));
-}
-
-void TPhoneLink::SendFSFE()
-{
-    if (CurrentFile.Name.empty())
-        return;
-    SendCommand(pcFSFE, CommandFSFE(CurrentFile.Name));
-}
-
-void TPhoneLink::SendFSFR()
-{
-    if (CurrentFile.Name.empty())
-        return;
-    // A new read: its first block is the header.
-    ReadHeaderSeen = false;
-    ReadFailed = false;
-    ReadExtractReported = false;
-    LastReadSaved = false;
-    SendCommand(pcFSFR, CommandFSFR(CurrentFile.Name));
-}
-
-void TPhoneLink::SendFSFW() { SendCommand(pcFSFW, CommandFSFW(UploadFile)); }
-
-void TPhoneLink::CommPortDriver1ReceiveData(const std::uint8_t* DataPtr, std::uint32_t DataSize)
-{
-    if (DataSize == 0)
-        return;
-    // Bytes still arriving keep the command alive (the watchdog counts silence from here).
-    LastDelivery = std::chrono::steady_clock::now();
-    if (DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Overflow("Error: DataSize > maxTempBuf.");
-        return;
-    }
-    if (static_cast<std::uint32_t>(TempBufPos) + DataSize > static_cast<std::uint32_t>(maxTempBuf)) {
-        Overflow("Error: (TempBufPos+DataSize) > maxTempBuf.");
-        return;
-    }
-    // The bytes the last delivery left are those the unsolicited-line pass has seen, unless the
-    // buffer was emptied since.
-    if (static_cast<std::size_t>(TempBufPos) != UnsolicitedSeen.Seen)
-        UnsolicitedSeen = {};
-    std::memcpy(TempBuf.data() + TempBufPos, DataPtr, DataSize);
-    TempBufPos += static_cast<std::int32_t>(DataSize);
-
-    ReplyContext ctx;
-    ctx.Command = ReplyDone ? pcNone : CurrentCommand;
-    ctx.Echo = LastCommand;
-    ctx.ReadDataExpected = CurrentCommand == pcFSFR && ReadHeaderSeen;
-    // The pass runs when it can find something: a line completed since the last one (or, while
-    // idle, always: the line breaks left there are dropped too).
-    if (ReplyDone
-        || UnsolicitedPassDue(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), ctx, UnsolicitedSeen))
-        DropUnsolicitedLines(ctx);
-    UnsolicitedSeen = ScannedUpTo(static_cast<std::size_t>(TempBufPos), ctx);
-    ReplyClass = ClassifyReply(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), ctx);
-
-    if (ReplyClass == rcError) {
-        const bool resetFailed = CurrentCommand == pcATZ;
-        AbortCommand();
-        const std::string command = LastCommand;
-        LastCommand.clear();
-        TempBufPos = 0;
-        ReplyClass = rcEmpty;
-        // The handset is reset, unless the reset itself failed: that would only fail again,
-        // so the link is given up instead.
-        if (resetFailed)
+    switch (result.Error) {
+    case LinkError::Refused:
+        emit WaitEnded();
+        emit ProgressClosed();
+        // The handset is reset, unless the reset itself failed: that would only fail again, so
+        // the link is given up instead.
+        if (kind == pcATZ)
             GoOffline();
-        Prompts::ErrorBox("Command error.\r\nCommand: " + command);
-        if (!resetFailed)
-            SendATZ();
-        return;
+        Report(result);
+        if (kind != pcATZ && !closing_)
+            ResetHandset();
+        break;
+    case LinkError::Silence:
+        emit WaitEnded();
+        GoOffline();
+        emit ProgressClosed();
+        Report(result);
+        break;
+    case LinkError::WrongEcho:
+    case LinkError::Overflow:
+        emit WaitEnded();
+        emit ProgressClosed();
+        Report(result);
+        break;
+    case LinkError::SendFailed:
+        Report(result);
+        break;
+    default:
+        break;
     }
-    if (ReplyClass == rcFinal || ReplyClass == rcBlock || ReplyClass == rcPrompt) {
-        if (!LastCommand.empty()) {
-            const EchoCheck echo = CheckEcho(std::span(TempBuf).first(static_cast<std::size_t>(TempBufPos)), LastCommand);
-            if (!echo.Match) {
-                AbortCommand();
-                TempBufPos = 0;
-                ReplyClass = rcEmpty;
-                const std::string command = LastCommand;
-                LastCommand.clear();
-                Prompts::ErrorBox("Respond incorrect.\r\nCommand: " + command);
-                return;
-            }
-            std::memmove(TempBuf.data(), TempBuf.data() + echo.Strip,
-                         static_cast<std::size_t>(TempBufPos - echo.Strip));
-            TempBufPos -= echo.Strip;
+}
+
+void TPhoneLink::ResetHandset()
+{
+    // Ahead of every command queued meanwhile: nothing else is sent to a handset in doubt.
+    auto reset = std::make_shared<TCommand>();
+    reset->Kind = pcATZ;
+    reset->Text = CommandATZ();
+    reset->OnDone = [this](const LinkResult& result, std::span<const std::uint8_t>) {
+        if (result.Ok()) {
+            online_ = true;
+            emit WentOnline();
+        } else {
+            CommandFailed(pcATZ, result);
         }
-        LastCommand.clear();
-        // The reply is handed over and the buffer emptied before anything can run a nested
-        // event loop (a message box, the progress window) and deliver the next bytes.
-        const std::vector<std::uint8_t> reply(TempBuf.begin(), TempBuf.begin() + TempBufPos);
-        TempBufPos = 0;
-        ProcessReply(reply.data(), static_cast<std::int32_t>(reply.size()));
-        ReplyClass = rcEmpty;
-    }
-}
-
-void TPhoneLink::Overflow(const std::string& message)
-{
-    // What overflows the buffer is no reply this link can take: the command under way ends and
-    // the buffer is emptied before the message, so that bytes arriving while it is shown start
-    // afresh. A device that keeps streaming is told of once per command.
-    if (!ReplyDone) {
-        AbortCommand();
-        LastCommand.clear();
-    }
-    TempBufPos = 0;
-    ReplyClass = rcEmpty;
-    if (OverflowReported)
-        return;
-    OverflowReported = true;
-    Prompts::ErrorBox(message);
-}
-
-void TPhoneLink::DropUnsolicitedLines(const ReplyContext& ctx)
-{
-    std::string gathered(TempBuf.begin(), TempBuf.begin() + TempBufPos);
-    const std::vector<std::string> lines = DropUnsolicited(gathered, ctx);
-    // While no command is outstanding, the line breaks left around such lines are dropped
-    // too, so that they cannot pile up in the buffer.
-    if (ReplyDone && std::all_of(gathered.begin(), gathered.end(), [](char c) { return IsControlByte(static_cast<std::uint8_t>(c)); }))
-        gathered.clear();
-    std::copy(gathered.begin(), gathered.end(), TempBuf.begin());
-    TempBufPos = static_cast<std::int32_t>(gathered.size());
-    for (const std::string& line : lines)
-        emit LogRaw(line);
-}
-
-void TPhoneLink::AbortCommand()
-{
-    emit WaitEnded();
-    WDTimer->stop();
-    SetBusy(false);
-    CurrentCommand = pcNone;
-    ReplyDone = true;
-    PendingCommand.clear();
-    emit ProgressClosed();
-    TransferBuffer.reset();
-}
-
-void TPhoneLink::WDTimerTimer()
-{
-    // Bytes that came since the watchdog was armed restart its count: it fires only after a
-    // whole interval of silence. (Noted per delivery and looked at here, rather than restarting
-    // the timer for every delivery.)
-    if (LastDelivery > WatchdogFrom) {
-        WatchdogFrom = LastDelivery;
-        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - LastDelivery);
-        if (silent.count() < WatchdogInterval) {
-            WDTimer->setInterval(WatchdogInterval - static_cast<int>(silent.count()));
-            WDTimer->start();
-            return;
-        }
-    }
-    emit WaitEnded();
-    WDTimer->stop();
-    SetBusy(false);
-    const std::string name(WatchdogName(CurrentCommand));
-    CurrentCommand = pcNone;
-    // The gathered bytes of the unanswered command are dropped too, so they can neither stand
-    // in front of the next answer nor keep a full buffer refusing every later delivery.
-    TempBufPos = 0;
-    ReplyClass = rcEmpty;
-    LastCommand.clear();
-    GoOffline();
-    ReplyDone = true;
-    emit ProgressClosed();
-    TransferBuffer.reset();
-    Prompts::ErrorBox("Phone not respond.\r\nCommand: " + name);
+    };
+    channel_->Submit(reset, true);
 }
 
 void TPhoneLink::GoOffline()
 {
-    PhoneOnline = false;
-    CommPortDriver1->Disconnect();
+    online_ = false;
+    channel_->Driver().Disconnect();
     emit WentOffline();
+}
+
+Task<LinkResult> TPhoneLink::Connect(std::string port, std::uint32_t baudRate, bool checkLineStatus, THwFlowControl hwFlow)
+{
+    TCommPortDriver& driver = channel_->Driver();
+    driver.Disconnect();
+    // Whatever was under way on the old port is over.
+    channel_->EndAll(LinkError::Offline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    phoneDir_.clear();
+    handsetFolder_.clear();
+    phoneRecords_.clear();
+    ++listingNumber_;
+    model_.clear();
+    emit Reconnecting(port);
+
+    driver.SetPortName("\\\\.\\" + port);
+    driver.SetBaudRateValue(baudRate);
+    driver.SetCheckLineStatus(checkLineStatus);
+    driver.SetHwFlow(hwFlow);
+    LinkResult opened;
+    if (!driver.Connect()) {
+        emit PortOpenFailed(driver.PortName());
+        // The message keeps its fixed text; the reason and what to do go to standard error and
+        // into its details.
+        opened = Result(LinkError::PortOpenFailed);
+        Report(opened, ReportPortOpenFailure(std::cerr, driver.PortName(), portAdvice_));
+    }
+    const TLineStatusSet lines = driver.LineStatus();
+    emit LineStatusKnown(lines.Has(lsCTS), lines.Has(lsDSR));
+    emit WentOffline();
+    online_ = false;
+
+    auto reset = std::make_shared<TCommand>();
+    reset->Kind = pcATZ;
+    reset->Text = CommandATZ();
+    const LinkResult reply = co_await Run(reset);
+    if (reply.Ok()) {
+        online_ = true;
+        emit WentOnline();
+    }
+    auto model = std::make_shared<TCommand>();
+    model->Kind = pcCGMM;
+    model->Text = CommandCGMM();
+    model->OnDone = [this](const LinkResult& r, std::span<const std::uint8_t> reply) {
+        if (r.Ok()) {
+            model_ = ExtractModel(AsText(reply));
+            emit ModelKnown(model_);
+        }
+    };
+    co_await Run(model);
+    auto info = std::make_shared<TCommand>();
+    info->Kind = pcFSIF;
+    info->Text = CommandFSIF();
+    const LinkResult ready = co_await Run(info);
+    if (ready.Ok())
+        emit FileSystemReady();
+    if (!opened.Ok())
+        co_return opened;
+    co_return online_ ? LinkResult{} : Result(closing_ ? LinkError::Closed : LinkError::Offline);
+}
+
+void TPhoneLink::Close()
+{
+    closing_ = true;
+    channel_->EndAll(LinkError::Closed);
+}
+
+Task<Prompts::Answer> TPhoneLink::Ask(Prompts::Kind kind, std::string text)
+{
+    if (closing_ || !asker_)
+        co_return Prompts::Answer::No;
+    CallbackAwaiter<Prompts::Answer> answered{
+        [this, kind, text](std::function<void(Prompts::Answer)> answer) { asker_(kind, text, answer); }};
+    const Prompts::Answer answer = co_await answered;
+    co_return answer;
+}
+
+Task<LinkResult> TPhoneLink::EnterFolder(std::string folder)
+{
+    if (handsetFolder_ == folder)
+        co_return LinkResult{};
+    const Listing listed = co_await List(folder);
+    co_return listed.Result;
 }

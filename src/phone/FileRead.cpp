@@ -1,139 +1,146 @@
-// File read: the header announces name, size and CRC; data blocks fill TransferBuffer; the
+// File read: the header announces name, size and CRC; data blocks fill the read's buffer; the
 // final "OK" checks size and CRC and saves the file to the path the read was started for.
 #include <algorithm>
 #include <cstdint>
 #include <span>
 
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
-#include "phone/Prompts.h"
 #include "platform/Files.h"
 #include "protocol/CRC.h"
 #include "protocol/ReadBlock.h"
 #include "protocol/Text.h"
 
-void TPhoneLink::ReadBlock(const std::uint8_t* block, std::int32_t count)
+namespace {
+
+// One read under way: what was asked for, what the header announced, what has arrived.
+struct ReadState {
+    std::string Requested;   // the handset name asked for
+    TFileInfo File;          // as the header announced it (under the name asked for)
+    bool HeaderSeen = false;
+    LinkResult Refusal;      // the header was refused: the rest of the read is ignored
+    bool ExtractReported = false;
+    std::vector<std::uint8_t> Buffer;
+    std::int32_t Received = 0;
+};
+
+std::int32_t Advance(std::int32_t pos, std::int64_t length)
 {
-    // The header is told from data blocks by its arrival, not by the CRC being 0, so a file
-    // whose CRC-32 is 0 reads like any other.
-    if (!ReadHeaderSeen)
-        ReadHeaderBlock(block, count);
-    else if (!ReadFailed)
-        ReadDataBlock(block, count);
-    else
-        DrainDataBlock(block, count);
+    return static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(pos) + length, INT32_MAX));
 }
 
-void TPhoneLink::DrainDataBlock(const std::uint8_t* block, std::int32_t count)
-{
-    // A refused read still runs to its final "OK" (the handset waits for every
-    // acknowledgement); its blocks are not stored, only shown as progress.
-    const ReadData data = ExtractReadData(std::span(block, static_cast<std::size_t>(count)));
-    if (data.Code == 0)
-        BufPos = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
-    emit Progress(BufPos, CurrentFile.Size);
-}
+} // namespace
 
-void TPhoneLink::ReadHeaderBlock(const std::uint8_t* block, std::int32_t count)
+struct TPhoneLink::ReadJob : ReadState {};
+
+Task<LinkResult> TPhoneLink::Fetch(std::string folder, TFileInfo entry, std::string target)
 {
-    ReadHeaderSeen = true;
-    const ReadHeader header = ParseReadHeader(
-        std::string_view(reinterpret_cast<const char*>(block), static_cast<std::size_t>(count)));
-    const std::string requested = CurrentFile.Name;
-    if (!header.Ok || !SameHandsetName(requested, header.Info.Name)) {
-        // The rest of the read is acknowledged and ignored; its final "OK" ends it.
-        ReadFailed = true;
-        Prompts::ErrorBox("File: " + ShowableName(requested) + "\r\n"
-                          + (header.Ok ? "The phone sent another file (" + ShowableName(header.Info.Name)
-                                             + "); nothing is saved."
-                                       : header.Error));
-        // The rest of the file still comes: shown, so that a long drain does not look like a hang.
-        CurrentFile.Size = header.Info.Size;
-        emit TransferShown(pcFSFR, requested, CurrentFile.Size);
-        emit Progress(0, CurrentFile.Size);
-        return;
+    SetBusy(true);
+    LinkResult result = co_await EnterFolder(folder);
+    if (!result.Ok()) {
+        SetBusy(false);
+        co_return result;
     }
-    // The file keeps the name it was asked for under; the header gives its size and CRC.
-    CurrentFile = header.Info;
-    CurrentFile.Name = requested;
-    if (CurrentFile.Kind == 1 && CurrentFile.Size > 0) {
-        TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(CurrentFile.Size));
-        emit TransferShown(pcFSFR, CurrentFile.Name, CurrentFile.Size);
-    }
-    emit Progress(0, CurrentFile.Size);
-    BufPos = 0;
-}
-
-void TPhoneLink::ReadDataBlock(const std::uint8_t* block, std::int32_t count)
-{
-    const ReadData data = ExtractReadData(std::span(block, static_cast<std::size_t>(count)));
-    if (data.Code != 0) {
-        // One message per read: the size check at its end tells what went missing.
-        if (!ReadExtractReported) {
-            ReadExtractReported = true;
-            Prompts::ErrorBox("Extract data error code:" + std::to_string(data.Code));
+    auto job = std::make_shared<ReadJob>();
+    job->Requested = entry.Name;
+    job->File = entry;
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcFSFR;
+    command->Text = CommandFSFR(entry.Name);
+    command->OnBlock = [this, job](TCommand& read, std::span<const std::uint8_t> block) {
+        ReadState& s = *job;
+        const std::string shown = ShowableName(s.Requested);
+        if (!s.HeaderSeen) {
+            // The header is told from data blocks by its arrival, not by the CRC being 0, so a
+            // file whose CRC-32 is 0 reads like any other.
+            s.HeaderSeen = true;
+            read.ReadDataExpected = true;
+            const ReadHeader header = ParseReadHeader(AsText(block));
+            if (!header.Ok || !SameHandsetName(s.Requested, header.Info.Name)) {
+                // The rest of the read is acknowledged and ignored; its final "OK" ends it.
+                s.Refusal = header.Ok ? Result(LinkError::WrongFile) : Result(LinkError::BadHeader);
+                s.Refusal.Name = shown;
+                s.Refusal.Detail = header.Ok ? ShowableName(header.Info.Name) : header.Error;
+                Report(s.Refusal);
+                // The rest of the file still comes: shown, so that a long drain does not look
+                // like a hang.
+                s.File.Size = header.Info.Size;
+                emit TransferShown(pcFSFR, s.Requested, s.File.Size);
+                emit Progress(0, s.File.Size);
+                return;
+            }
+            // The file keeps the name it was asked for under; the header gives its size and CRC.
+            s.File = header.Info;
+            s.File.Name = s.Requested;
+            if (s.File.Kind == 1 && s.File.Size > 0) {
+                s.Buffer.assign(static_cast<std::size_t>(s.File.Size), 0);
+                emit TransferShown(pcFSFR, s.File.Name, s.File.Size);
+            }
+            s.Received = 0;
+            emit Progress(0, s.File.Size);
+            return;
         }
-    } else {
-        // Data past the announced size is never stored, but it is counted, so that the size
-        // check at the end reports it and nothing is saved.
-        if (TransferBuffer
-            && static_cast<std::int64_t>(BufPos) + data.Length <= static_cast<std::int64_t>(TransferBuffer->size()))
-            std::copy(block + data.Offset, block + data.Offset + data.Length, TransferBuffer->begin() + BufPos);
-        BufPos = static_cast<std::int32_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(BufPos) + data.Length, INT32_MAX));
-    }
-    emit Progress(BufPos, CurrentFile.Size);
-}
-
-void TPhoneLink::EndRead()
-{
-    const TFileInfo file = CurrentFile;
-    const std::string name = ShowableName(file.Name);
-    const std::string target = std::move(ReadTarget);
-    const bool headerSeen = ReadHeaderSeen;
-    const bool failed = ReadFailed;
-    std::unique_ptr<std::vector<std::uint8_t>> buffer = std::move(TransferBuffer);
-    const std::int32_t received = BufPos;
-
-    // The read is over whatever follows: buffer released, record cleared, panes enabled.
-    BufPos = 0;
-    CurrentFile.Clear();
-    ReadHeaderSeen = false;
-    ReadFailed = false;
-    ReadTarget.clear();
+        const ReadData data = ExtractReadData(block);
+        if (!s.Refusal.Ok()) {
+            // A refused read still runs to its final "OK" (the handset waits for every
+            // acknowledgement); its blocks are not stored, only shown as progress.
+            if (data.Code == 0)
+                s.Received = Advance(s.Received, data.Length);
+        } else if (data.Code != 0) {
+            // One message per read: the size check at its end tells what went missing.
+            if (!s.ExtractReported) {
+                s.ExtractReported = true;
+                LinkResult bad = Result(LinkError::BadDataBlock);
+                bad.Code = data.Code;
+                bad.Name = shown;
+                Report(bad);
+            }
+        } else {
+            // Data past the announced size is never stored, but it is counted, so that the size
+            // check at the end reports it and nothing is saved.
+            if (static_cast<std::int64_t>(s.Received) + data.Length <= static_cast<std::int64_t>(s.Buffer.size()))
+                std::copy(block.begin() + data.Offset, block.begin() + data.Offset + data.Length,
+                          s.Buffer.begin() + s.Received);
+            s.Received = Advance(s.Received, data.Length);
+        }
+        emit Progress(s.Received, s.File.Size);
+    };
+    result = co_await Run(command);
     SetBusy(false);
+    if (!result.Ok())
+        co_return result;
 
-    if (failed)
-        return;   // the header was refused and reported
-    if (!headerSeen) {
-        Prompts::ErrorBox("File: " + name + "\r\nThe handset sent no file header; nothing is saved.");
-        return;
-    }
-    if (received != file.Size) {
+    ReadState& s = *job;
+    const TFileInfo& file = s.File;
+    const std::string name = ShowableName(s.Requested);
+    if (!s.Refusal.Ok())
+        co_return s.Refusal;   // reported with the header
+    LinkResult outcome;
+    outcome.Name = name;
+    if (!s.HeaderSeen) {
+        outcome.Error = LinkError::NoHeader;
+    } else if (s.Received != file.Size) {
         // Only a whole file is saved, even if the CRC over the announced size happened to match.
-        Prompts::ErrorBox("File: " + name + "\r\nSize error.\r\nFile size: " + std::to_string(file.Size)
-                          + "\r\nRecv size: " + std::to_string(received));
-        return;
+        outcome.Error = LinkError::SizeMismatch;
+        outcome.Expected = file.Size;
+        outcome.Actual = s.Received;
+    } else {
+        const std::uint32_t crc = CalcCRC(std::span(s.Buffer).first(std::min<std::size_t>(s.Buffer.size(), static_cast<std::size_t>(std::max(file.Size, 0)))));
+        if (crc != file.Crc) {
+            outcome.Error = LinkError::CrcMismatch;
+            outcome.Expected = file.Crc;
+            outcome.Actual = crc;
+        } else {
+            // The path the overwrite question was about; a read started without one saves nothing.
+            const SaveResult saved = target.empty()
+                ? SaveResult::AccessFail
+                : SaveFileReplacing(target, s.Buffer.empty() ? nullptr : s.Buffer.data(), static_cast<std::size_t>(s.Received));
+            if (saved == SaveResult::SizeDifferent)
+                outcome.Error = LinkError::SaveSizeDifferent;
+            else if (saved == SaveResult::AccessFail)
+                outcome.Error = LinkError::SaveFailed;
+        }
     }
-    const std::uint8_t* bytes = buffer ? buffer->data() : nullptr;
-    const std::uint32_t crc = CalcCRC(std::span(bytes, bytes ? static_cast<std::size_t>(file.Size) : 0));
-    if (crc != file.Crc) {
-        Prompts::ErrorBox("File: " + name + "\r\nCRC error.\r\nCalc CRC: " + std::to_string(crc)
-                          + "\r\nRecv CRC: " + std::to_string(file.Crc));
-        return;
-    }
-    // The path the overwrite question was about; a read started without one saves nothing.
-    const SaveResult saved = target.empty()
-        ? SaveResult::AccessFail
-        : SaveFileReplacing(target, bytes, bytes ? static_cast<std::size_t>(received) : 0);
-    switch (saved) {
-    case SaveResult::Ok:
-        LastReadSaved = true;
-        break;
-    case SaveResult::SizeDifferent:
-        Prompts::ErrorBox("File: " + name + "\r\nWrite error -> size different.");
-        break;
-    case SaveResult::AccessFail:
-        Prompts::ErrorBox("File: " + name + "\r\nWrite error -> file access fail.");
-        break;
-    }
+    Report(outcome);
+    co_return outcome;
 }

@@ -1,34 +1,61 @@
 // File write: each prompt of the handset is answered with the next block of at most 512 raw
-// bytes; the final "OK" ends the write.
+// bytes; the final "OK" ends the write. File erase.
 #include <algorithm>
 
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
+#include "protocol/CRC.h"
 #include "protocol/Text.h"
-#include "serial/CPDrv.h"
 
 namespace {
 constexpr std::int32_t kWriteBlockSize = 512;
 }
 
-void TPhoneLink::WritePrompt()
+Task<LinkResult> TPhoneLink::Write(std::string folder, std::string name, std::int32_t type, std::vector<std::uint8_t> bytes)
 {
-    if (BufPos == 0)
-        emit TransferShown(pcFSFW, UploadFile.Name, UploadFile.Size);   // painted once the prompt has been handled
-    SendWriteBlock();
-    emit Progress(BufPos, UploadFile.Size);
+    SetBusy(true);
+    LinkResult result = co_await EnterFolder(folder);
+    if (!result.Ok()) {
+        SetBusy(false);
+        co_return result;
+    }
+    TFileInfo file;
+    file.Name = name;
+    file.FileType = type;
+    file.Size = static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), INT32_MAX));
+    file.Crc = CalcCRC(bytes);
+    file.Kind = 1;
+    auto data = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes));
+    auto sent = std::make_shared<std::int32_t>(0);
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcFSFW;
+    command->Text = CommandFSFW(file);
+    command->OnPrompt = [this, file, data, sent](TCommand&) {
+        std::int32_t& pos = *sent;
+        if (pos == 0)
+            emit TransferShown(pcFSFW, file.Name, file.Size);   // painted once the prompt has been handled
+        const std::int32_t length = std::clamp(file.Size - pos, 0, kWriteBlockSize);
+        if (length > 0)
+            channel_->WriteData(std::span(*data).subspan(static_cast<std::size_t>(pos), static_cast<std::size_t>(length)));
+        pos += length;
+        // The log may be full: that is the log's to say, and never stops the write.
+        emit LogLine("Send block size: " + std::to_string(length) + " BufPos: " + std::to_string(pos)
+                     + " FSize: " + std::to_string(file.Size));
+        emit Progress(pos, file.Size);
+    };
+    result = co_await Run(command);
+    SetBusy(false);
+    co_return result;
 }
 
-void TPhoneLink::SendWriteBlock()
+Task<LinkResult> TPhoneLink::Erase(std::string folder, std::string name)
 {
-    const std::int32_t available = TransferBuffer ? static_cast<std::int32_t>(TransferBuffer->size()) : 0;
-    std::int32_t length = std::min(UploadFile.Size, available) - BufPos;
-    length = std::clamp(length, 0, kWriteBlockSize);
-    if (length > 0)
-        CommPortDriver1->SendData(TransferBuffer->data() + BufPos, static_cast<std::uint32_t>(length));
-    BufPos += length;
-    // The log may be full: that is the log's to say, and never stops the write.
-    emit LogLine("Send block size: " + std::to_string(length) + " BufPos: " + std::to_string(BufPos)
-                 + " FSize: " + std::to_string(UploadFile.Size));
+    LinkResult result = co_await EnterFolder(folder);
+    if (!result.Ok())
+        co_return result;
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcFSFE;
+    command->Text = CommandFSFE(name);
+    result = co_await Run(command);
+    co_return result;
 }
-
-void TPhoneLink::EndWrite() { TransferBuffer.reset(); }

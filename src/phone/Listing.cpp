@@ -1,23 +1,68 @@
-// Folder listings: each block's entries join PhoneRecords and are reported as they arrive.
+// Folder listings: each block's entries are gathered (and, for the folder on show, join
+// PhoneRecords and are reported as they arrive).
 #include <span>
 #include <string>
 #include <vector>
 
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
 #include "protocol/Listing.h"
 
-void TPhoneLink::ListingBlock(const std::uint8_t* block, std::int32_t count)
+Task<TPhoneLink::Listing> TPhoneLink::RunListing(std::string folder, bool shown)
 {
-    std::vector<std::string> refused;
-    for (const TFileInfo& info : ParseListingBlock(std::span(block, static_cast<std::size_t>(count)), &refused)) {
-        PhoneRecords.push_back(info);
-        emit ListingEntry(info, PhoneRecords.size() - 1);
-    }
-    // An entry that cannot be read is not listed, but never passed over in silence.
-    for (const std::string& line : refused) {
-        emit LogLine("Listing entry not understood: " + line);
-        emit ListingEntryRefused(PhoneDir, line);
-    }
+    Listing listing;
+    if (folder.empty())
+        co_return listing;
+    // Entries join the list on show only while it is still this listing's.
+    const std::uint64_t number = listingNumber_;
+    auto records = std::make_shared<std::vector<TFileInfo>>();
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcFSDL;
+    command->Text = CommandFSDL(folder);
+    command->OnBlock = [this, folder, shown, number, records](TCommand&, std::span<const std::uint8_t> block) {
+        std::vector<std::string> refused;
+        for (const TFileInfo& info : ParseListingBlock(block, &refused)) {
+            records->push_back(info);
+            if (shown && listingNumber_ == number) {
+                phoneRecords_.push_back(info);
+                emit ListingEntry(info, phoneRecords_.size() - 1);
+            }
+        }
+        // An entry that cannot be read is not listed, but never passed over in silence.
+        for (const std::string& line : refused) {
+            emit LogLine("Listing entry not understood: " + line);
+            emit ListingEntryRefused(folder, line);
+        }
+    };
+    listing.Result = co_await Run(command);
+    // The handset's folder is this one once it has listed it; after a failure it is not known.
+    handsetFolder_ = listing.Result.Ok() ? folder : std::string();
+    if (listing.Result.Ok() && shown && listingNumber_ == number)
+        emit ListingEnded();
+    listing.Records = std::move(*records);
+    co_return listing;
 }
 
-void TPhoneLink::EndListing() { emit ListingEnded(); }
+Task<TPhoneLink::Listing> TPhoneLink::List(std::string folder)
+{
+    Listing listing = co_await RunListing(folder, false);
+    co_return listing;
+}
+
+Task<LinkResult> TPhoneLink::ListFolder(std::string path)
+{
+    phoneDir_ = path;
+    phoneRecords_.clear();
+    ++listingNumber_;
+    const Listing listing = co_await RunListing(path, true);
+    co_return listing.Result;
+}
+
+Task<LinkResult> TPhoneLink::Relist()
+{
+    phoneRecords_.clear();
+    ++listingNumber_;
+    emit ListingCleared();
+    const Listing listing = co_await RunListing(phoneDir_, true);
+    co_return listing.Result;
+}

@@ -1,7 +1,6 @@
 // The multi-file queues: download into a given folder, upload of given files, delete of given
-// records of the phone folder. Each hands one file at a time to the protocol, waiting for each
-// command to end before the next, keeps the books of its progress, and stops between two files
-// when the user cancels.
+// records of the phone folder. Each runs one file at a time, keeps the books of its progress,
+// and stops between two files when the user cancels.
 #include <algorithm>
 #include <climits>
 #include <filesystem>
@@ -9,29 +8,21 @@
 #include <utility>
 
 #include "phone/PhoneLink.h"
-#include "phone/Prompts.h"
 #include "phone/TransferMeter.h"
 #include "platform/Files.h"
-#include "protocol/CRC.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
 
 namespace fs = std::filesystem;
 
-// One command's records at a time: the window stays responsive while a command runs, so another
-// command can start inside a wait (files dropped onto the window, the menu bar). The records a
-// command works from (CurrentFile, UploadFile, TransferBuffer, BufPos) and the phone list being
-// filled belong to the command under way until it has ended, so a queue waits for that before
-// it looks at them or sets them up; the send follows at once, with no message handled between.
-
 namespace {
 
-// What the user answered to an overwrite or delete question. A box closed without a button is
-// no consent: it counts as No.
+// What the user answered to an overwrite or delete question. A question closed without a button
+// is no consent: it counts as No.
 enum class Consent { Yes, No, YesToAll };
-Consent AskYesNoAll(const std::string& text)
+Consent ConsentOf(Prompts::Answer answer)
 {
-    switch (Prompts::YesNoYesToAll(text)) {
+    switch (answer) {
     case Prompts::Answer::Yes: return Consent::Yes;
     case Prompts::Answer::YesToAll: return Consent::YesToAll;
     default: return Consent::No;
@@ -48,44 +39,49 @@ std::int64_t ListedBytes(const std::vector<TFileInfo>& records)
     return total;
 }
 
+LinkResult Named(LinkError error, const std::string& name)
+{
+    LinkResult result = Result(error);
+    result.Name = name;
+    return result;
+}
+
 } // namespace
 
-bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::string& folder,
-                               std::vector<FetchOutcome>* outcomes)
+Task<std::vector<LinkResult>> TPhoneLink::Download(std::vector<TFileInfo> queue, std::string folder)
 {
-    if (outcomes)
-        outcomes->assign(queue.size(), FetchOutcome::Skipped);
+    std::vector<LinkResult> results(queue.size(), Result(LinkError::Declined));
     if (queue.empty())
-        return true;
+        co_return results;
     if (folder.empty()) {
         // Nothing would say where the files go (the PC list shows no folder).
-        Prompts::ErrorBox("Choose a folder on the PC first.");
-        return true;
+        Report(Result(LinkError::NoFolder));
+        co_return results;
     }
+    const std::string from = phoneDir_;
+    SetBusy(true);
     BeginQueue(pcFSFR, queue.size(), ListedBytes(queue), "downloaded");
     bool yesToAll = false;
-    for (std::size_t i = 0; i < queue.size() && !Closing && !CancelRequested; ++i) {
+    for (std::size_t i = 0; i < queue.size() && !closing_ && !cancelRequested_; ++i) {
         // A link given up (the handset fell silent) reads nothing more: the files left are not
         // asked about, they failed.
-        if (!PhoneOnline) {
-            if (outcomes)
-                std::fill(outcomes->begin() + static_cast<std::ptrdiff_t>(i), outcomes->end(), FetchOutcome::Failed);
+        if (!online_) {
+            std::fill(results.begin() + static_cast<std::ptrdiff_t>(i), results.end(), Result(LinkError::Offline));
             break;
         }
-        const TFileInfo& entry = queue[i];
+        const TFileInfo entry = queue[i];
         // The file is saved under the name the handset listed, as the PC can show it; the
         // question is about the very path the read will save to.
         const std::string pcName = ShowableName(entry.Name);
         if (!IsPlainFileName(pcName)) {
-            Prompts::ErrorBox("File: " + pcName + "\r\nThis name cannot be a file name on the PC; the file is not downloaded.");
-            if (outcomes)
-                (*outcomes)[i] = FetchOutcome::Failed;
+            results[i] = Named(LinkError::NotPcName, pcName);
+            Report(results[i]);
             QueueFileOver(ListedBytes(entry), false, false);
             continue;
         }
         const std::string target = JoinPath(folder, pcName);
         if (!yesToAll && fs::exists(target)) {
-            const Consent answer = AskYesNoAll(Prompts::OverwriteQuestion(pcName));
+            const Consent answer = ConsentOf(co_await Ask(Prompts::Kind::YesNoYesToAll, Prompts::OverwriteQuestion(pcName)));
             if (answer == Consent::No) {
                 QueueFileOver(ListedBytes(entry), false, false);
                 continue;
@@ -93,25 +89,18 @@ bool TPhoneLink::DownloadFiles(const std::vector<TFileInfo>& queue, const std::s
             yesToAll = answer == Consent::YesToAll;
         }
         QueueFileStarts();
-        SetBusy(true);
-        WaitReplyDone();   // see "One command's records at a time" above
-        CurrentFile = entry;
-        BufPos = 0;
-        ReadTarget = target;
-        LastReadSaved = false;
-        SendFSFR();
-        WaitReplyDone();
-        if (outcomes)
-            (*outcomes)[i] = LastReadSaved ? FetchOutcome::Saved : FetchOutcome::Failed;
-        QueueFileOver(ListedBytes(entry), LastReadSaved, true);
+        results[i] = co_await Fetch(from, entry, target);
+        QueueFileOver(ListedBytes(entry), results[i].Ok(), true);
     }
     EndQueue();
     SetBusy(false);
-    return true;
+    co_return results;
 }
 
-TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>& paths, bool asMelody, bool ask)
+Task<TPhoneLink::UploadOutcome> TPhoneLink::Upload(std::vector<std::string> paths, bool asMelody, bool ask)
 {
+    UploadOutcome outcome;
+    const std::string folder = phoneDir_;
     // The phone list is not listed again between the files: a name written earlier in this
     // list (two PC names that shorten alike) is on the handset all the same.
     std::set<std::string> written;
@@ -125,20 +114,19 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
                                         + static_cast<std::int64_t>(asMelody ? kMelodyHeaderSize : 0));
         total += sizes.back();
     }
+    SetBusy(true);
     BeginQueue(pcFSFW, paths.size(), total, "uploaded");
     for (std::size_t p = 0; p < paths.size(); ++p) {
-        const std::string& path = paths[p];
-        if (Closing || CancelRequested)
+        const std::string path = paths[p];
+        if (closing_ || cancelRequested_)
             break;
-        // A listing under way would leave the phone list half filled for the check below.
-        WaitReplyDone();   // see "One command's records at a time" above
         const std::string pcName = fs::path(path).filename().string();
         const std::string name = HandsetName(pcName, asMelody);
         // The name travels inside quotes on the serial line with nothing escaped: a quote or a
         // control byte in it would inject bytes into the command stream.
         if (!IsSafeWireName(name)) {
-            Prompts::ErrorBox("File: " + pcName
-                              + "\r\nThe name holds a double quote or a control character and cannot be sent to the phone.");
+            outcome.Files.push_back(Named(LinkError::NotWireName, pcName));
+            Report(outcome.Files.back());
             QueueFileOver(sizes[p], false, false);
             continue;
         }
@@ -147,11 +135,12 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
         const std::int32_t type = asMelody ? 0 : TypeCodeFor(ext);
 
         bool erase = written.count(name) != 0;
-        for (std::size_t i = 0; i < PhoneRecords.size() && !erase; ++i)
-            erase = PhoneRecords[i].Name == name;
+        for (std::size_t i = 0; i < phoneRecords_.size() && !erase; ++i)
+            erase = phoneRecords_[i].Name == name;
         if (erase && ask) {
-            const Consent answer = AskYesNoAll(Prompts::OverwriteQuestion(name));
+            const Consent answer = ConsentOf(co_await Ask(Prompts::Kind::YesNoYesToAll, Prompts::OverwriteQuestion(name)));
             if (answer == Consent::No) {
+                outcome.Files.push_back(Named(LinkError::Declined, name));
                 QueueFileOver(sizes[p], false, false);
                 continue;
             }
@@ -159,87 +148,78 @@ TPhoneLink::UploadResult TPhoneLink::UploadFiles(const std::vector<std::string>&
                 ask = false;
         }
 
-        SetBusy(true);
-
         // The PC file is read before anything happens on the handset, so a file that cannot be
         // read never costs the handset its copy.
-        auto buffer = std::make_unique<std::vector<std::uint8_t>>();
-        const ReadResult read = ReadWholeFile(path, *buffer, asMelody ? kMelodyHeaderSize : 0, INT32_MAX);
+        std::vector<std::uint8_t> buffer;
+        const ReadResult read = ReadWholeFile(path, buffer, asMelody ? kMelodyHeaderSize : 0, INT32_MAX);
         if (read == ReadResult::TooLarge) {
-            Prompts::ErrorBox("File: " + pcName + "\r\nThe file is too large to be sent to the phone.");
+            outcome.Files.push_back(Named(LinkError::TooLarge, pcName));
+            Report(outcome.Files.back());
             QueueFileOver(sizes[p], false, false);
             continue;
         }
         if (read != ReadResult::Ok) {
-            TransferBuffer.reset();
+            outcome.Ended = read == ReadResult::OpenFailed ? LinkError::OpenFailed : LinkError::ReadFailed;
+            outcome.Files.push_back(Named(outcome.Ended, pcName));
             EndQueue();
             SetBusy(false);
-            return read == ReadResult::OpenFailed ? UploadResult::OpenFailed : UploadResult::ReadFailed;
+            co_return outcome;
         }
         if (asMelody) {
             const auto header = MelodyHeader(pcName);
-            std::copy(header.begin(), header.end(), buffer->begin());
+            std::copy(header.begin(), header.end(), buffer.begin());
         }
 
         // The erase and the write of a file are one step of the queue: a cancel never comes
-        // between them.
+        // between them. The write goes out only once the erase has ended with its final reply;
+        // an erase that failed (reported already) skips this file.
         QueueFileStarts();
         if (erase) {
-            // The write goes out only once the erase has ended with its final reply; an erase
-            // that failed (its message is already shown) skips this file.
-            CurrentFile.Clear();
-            CurrentFile.Name = name;
-            LastFinished = pcNone;
-            SendFSFE();
-            WaitReplyDone();
-            if (LastFinished != pcFSFE) {
+            const LinkResult erased = co_await Erase(folder, name);
+            if (!erased.Ok()) {
+                outcome.Files.push_back(erased);
                 QueueFileOver(sizes[p], false, false);
                 continue;
             }
         }
-
-        UploadFile.Clear();
-        UploadFile.Name = name;
-        UploadFile.FileType = type;
-        UploadFile.Size = static_cast<std::int32_t>(buffer->size());
-        UploadFile.Crc = CalcCRC(*buffer);
-        UploadFile.Kind = 1;
-        TransferBuffer = std::move(buffer);
-        BufPos = 0;
-        LastFinished = pcNone;
-        SendFSFW();
         written.insert(name);
-        WaitReplyDone();
-        // The write has ended (or never went out while the port is closed).
-        TransferBuffer.reset();
-        QueueFileOver(sizes[p], LastFinished == pcFSFW, true);
+        const LinkResult wrote = co_await Write(folder, name, type, std::move(buffer));
+        outcome.Files.push_back(wrote);
+        outcome.Files.back().Name = name;
+        QueueFileOver(sizes[p], wrote.Ok(), true);
     }
     EndQueue();
-    RelistPhoneFolder();
+    if (!closing_ && phoneDir_ == folder)
+        co_await Relist();
     SetBusy(false);
-    return UploadResult::Done;
+    co_return outcome;
 }
 
-void TPhoneLink::DeleteRecords(const std::vector<std::size_t>& indices)
+Task<std::vector<LinkResult>> TPhoneLink::Delete(std::vector<std::size_t> indices)
 {
     // The records are taken first, and the link stays busy while the erases run: a folder
     // change meanwhile would make an erase act on another folder's file of the same name.
     std::vector<TFileInfo> records;
+    std::vector<std::size_t> positions;
     for (const std::size_t index : indices)
-        if (index < PhoneRecords.size())
-            records.push_back(PhoneRecords[index]);
-    const std::string folder = PhoneDir;
-    const std::uint64_t listing = ListingNumber;
+        if (index < phoneRecords_.size()) {
+            records.push_back(phoneRecords_[index]);
+            positions.push_back(index);
+        }
+    std::vector<LinkResult> results(records.size(), Result(LinkError::Declined));
+    const std::string folder = phoneDir_;
+    const std::uint64_t listing = listingNumber_;
 
     SetBusy(true);
     BeginQueue(pcFSFE, records.size(), ListedBytes(records), "deleted");
     bool yesToAll = false;
-    for (std::size_t i = 0; i < records.size() && !Closing && !CancelRequested; ++i) {
+    for (std::size_t i = 0; i < records.size() && !closing_ && !cancelRequested_; ++i) {
         // Another command (Reconnect from the menu) may have emptied or changed the list.
-        if (PhoneDir != folder || ListingNumber != listing)
+        if (phoneDir_ != folder || listingNumber_ != listing)
             break;
         if (!yesToAll) {
-            const Consent answer = AskYesNoAll("Deleting file: " + ShowableName(records[i].Name) + "\r\nA you sure?");
+            const Consent answer = ConsentOf(
+                co_await Ask(Prompts::Kind::YesNoYesToAll, "Deleting file: " + ShowableName(records[i].Name) + "\r\nA you sure?"));
             if (answer == Consent::No) {
                 QueueFileOver(ListedBytes(records[i]), false, false);
                 continue;
@@ -247,101 +227,80 @@ void TPhoneLink::DeleteRecords(const std::vector<std::size_t>& indices)
             yesToAll = answer == Consent::YesToAll;
         }
         QueueFileStarts();
-        WaitReplyDone();   // see "One command's records at a time" above
-        if (PhoneDir != folder || ListingNumber != listing)
+        if (phoneDir_ != folder || listingNumber_ != listing)
             break;
-        CurrentFile = records[i];
-        LastFinished = pcNone;
         // An erase has no data to show, but several of them take a while: the progress window
         // shows which file is going (and offers to stop after it).
         if (records.size() > 1)
             emit TransferShown(pcFSFE, records[i].Name, records[i].Size);
-        SendFSFE();
-        WaitReplyDone();
-        QueueFileOver(ListedBytes(records[i]), LastFinished == pcFSFE, true);
-        if (ListingNumber == listing)
-            emit RecordDone(indices[i]);
+        results[i] = co_await Erase(folder, records[i].Name);
+        QueueFileOver(ListedBytes(records[i]), results[i].Ok(), true);
+        if (listingNumber_ == listing)
+            emit RecordDone(positions[i]);
     }
     EndQueue();
+    if (!closing_ && phoneDir_ == folder)
+        co_await Relist();
     SetBusy(false);
-    if (PhoneDir == folder)
-        RelistPhoneFolder();
-}
-
-void TPhoneLink::ListFolder(const std::string& path)
-{
-    PhoneDir = path;
-    ClearPhoneRecords();
-    SendFSDL();
-}
-
-void TPhoneLink::ClearPhoneRecords()
-{
-    PhoneRecords.clear();
-    ++ListingNumber;
-}
-
-void TPhoneLink::RelistPhoneFolder()
-{
-    // A listing started meanwhile (Reload from the menu) ends first, or its entries would land
-    // in the list cleared here.
-    WaitReplyDone();
-    ClearPhoneRecords();
-    emit ListingCleared();
-    SendFSDL();
+    co_return results;
 }
 
 // ---- the books of a queue ----------------------------------------------------------------------
 
 void TPhoneLink::BeginQueue(TPhoneCommand kind, std::size_t files, std::int64_t totalBytes, const std::string& verb)
 {
-    if (Queue.Depth++ > 0)
+    if (books_.Depth++ > 0)
         return;   // inside another queue: its books take this one's files
-    Queue.Verb = verb;
-    Queue.Files = files;
-    Queue.Passed = Queue.Done = 0;
-    Queue.Total = totalBytes;
-    Queue.BytesPassed = 0;
-    CancelRequested = false;
+    books_.Verb = verb;
+    books_.Files = files;
+    books_.Passed = books_.Done = 0;
+    books_.Total = totalBytes;
+    books_.BytesPassed = 0;
+    cancelRequested_ = false;
     emit QueueStarted(kind, files, totalBytes);
 }
 
 void TPhoneLink::QueueFileStarts()
 {
-    if (Queue.Depth > 0)
-        emit QueueProgress(Queue.Passed + 1, Queue.Files, Queue.BytesPassed, Queue.Total);
+    if (books_.Depth > 0)
+        emit QueueProgress(books_.Passed + 1, books_.Files, books_.BytesPassed, books_.Total);
 }
 
 void TPhoneLink::QueueFileProgress(std::int64_t done)
 {
-    if (Queue.Depth > 0)
-        emit QueueProgress(Queue.Passed + 1, Queue.Files, Queue.BytesPassed + std::max<std::int64_t>(done, 0),
-                           Queue.Total);
+    if (books_.Depth > 0)
+        emit QueueProgress(books_.Passed + 1, books_.Files, books_.BytesPassed + std::max<std::int64_t>(done, 0),
+                           books_.Total);
 }
 
 void TPhoneLink::QueueFileOver(std::int64_t bytes, bool done, bool moved)
 {
-    if (Queue.Depth == 0)
+    if (books_.Depth == 0)
         return;
-    ++Queue.Passed;
+    ++books_.Passed;
     if (done)
-        ++Queue.Done;
+        ++books_.Done;
     if (moved)
-        Queue.BytesPassed += bytes;
+        books_.BytesPassed += bytes;
     else
-        Queue.Total = std::max(Queue.Total - bytes, Queue.BytesPassed);
+        books_.Total = std::max(books_.Total - bytes, books_.BytesPassed);
 }
 
 bool TPhoneLink::EndQueue(bool tellCancel)
 {
-    if (Queue.Depth == 0)
+    if (books_.Depth == 0)
         return false;
-    const bool cancelled = CancelRequested && Queue.Passed < Queue.Files;
-    if (--Queue.Depth > 0)
+    const bool cancelled = cancelRequested_ && books_.Passed < books_.Files;
+    if (--books_.Depth > 0)
         return cancelled;
-    const QueueBooks books = std::exchange(Queue, QueueBooks{});
+    const QueueBooks books = std::exchange(books_, QueueBooks{});
     emit QueueEnded();
-    if (cancelled && tellCancel && !Closing)
-        Prompts::InfoBox(FormatCancelledQueue(books.Done, books.Files, books.Verb));
+    if (cancelled && tellCancel && !closing_) {
+        LinkResult result = Result(LinkError::Cancelled);
+        result.Done = books.Done;
+        result.Files = books.Files;
+        result.Verb = books.Verb;
+        Report(result);
+    }
     return cancelled;
 }
