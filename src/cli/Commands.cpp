@@ -35,8 +35,18 @@ class Session {
 public:
     explicit Session(const CliSettings& s) : settings_(s), progress_(link_, !s.Quiet && !s.Trace, s.Verbose)
     {
-        link_.PortAdviceFor = AdviceReader::CommandLine;
+        link_.SetPortAdvice(AdviceReader::CommandLine);
         QObject::connect(&link_, &TPhoneLink::ModelKnown, &link_, [this](const std::string& m) { Model = m; });
+        // What the link reports is said on standard error; every failure counts against the
+        // command. Questions are answered by the options or on the terminal (cli/Answers).
+        QObject::connect(&link_, &TPhoneLink::Reported, &link_, [this](const LinkResult& result, const std::string&) {
+            if (result.Failed())
+                ++failures_;
+            Prompts::Show(ResultIsInformation(result) ? Prompts::Kind::Information : Prompts::Kind::Error, ResultText(result));
+        });
+        link_.SetAsker([](Prompts::Kind kind, const std::string& text, const TPhoneLink::Answer& answer) {
+            answer(Prompts::Show(kind, text));
+        });
         // An entry the phone listed but that could not be read is a failure of the command.
         QObject::connect(&link_, &TPhoneLink::ListingEntryRefused, &link_,
                          [this](const std::string& folder, const std::string& line) {
@@ -47,7 +57,7 @@ public:
     }
     ~Session()
     {
-        link_.Closing = true;
+        link_.Close();
         CliAnswers::Install(settings_.Answers, {});
     }
 
@@ -57,14 +67,14 @@ public:
 
     bool Start()
     {
-        link_.Reconnect(settings_.Port, settings_.BaudRate, settings_.CheckLineStatus, settings_.HwFlow);
-        link_.WaitReplyDone();
+        WaitFor(link_.Connect(settings_.Port, settings_.BaudRate, settings_.CheckLineStatus, settings_.HwFlow));
         // A start-up command the handset refused (a handset without AT+CGMM) has been said; it
         // is no failure of the command that follows.
-        startupFailures_ = CliAnswers::Failures();
-        if (!link_.PhoneOnline) {
+        startupFailures_ = failures_;
+        startupAnswerFailures_ = CliAnswers::Failures();
+        if (!link_.Online()) {
             // A port that did not open has been reported by the link already.
-            if (CliAnswers::Failures() == 0)
+            if (failures_ == 0)
                 Complain("no answer from the phone on " + settings_.Port);
             return false;
         }
@@ -74,11 +84,8 @@ public:
     // Lists a folder of the phone; false (said) when the handset did not list it.
     bool List(const std::string& folder)
     {
-        link_.WaitReplyDone();
-        link_.LastFinished = pcNone;
-        link_.ListFolder(folder);
-        link_.WaitReplyDone();
-        if (link_.LastFinished == pcFSDL && link_.PhoneDir == folder)
+        const LinkResult listed = WaitFor(link_.ListFolder(folder));
+        if (listed.Ok() && link_.PhoneDir() == folder)
             return true;
         Complain(folder + ": the phone did not list this folder");
         return false;
@@ -88,19 +95,24 @@ public:
     // handset's own, as the PC shows it, or as `ls` prints it).
     std::optional<std::size_t> Find(const std::string& name) const
     {
-        const auto& records = link_.PhoneRecords;
+        const auto& records = link_.PhoneRecords();
         for (std::size_t i = 0; i < records.size(); ++i)
             if (records[i].Name == name || ShowableName(records[i].Name) == name || PrintableName(records[i].Name) == name)
                 return i;
         return std::nullopt;
     }
 
-    // The command's own outcome: failures since the start-up, and listing entries that could
-    // not be read.
-    int Status() const { return CliAnswers::Failures() > startupFailures_ || refused_ > 0 ? 1 : 0; }
+    // The command's own outcome: the link's failures since the start-up, questions left
+    // unanswered and messages of Copy As MIDlet, and listing entries that could not be read.
+    int Status() const
+    {
+        return failures_ > startupFailures_ || CliAnswers::Failures() > startupAnswerFailures_ || refused_ > 0 ? 1 : 0;
+    }
 
 private:
+    int failures_ = 0;   // failures the link reported
     int startupFailures_ = 0;
+    int startupAnswerFailures_ = 0;
     int refused_ = 0;   // listing entries that could not be read
     CliSettings settings_;
     TPhoneLink link_;
@@ -146,7 +158,7 @@ int RunList(const CliSettings& s, const std::string& folder, bool json)
     Session session(s);
     if (!session.Start() || !session.List(folder))
         return 1;
-    const auto& records = session.Link().PhoneRecords;
+    const auto& records = session.Link().PhoneRecords();
     if (json) {
         QJsonArray list;
         for (const TFileInfo& r : records)
@@ -187,18 +199,17 @@ int RunGet(const CliSettings& s, const std::vector<PhoneFileArg>& files, const s
         std::vector<TFileInfo> queue;
         for (const std::string& name : names) {
             if (const auto index = session.Find(name)) {
-                queue.push_back(session.Link().PhoneRecords[*index]);
+                queue.push_back(session.Link().PhoneRecords()[*index]);
             } else {
                 Complain(PhonePath(folder, name) + ": no such file on the phone");
                 status = 1;
             }
         }
-        std::vector<TPhoneLink::FetchOutcome> outcomes;
-        session.Link().DownloadFiles(queue, outDir, &outcomes);
+        const std::vector<LinkResult> outcomes = WaitFor(session.Link().Download(queue, outDir));
         for (std::size_t i = 0; i < outcomes.size(); ++i)
-            if (outcomes[i] == TPhoneLink::FetchOutcome::Failed)
+            if (outcomes[i].Failed())
                 status = 1;   // the link has said why
-            else if (outcomes[i] == TPhoneLink::FetchOutcome::Saved && s.Verbose)
+            else if (outcomes[i].Ok() && s.Verbose)
                 std::cerr << "saved " << PhonePath(folder, PrintableName(queue[i].Name)) << "\n";
     }
     return std::max(status, session.Status());
@@ -227,7 +238,7 @@ int RunPut(const CliSettings& s, const std::vector<std::string>& paths, const st
     CliAnswers::SetQuestion(CliAnswers::Question::Overwrite);
     TPhoneLink& link = session.Link();
     std::map<std::string, TFileInfo> before;
-    for (const TFileInfo& r : link.PhoneRecords)
+    for (const TFileInfo& r : link.PhoneRecords())
         before[r.Name] = r;
     // The files whose write went out (a write of an empty file has no prompt, so none is seen).
     std::set<std::string> written;
@@ -236,20 +247,23 @@ int RunPut(const CliSettings& s, const std::vector<std::string>& paths, const st
             written.insert(name);
     });
     const int failuresBefore = CliAnswers::Failures();
-    if (link.UploadFiles(readable, asMelody, true) != TPhoneLink::UploadResult::Done) {
+    const TPhoneLink::UploadOutcome sent = WaitFor(link.Upload(readable, asMelody, true));
+    if (sent.Ended != LinkError::None) {
         Complain("PC files list creating error.");
         return 1;
     }
-    link.WaitReplyDone();
+    for (const LinkResult& file : sent.Files)
+        if (file.Failed())
+            status = 1;   // the link has said why
     // Each file is on the handset now with its whole size, unless it was left alone on purpose;
     // a failure the link has not reported is reported here.
     for (const std::string& path : readable) {
         const std::string name = HandsetName(fs::path(path).filename().string(), asMelody);
         std::error_code error;
         const auto size = static_cast<std::int64_t>(fs::file_size(path, error) + (asMelody ? kMelodyHeaderSize : 0));
-        const auto it = std::find_if(link.PhoneRecords.begin(), link.PhoneRecords.end(),
-                                     [&](const TFileInfo& r) { return r.Name == name; });
-        const bool listed = it != link.PhoneRecords.end();
+        const auto& records = link.PhoneRecords();
+        const auto it = std::find_if(records.begin(), records.end(), [&](const TFileInfo& r) { return r.Name == name; });
+        const bool listed = it != records.end();
         const bool existed = before.count(name) != 0;
         if (listed && it->Size == size && (written.count(name) || !existed || size == 0)) {
             if (s.Verbose)
@@ -290,8 +304,9 @@ int RunRemove(const CliSettings& s, const std::vector<PhoneFileArg>& files)
         }
         // An erase that fails is reported by the link (and counts); a file the terminal's
         // answer kept is no failure.
-        link.DeleteRecords(indices);
-        link.WaitReplyDone();
+        for (const LinkResult& erased : WaitFor(link.Delete(indices)))
+            if (erased.Failed())
+                status = 1;
     }
     return std::max(status, session.Status());
 }
@@ -317,7 +332,7 @@ int RunBackup(const CliSettings& s, const std::string& dir)
         std::cout << BackupStateName(state) << std::string(10 - std::string(BackupStateName(state)).size(), ' ')
                   << PrintableName(path) << std::endl;
     };
-    const BackupSummary summary = BackupPhone(session.Link(), dir, options);
+    const BackupSummary summary = WaitFor(session.Link().Backup(dir, options));
     for (const std::string& folder : summary.FailedFolders)
         Complain(folder + ": the phone did not list this folder; its files are not backed up");
     if (!summary.Error.empty())
@@ -334,8 +349,7 @@ int RunInstallMidlet(const CliSettings& s, const std::string& jad, const std::st
     // The store's question (make the index files anew) and the one before an index file on the
     // PC is replaced are both answered by --yes.
     CliAnswers::SetQuestion(CliAnswers::Question::Confirm);
-    const bool installed = InstallMidlet(session.Link(), jad);
-    session.Link().WaitReplyDone();
+    const bool installed = WaitFor(InstallMidlet(session.Link(), jad));
     if (!installed && session.Status() == 0)
         Complain(jad + ": the suite was not installed");
     return installed ? session.Status() : 1;

@@ -73,6 +73,10 @@ void TCommandChannel::SendNext()
         queue_.pop_front();
         current_->state = TCommand::State::Sent;
         echoDue_ = true;
+        if (current_->Text.empty()) {
+            Finish(Result(LinkError::None));   // a mark in the queue: the commands before it are done
+            return;
+        }
         if (!driver_->Connected()) {
             Finish(Result(LinkError::Offline));
             return;   // Finish sends the next

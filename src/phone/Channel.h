@@ -52,7 +52,8 @@ public:
     TCommPortDriver& Driver() { return *driver_; }
 
     // Queues a command (first: ahead of those waiting). It goes out when the ones before it are
-    // done; with the port closed it completes at once with Offline.
+    // done; with the port closed it completes at once with Offline. A command without text is a
+    // mark: it completes (None) as soon as the commands queued before it are done.
     void Submit(std::shared_ptr<TCommand> command, bool first = false);
     // A command still in the queue leaves it unsent and completes with Cancelled; false when it
     // has gone out already (it then runs to its end).

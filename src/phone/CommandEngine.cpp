@@ -233,7 +233,9 @@ Task<LinkResult> TPhoneLink::Connect(std::string port, std::uint32_t baudRate, b
 void TPhoneLink::Close()
 {
     closing_ = true;
+    online_ = false;
     channel_->EndAll(LinkError::Closed);
+    channel_->Driver().Disconnect();
 }
 
 Task<Prompts::Answer> TPhoneLink::Ask(Prompts::Kind kind, std::string text)
@@ -244,6 +246,17 @@ Task<Prompts::Answer> TPhoneLink::Ask(Prompts::Kind kind, std::string text)
         [this, kind, text](std::function<void(Prompts::Answer)> answer) { asker_(kind, text, answer); }};
     const Prompts::Answer answer = co_await answered;
     co_return answer;
+}
+
+Task<LinkResult> TPhoneLink::Settle()
+{
+    CallbackAwaiter<LinkResult> settled{[this](std::function<void(LinkResult)> done) {
+        auto mark = std::make_shared<TCommand>();
+        mark->OnDone = [done](const LinkResult& r, std::span<const std::uint8_t>) { done(r); };
+        channel_->Submit(mark);
+    }};
+    const LinkResult result = co_await settled;
+    co_return result;
 }
 
 Task<LinkResult> TPhoneLink::EnterFolder(std::string folder)

@@ -52,7 +52,8 @@ public:
     // SetPortAdvice's reader, also on standard error).
     Task<LinkResult> Connect(std::string port, std::uint32_t baudRate, bool checkLineStatus, THwFlowControl hwFlow);
     void SetPortAdvice(AdviceReader reader) { portAdvice_ = reader; }
-    // Whoever drives the link is ending: the operations under way end (Closed), nothing more is sent.
+    // Whoever drives the link is ending: the operations under way end (Closed), nothing more is
+    // sent, the port is closed.
     void Close();
     bool Closing() const { return closing_; }
     bool Online() const { return online_; }
@@ -174,6 +175,8 @@ private:
     // Lists `folder` on the handset first, unless it was listed last.
     Task<LinkResult> EnterFolder(std::string folder);
     void SetBusy(bool busy);
+    // Completes once the commands queued so far are done (a listing under way has all its entries).
+    Task<LinkResult> Settle();
 
     // ---- listing (Listing.cpp) ----
     Task<Listing> RunListing(std::string folder, bool shown);

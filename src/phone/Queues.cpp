@@ -120,6 +120,8 @@ Task<TPhoneLink::UploadOutcome> TPhoneLink::Upload(std::vector<std::string> path
         const std::string path = paths[p];
         if (closing_ || cancelRequested_)
             break;
+        // A listing under way would leave the phone list half filled for the check below.
+        co_await Settle();
         const std::string pcName = fs::path(path).filename().string();
         const std::string name = HandsetName(pcName, asMelody);
         // The name travels inside quotes on the serial line with nothing escaped: a quote or a

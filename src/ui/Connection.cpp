@@ -77,7 +77,7 @@ void TForm_Main::closeEvent(QCloseEvent* event)
         return;
     FormDestroyed = true;
     // Any wait under way ends, and nothing more goes out on the line.
-    Link->Closing = true;
+    Link->Close();
     if (Form_Progress)
         Form_Progress->hide();
     if (Form_Log)
@@ -94,8 +94,10 @@ void TForm_Main::closeEvent(QCloseEvent* event)
 
 void TForm_Main::Action_ReconnectExecute()
 {
-    Link->Reconnect(ComPort, static_cast<std::uint32_t>(ComBaudRate), ComCheckLineStatus,
-                    static_cast<THwFlowControl>(ComHwFlow));
+    // The start-up runs on by itself; the window follows it through the link's signals.
+    Link->Connect(ComPort, static_cast<std::uint32_t>(ComBaudRate), ComCheckLineStatus,
+                  static_cast<THwFlowControl>(ComHwFlow))
+        .Then({});
 }
 
 void TForm_Main::ShowReconnecting(const std::string& port)
@@ -119,6 +121,14 @@ void TForm_Main::ShowReconnecting(const std::string& port)
 void TForm_Main::ConnectLink()
 {
     TPhoneLink* link = Link;
+    // What the link reports is shown in a box, in the order it happens; its questions are asked
+    // with boxes too.
+    connect(link, &TPhoneLink::Reported, this, [](const LinkResult& result, const std::string& details) {
+        Dialogs::Show(ResultIsInformation(result) ? Dialogs::Kind::Information : Dialogs::Kind::Error, ResultText(result), details);
+    });
+    link->SetAsker([](Dialogs::Kind kind, const std::string& text, const TPhoneLink::Answer& answer) {
+        answer(Dialogs::Show(kind, text));
+    });
     connect(link, &TPhoneLink::ListingEntry, this, &TForm_Main::AddPhoneFileItem);
     connect(link, &TPhoneLink::ListingEnded, this, &TForm_Main::EndListing);
     connect(link, &TPhoneLink::ListingCleared, this, [this] { ListView_PNFiles->clear(); });
@@ -208,7 +218,7 @@ void TForm_Main::ShowQueueProgress(std::size_t file, std::size_t files, std::int
     Form_Progress->QueueProgress(file, files, doneBytes, totalBytes);
     // Only the queues the user started from the window stop on request (a MIDlet installation
     // stopped halfway would leave the application store half written).
-    Form_Progress->OfferCancel(QueueCancellable && file < files && !Link->CancelRequested);
+    Form_Progress->OfferCancel(QueueCancellable && file < files && !Link->CancelRequested());
 }
 
 void TForm_Main::ShowQueueEnd()

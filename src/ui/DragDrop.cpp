@@ -32,7 +32,7 @@ bool Over(const QWidget* widget, const QPoint& globalPos)
 // A transfer queue disables both panes while it runs, and then only the menu bar reacts: a drop
 // is not taken (the user sees the drag refused), rather than starting a second queue inside the
 // first one's wait, with its questions and files mixed into those of the first.
-bool TransferUnderWay(const TForm_Main* w) { return w->Link->Busy; }
+bool TransferUnderWay(const TForm_Main* w) { return w->Link->Busy(); }
 } // namespace
 
 // Entering: the copy effect, always, so that a drop anywhere on the window is accepted (unless
@@ -98,7 +98,7 @@ bool TForm_Main::DragOver(const QPoint& globalPos) const
     QWidget* child = Panel_File_Phone->childAt(local);
     while (child && child != ListView_PNFiles && child->parentWidget() != Panel_File_Phone)
         child = child->parentWidget();
-    return child == ListView_PNFiles && Link->PhoneOnline;
+    return child == ListView_PNFiles && Link->Online();
 }
 
 void TForm_Main::DropDataObject(const QMimeData* data)
@@ -128,7 +128,7 @@ void TForm_Main::DropFileList(const QMimeData* data)
     // Nothing of a failed upload leaves the drop.
     const CancellableQueue cancellable(this);
     try {
-        if (Link->UploadFiles(paths, false, true) == TPhoneLink::UploadResult::OpenFailed)
+        if (WaitFor(Link->Upload(paths, false, true)).Ended == LinkError::OpenFailed)
             Dialogs::ErrorBox("PC files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("PC files list creating error.");
@@ -139,7 +139,7 @@ void TForm_Main::DropFileList(const QMimeData* data)
 
 QMimeData* TForm_Main::PhoneDragData() const
 {
-    QStringList lines{QString::number(QCoreApplication::applicationPid()), QString::number(Link->ListingNumber)};
+    QStringList lines{QString::number(QCoreApplication::applicationPid()), QString::number(Link->ListingNumber())};
     for (int i = 0; i < ListView_PNFiles->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = ListView_PNFiles->topLevelItem(i);
         if (item->isSelected())
@@ -173,14 +173,14 @@ void TForm_Main::DropPhoneFiles(const QMimeData* data)
     // name other files.
     const QStringList lines = QString::fromUtf8(data->data(kPhoneFilesFormat)).split(QLatin1Char('\n'));
     if (lines.size() < 3 || lines[0] != QString::number(QCoreApplication::applicationPid())
-        || lines[1] != QString::number(Link->ListingNumber))
+        || lines[1] != QString::number(Link->ListingNumber()))
         return;
     std::vector<TFileInfo> queue;
     for (qsizetype i = 2; i < lines.size(); ++i) {
         bool ok = false;
         const qulonglong index = lines[i].toULongLong(&ok);
-        if (ok && index < Link->PhoneRecords.size())
-            queue.push_back(Link->PhoneRecords[static_cast<std::size_t>(index)]);
+        if (ok && index < Link->PhoneRecords().size())
+            queue.push_back(Link->PhoneRecords()[static_cast<std::size_t>(index)]);
     }
     DownloadRecords(queue);
 }

@@ -46,7 +46,7 @@ class TPhoneLink;
 
 // A phone list item shows a record of the link's PhoneRecords: its position there, the record.
 std::optional<std::size_t> PhoneItemIndex(const QTreeWidgetItem* item);
-TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
+const TFileInfo* PhoneItemRecord(QTreeWidgetItem* item);
 // A PC list item's file name as the bytes the folder holds (its caption may show replacement
 // characters); the caption for an item made without them.
 std::string PCItemName(const QTreeWidgetItem* item);

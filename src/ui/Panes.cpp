@@ -522,15 +522,15 @@ std::optional<std::size_t> PhoneItemIndex(const QTreeWidgetItem* item)
     if (!item || item->type() != QTreeWidgetItem::UserType + 1 || !Form_Main)
         return std::nullopt;
     const std::size_t index = static_cast<const PhoneFileItem*>(item)->Index;
-    if (index >= Form_Main->Link->PhoneRecords.size())
+    if (index >= Form_Main->Link->PhoneRecords().size())
         return std::nullopt;
     return index;
 }
 
-TFileInfo* PhoneItemRecord(QTreeWidgetItem* item)
+const TFileInfo* PhoneItemRecord(QTreeWidgetItem* item)
 {
     const std::optional<std::size_t> index = PhoneItemIndex(item);
-    return index ? &Form_Main->Link->PhoneRecords[*index] : nullptr;
+    return index ? &Form_Main->Link->PhoneRecords()[*index] : nullptr;
 }
 
 void TForm_Main::AddPhoneFileItem(const TFileInfo& info, std::size_t index)
@@ -571,7 +571,7 @@ bool TForm_Main::ActionEnabled(const QAction* action) { return action && action-
 
 void TForm_Main::UpdateBackupAction()
 {
-    Action_BackupPhone->setEnabled(Link->PhoneOnline && !Link->Closing && !Link->Busy && Link->Queue.Depth == 0);
+    Action_BackupPhone->setEnabled(Link->Online() && !Link->Closing() && !Link->Busy() && !Link->QueueRunning());
 }
 
 QTreeWidgetItem* TForm_Main::PhoneRootNode() const { return TreeView_PNDir->topLevelItem(0); }
@@ -588,11 +588,9 @@ std::string TForm_Main::PhoneNodePath(QTreeWidgetItem* node)
 
 void TForm_Main::ShowPhoneDir(const std::string& path)
 {
-    if (!Link->PhoneOnline)
-        return;
-    // A listing still under way would otherwise add its entries to the list cleared here.
-    Link->WaitReplyDone();
-    if (!Link->PhoneOnline || Link->Closing)
+    // A listing still under way adds no entries to the list cleared here: they belong to another
+    // listing than the one asked for now.
+    if (!Link->Online() || Link->Closing())
         return;
     WaitCursor::Hourglass();
     ListView_PNFiles->clear();
@@ -601,7 +599,7 @@ void TForm_Main::ShowPhoneDir(const std::string& path)
     PN_FullFileName->setText(QStringLiteral("No file(s) selected."));
     PN_FullDirName->setText(QString::fromStdString(path));
     TreeView_PNDir->setEnabled(false);
-    Link->ListFolder(path);
+    Link->ListFolder(path).Then({});
 }
 
 void TForm_Main::TreeView_PNDirChange(QTreeWidgetItem* node)
@@ -680,7 +678,7 @@ void TForm_Main::ListView_PNFilesSelectItem()
         QString name = selected.front()->text(0);
         if (const TFileInfo* r = PhoneItemRecord(selected.front()))
             name = QString::fromStdString(ShowableName(r->Name));
-        PN_FullFileName->setText(QString::fromStdString(Link->PhoneDir) + QStringLiteral("/") + name);
+        PN_FullFileName->setText(QString::fromStdString(Link->PhoneDir()) + QStringLiteral("/") + name);
     } else {
         PN_FullFileName->setText(QString::number(selected.size()) + QStringLiteral(" files selected."));
     }
@@ -789,9 +787,9 @@ void TForm_Main::UpdatePCActions()
     const std::vector<std::string> names = SelectedPCNames();
     const bool allMmf = std::all_of(names.begin(), names.end(),
                                     [](const std::string& n) { return UpperExtension(n) == ".MMF"; });
-    Action_UplodAsMelody->setEnabled(Link->PhoneOnline && allMmf);
+    Action_UplodAsMelody->setEnabled(Link->Online() && allMmf);
     Action_CopyAsMIDlet->setEnabled(names.size() == 1 && UpperExtension(names.front()) == ".JAD");
-    Action_Upload->setEnabled(Link->PhoneOnline);
+    Action_Upload->setEnabled(Link->Online());
 }
 
 void TForm_Main::ListView_PCFilesEnter()

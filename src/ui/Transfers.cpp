@@ -33,11 +33,9 @@ void TForm_Main::DownloadRecords(std::vector<TFileInfo> queue)
     try {
         if (queue.size() > kMaxDownloadQueue)
             queue.resize(kMaxDownloadQueue);
-        const bool done = Link->DownloadFiles(queue, PCDir);
-        if (!queue.empty() && !PCDir.empty())
+        WaitFor(Link->Download(queue, PCDir));
+        if (!Link->Closing() && !queue.empty() && !PCDir.empty())
             ShellTreeView1Change();
-        if (!done)
-            Dialogs::ErrorBox("Phone files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("Phone files list creating error.");
     }
@@ -51,9 +49,9 @@ void TForm_Main::Action_UplodAsMelodyExecute() { UploadSelectedPCFiles(true); }
 
 bool TForm_Main::PhoneOnlineOrSay() const
 {
-    if (!Link->PhoneOnline)
+    if (!Link->Online())
         Dialogs::ErrorBox("The phone is offline.\r\nConnect it, then choose Action > Reconnect.");
-    return Link->PhoneOnline;
+    return Link->Online();
 }
 
 void TForm_Main::UploadSelectedPCFiles(bool asMelody)
@@ -65,7 +63,7 @@ void TForm_Main::UploadSelectedPCFiles(bool asMelody)
         paths.push_back(JoinPath(PCDir, name));
     const CancellableQueue cancellable(this);
     try {
-        if (Link->UploadFiles(paths, asMelody, true) == TPhoneLink::UploadResult::OpenFailed)
+        if (WaitFor(Link->Upload(paths, asMelody, true)).Ended == LinkError::OpenFailed)
             Dialogs::ErrorBox("PC files list creating error.");
     } catch (...) {
         Dialogs::ErrorBox("PC files list creating error.");
@@ -83,9 +81,9 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     if (!PhoneOnlineOrSay())
         return;
     const std::string folder = PCDir;
-    InstallMidlet(*Link, JoinPath(folder, selected.front()));
+    WaitFor(InstallMidlet(*Link, JoinPath(folder, selected.front())));
     // The index files fetched and the suite's files made beside the descriptor.
-    if (!Link->Closing && PCDir == folder)
+    if (!Link->Closing() && PCDir == folder)
         ShellTreeView1Change();
 }
 
@@ -99,14 +97,14 @@ void TForm_Main::Action_DeleteExecute()
             if (const std::optional<std::size_t> index = PhoneItemIndex(ListView_PNFiles->topLevelItem(i)))
                 indices.push_back(*index);
     const CancellableQueue cancellable(this);
-    Link->DeleteRecords(indices);
+    WaitFor(Link->Delete(indices));
 }
 
 // ---- Reload and the home folder --------------------------------------------------------------
 
 void TForm_Main::Action_ReloadExecute()
 {
-    ShowPhoneDir(Link->PhoneDir);
+    ShowPhoneDir(Link->PhoneDir());
     ShellTreeView1Change();
     if (ShellModel->rowCount(ShellTreeView1->rootIndex()) == 0)
         return;
@@ -151,11 +149,11 @@ void TForm_Main::Action_BackupPhoneExecute()
     if (!PhoneOnlineOrSay())
         return;
     const std::string dir = Dialogs::ChooseFolder("Please select a folder for the backup");
-    if (dir.empty() || !Link->PhoneOnline || Link->Busy)
+    if (dir.empty() || !Link->Online() || Link->Busy())
         return;
     // The backup lists every folder; the phone list shows each as it is listed, and the folder
     // on display is listed again at the end.
-    const std::string shown = Link->PhoneDir;
+    const std::string shown = Link->PhoneDir();
     BackupOptions options;
     options.FolderStarted = [this](const std::string& folder) {
         ListView_PNFiles->clear();
@@ -165,9 +163,9 @@ void TForm_Main::Action_BackupPhoneExecute()
     BackupSummary summary;
     {
         const CancellableQueue cancellable(this);
-        summary = BackupPhone(*Link, dir, options);
+        summary = WaitFor(Link->Backup(dir, options));
     }
-    if (Link->Closing)
+    if (Link->Closing())
         return;   // the window is closing: nothing more to show
     ListView_PNFiles->clear();
     PN_FullDirName->setText(QString::fromStdString(shown));

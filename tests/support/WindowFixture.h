@@ -23,6 +23,7 @@
 #include "support/Files.h"
 #include "support/Wait.h"
 #include "ui/Dialogs.h"
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
 #include "ui/Main.h"
 #include "settings/Unit_Init.h"
@@ -126,7 +127,7 @@ protected:
     // Waits until no command is outstanding and the phone tree is usable again.
     bool WaitIdle(int timeoutMs = 8000)
     {
-        return WaitUntil([this] { return win->Link->ReplyDone && win->TreeView_PNDir->isEnabled() && win->Panel_Phone->isEnabled(); },
+        return WaitUntil([this] { return win->Link->Channel().Idle() && win->TreeView_PNDir->isEnabled() && win->Panel_Phone->isEnabled(); },
                          timeoutMs);
     }
 

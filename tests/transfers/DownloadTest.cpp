@@ -50,7 +50,6 @@ TEST_F(DownloadTest, ThreeFilesAreSavedByteForByteAndThePCListRefilled)
     EXPECT_EQ(Commands(), (std::vector<std::string>{ReadCmd("big.bin"), ReadCmd("one.txt"), ReadCmd("photo.jpg")}));
     EXPECT_TRUE(Texts().empty());
     EXPECT_TRUE(PanesEnabled());
-    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
 }
 
 struct ExistingCase {
@@ -170,10 +169,9 @@ TEST_F(DownloadTest, WatchdogInTheMiddleEndsTheQueueAndEnablesThePanes)
     EXPECT_EQ(ReadFile(pc / "w5.bin"), "old");
     EXPECT_EQ(PCCaptions(), (std::vector<std::string>{"w1.bin", "w2.bin", "w5.bin"}));
     EXPECT_TRUE(PanesEnabled());
-    EXPECT_FALSE(win->Link->PhoneOnline);
+    EXPECT_FALSE(win->Link->Online());
     EXPECT_EQ(win->PanelText(2).toStdString(), "Offline");
-    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
-    EXPECT_TRUE(win->Link->ReplyDone);
+    EXPECT_TRUE(win->Link->Channel().Idle());
 }
 
 TEST_F(DownloadTest, FilesGoOnlyToThePCFolderOnDisplay)
@@ -392,7 +390,7 @@ TEST_F(DownloadTest, BackupCancelledThenRunAgainFetchesOnlyWhatItLacked)
     dialogs->Clear();
     int imagesListed = 0;
     cancel = QObject::connect(win->Link, &TPhoneLink::ListingEnded, win, [&] {
-        if (win->Link->PhoneDir == "/images" && ++imagesListed == 2)
+        if (win->Link->PhoneDir() == "/images" && ++imagesListed == 2)
             Form_Progress->Button_Cancel->click();
     });
     win->Action_BackupPhone->trigger();

@@ -116,17 +116,16 @@ TEST_F(DropTest, EveryPartOfTheWindowTakesTheDropAndHandsItToTheWindow)
         EXPECT_TRUE(SendDragMove(p.widget, data.get()));
         EXPECT_EQ(win->DragOverResult, p.hint);
     }
-    // Offline, the phone list gives no hint either, and the drag is still taken.
-    win->Link->PhoneOnline = false;
-    EXPECT_TRUE(SendDragMove(win->ListView_PNFiles->viewport(), data.get()));
-    EXPECT_FALSE(win->DragOverResult);
-    win->Link->PhoneOnline = true;
-
     // A drop onto the PC list reaches the window, which took the drag, and uploads.
     EXPECT_TRUE(SendDrop(win->ListView_PCFiles->viewport(), data.get()));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Commands(), (std::vector<std::string>{WriteCmd("p.txt", 0, "p"), ListCmd("/")}));
     EXPECT_EQ(ReadFile(phone / "p.txt"), "p");
+
+    // Offline, the phone list gives no hint either, and the drag is still taken.
+    win->Link->Close();
+    EXPECT_TRUE(SendDragMove(win->ListView_PNFiles->viewport(), data.get()));
+    EXPECT_FALSE(win->DragOverResult);
 }
 
 // While the phone is offline (the watchdog has closed the port), a drop, Upload and Copy As
@@ -138,7 +137,7 @@ TEST_F(DropTest, WhileOfflineDropsUploadsAndMidletsSaySoAndChangeNothing)
     handset->Update([](HandsetOptions& o) { o.SilentOn = "AT+FSDL"; });
     win->ShowPhoneDir("/images");
     ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
-    ASSERT_FALSE(win->Link->CommPortDriver1->Connected());
+    ASSERT_FALSE(win->Link->Channel().Driver().Connected());
     handset->ClearLog();
     dialogs->Clear();
     WriteFile(pc / "one.txt", "1");
@@ -300,7 +299,7 @@ TEST_F(DropTest, DropDuringAListingChecksTheWholeList)
     dialogs->Script({Answer::Yes});
 
     win->ShowPhoneDir("/");
-    ASSERT_FALSE(win->Link->ReplyDone);
+    ASSERT_FALSE(win->Link->Channel().Idle());
     EXPECT_TRUE(SendDrop(win, FileList({pc / "zz.txt"}).get()));
     ASSERT_TRUE(WaitIdle());
 

@@ -196,7 +196,7 @@ TEST_F(MainWindowTest, PCSelectionRules)
         EXPECT_TRUE(win->Action_Upload->isEnabled());
     }
     // Copy As MIDlet does not depend on the link; the upload actions do.
-    win->Link->PhoneOnline = false;
+    win->Link->Close();
     SelectPC({"suite.jad"});
     EXPECT_TRUE(win->Action_CopyAsMIDlet->isEnabled());
     EXPECT_FALSE(win->Action_Upload->isEnabled());
@@ -375,7 +375,7 @@ TEST_F(MainWindowTest, ChoosingAFolderWhileOfflineIsIgnored)
     CreateWindow(false);
     win->TreeView_PNDir->setCurrentItem(win->PhoneRootNode()->child(6));
     EXPECT_TRUE(win->PN_FullDirName->text().isEmpty());
-    EXPECT_TRUE(win->Link->ReplyDone);
+    EXPECT_TRUE(win->Link->Channel().Idle());
 }
 
 } // namespace
