@@ -17,18 +17,6 @@ std::function<void()> g_beforeOutput;
 Question g_question = Question::Overwrite;
 int g_failures = 0;
 
-// The text on one line: its CR LF joins become blanks.
-std::string OneLine(std::string text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        out += text[i] == '\n' || text[i] == '\r' ? ' ' : text[i];
-    }
-    return out;
-}
-
 Prompts::Answer Yes(Prompts::Kind kind)
 {
     return kind == Prompts::Kind::YesNoYesToAll ? Prompts::Answer::YesToAll : Prompts::Answer::Yes;
@@ -94,6 +82,17 @@ void Install(const Policy& policy, std::function<void()> beforeOutput)
     g_policy = policy;
     g_beforeOutput = std::move(beforeOutput);
     Prompts::SetFallback(Answer);
+}
+
+std::string OneLine(std::string text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i] == '\n' || text[i] == '\r' ? ' ' : text[i];
+    }
+    return out;
 }
 
 void SetQuestion(Question question) { g_question = question; }

@@ -24,5 +24,7 @@ void SetQuestion(Question question);
 int Failures();
 // Writes one line of standard error, "tarvel-cli: " in front.
 void Complain(const std::string& text);
+// A message on one line: its CR LF joins become blanks.
+std::string OneLine(std::string text);
 
 } // namespace CliAnswers

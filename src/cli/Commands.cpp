@@ -349,10 +349,12 @@ int RunInstallMidlet(const CliSettings& s, const std::string& jad, const std::st
     // The store's question (make the index files anew) and the one before an index file on the
     // PC is replaced are both answered by --yes.
     CliAnswers::SetQuestion(CliAnswers::Question::Confirm);
-    const bool installed = WaitFor(InstallMidlet(session.Link(), jad));
-    if (!installed && session.Status() == 0)
+    const MidletInstall install = WaitFor(InstallMidlet(session.Link(), jad));
+    if (!install.Error.empty())
+        Complain(CliAnswers::OneLine(install.Error));
+    else if (!install.Installed && session.Status() == 0)
         Complain(jad + ": the suite was not installed");
-    return installed ? session.Status() : 1;
+    return install.Installed ? session.Status() : 1;
 }
 
 int RunCheck(const CliSettings& s)

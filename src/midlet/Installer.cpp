@@ -154,9 +154,11 @@ bool OnHandset(const TPhoneLink& link, const std::string& name)
     return false;
 }
 
+MidletInstall NotInstalled(std::string message) { return MidletInstall{false, std::move(message)}; }
+
 } // namespace
 
-Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath)
+Task<MidletInstall> InstallMidlet(TPhoneLink& link, std::string jadPath)
 {
     // 1. (The one JAD chosen is the caller's.) 2. The index files in the phone folder listed last.
     std::array<TFileInfo, 2> store;
@@ -170,8 +172,7 @@ Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath)
     std::error_code ec;
     const fs::path jadFile = fs::absolute(fs::path(jadPath), ec);
     if (ec) {
-        Prompts::ErrorBox("Cannot find the current folder: " + ec.message() + ".");
-        co_return false;
+        co_return NotInstalled("Cannot find the current folder: " + ec.message() + ".");
     }
     const std::string jadName = jadFile.filename().string();
     std::string workDir = jadFile.parent_path().string();
@@ -185,19 +186,16 @@ Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath)
     if (!createMode) {
         const std::array<Fetch, 2> fetched = co_await FetchStoreFiles(link, store, workDir);
         if (link.Closing())
-            co_return false;
+            co_return MidletInstall{};
         for (std::size_t i = 0; i < kStoreFiles.size(); ++i) {
             const std::string path = workDir + std::string(kStoreFiles[i]);
             if (fetched[i] == Fetch::NotFetched) {
-                Prompts::ErrorBox("File: " + std::string(kStoreFiles[i])
-                                  + "\r\nwas not fetched from the phone; its copy on the PC may be out of date.\r\n"
-                                    "Nothing was installed.");
-                co_return false;
+                co_return NotInstalled("File: " + std::string(kStoreFiles[i])
+                                       + "\r\nwas not fetched from the phone; its copy on the PC may be out of date.\r\n"
+                                         "Nothing was installed.");
             }
-            if (fetched[i] == Fetch::Failed || !fs::exists(path, ec)) {
-                Prompts::ErrorBox("File: \"" + std::string(kStoreFiles[i]) + " upload fail.");
-                co_return false;
-            }
+            if (fetched[i] == Fetch::Failed || !fs::exists(path, ec))
+                co_return NotInstalled("File: \"" + std::string(kStoreFiles[i]) + " upload fail.");
         }
     }
 
@@ -205,42 +203,36 @@ Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath)
     std::string jad;
     std::string error;
     if (!ReadSuiteFile(workDir + jadName, jad, error)) {
-        Prompts::ErrorBox(error);
-        co_return false;
+        co_return NotInstalled(error);
     }
     const TJadValues values = ParseJad(jad);
 
     // 6. The checks, in order.
     if (const std::string message = JadValuesError(values); !message.empty()) {
-        Prompts::ErrorBox(message);
-        co_return false;
+        co_return NotInstalled(message);
     }
     // The JAR is found in the descriptor's folder without regard to case, as on a file system
     // that ignores case.
     const std::string jarFile = FindFileIgnoringCase(workDir, values.JarUrl);
     if (jarFile.empty()) {
-        Prompts::ErrorBox("JAR file: " + values.JarUrl + " not found.");
-        co_return false;
+        co_return NotInstalled("JAR file: " + values.JarUrl + " not found.");
     }
     const std::string jarPath = workDir + jarFile;
     {
         errno = 0;
         std::ifstream jar(jarPath, std::ios::binary | std::ios::ate);
         if (!jar) {
-            Prompts::ErrorBox("Cannot open file \"" + jarPath + "\": " + ErrnoText(errno ? errno : ENOENT) + ".");
-            co_return false;
+            co_return NotInstalled("Cannot open file \"" + jarPath + "\": " + ErrnoText(errno ? errno : ENOENT) + ".");
         }
         if (static_cast<std::int64_t>(jar.tellg()) != values.JarSize) {
-            Prompts::ErrorBox("JAR file size incorrect.");
-            co_return false;
+            co_return NotInstalled("JAR file size incorrect.");
         }
     }
 
     // The index entries hold at most 255 bytes of text.
     const std::string prefix = EncodeSuitePrefix(values.Name) + "_";
     if (const std::string message = StoreTextLengthError(values.Name, prefix); !message.empty()) {
-        Prompts::ErrorBox(message);
-        co_return false;
+        co_return NotInstalled(message);
     }
 
     // 7.-9. The new suite in both index files, made in memory first: the PC folder changes only
@@ -249,40 +241,33 @@ Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath)
     switch (ReadStoreFile(suitesNamePath, createMode, names) ? AppendStoreEntryBytes(names, createMode, values.Name)
                                                               : kStoreError) {
     case kStorePresent:
-        Prompts::ErrorBox("MIDlet with name \"" + values.Name + "\" already exists.");
-        co_return false;
+        co_return NotInstalled("MIDlet with name \"" + values.Name + "\" already exists.");
     case kStoreError:
-        Prompts::ErrorBox("Error while creating suitesName.utf");
-        co_return false;
+        co_return NotInstalled("Error while creating suitesName.utf");
     }
     std::vector<std::uint8_t> prefixes;
     switch (ReadStoreFile(suitesPath, createMode, prefixes) ? AppendStoreEntryBytes(prefixes, createMode, prefix)
                                                              : kStoreError) {
     case kStorePresent:
-        Prompts::ErrorBox("MIDlet prefix \"" + prefix + "\" already exists.");
-        co_return false;
+        co_return NotInstalled("MIDlet prefix \"" + prefix + "\" already exists.");
     case kStoreError:
-        Prompts::ErrorBox("Error while creating suites.utf");
-        co_return false;
+        co_return NotInstalled("Error while creating suites.utf");
     }
     // The upload shortens long names, so the suite's files may take the names of files already
     // in the phone folder (another suite's whose name begins alike): those are never replaced.
     for (const std::string_view file : {kSuiteJadFile, kSuiteJarFile, kSuiteJadUrlFile, kSuiteManifestFile}) {
         const std::string onHandset = HandsetName(prefix + std::string(file), false);
         if (OnHandset(link, onHandset)) {
-            Prompts::ErrorBox("File: " + onHandset
-                              + "\r\nalready exists in the phone folder; installing would replace it.\r\n"
-                                "Nothing was installed.");
-            co_return false;
+            co_return NotInstalled("File: " + onHandset
+                                   + "\r\nalready exists in the phone folder; installing would replace it.\r\n"
+                                     "Nothing was installed.");
         }
     }
     if (SaveFileReplacing(suitesNamePath, names.data(), names.size()) != SaveResult::Ok) {
-        Prompts::ErrorBox("Error while creating suitesName.utf");
-        co_return false;
+        co_return NotInstalled("Error while creating suitesName.utf");
     }
     if (SaveFileReplacing(suitesPath, prefixes.data(), prefixes.size()) != SaveResult::Ok) {
-        Prompts::ErrorBox("Error while creating suites.utf");
-        co_return false;
+        co_return NotInstalled("Error while creating suites.utf");
     }
 
     // 10.-13. The suite's four files.
@@ -293,25 +278,21 @@ Task<bool> InstallMidlet(TPhoneLink& link, std::string jadPath)
     // Copied through a temporary file renamed into place, so a failed copy (a full disk) never
     // leaves a half-written suite file behind.
     if (std::string bytes; !ReadSuiteFile(workDir + jadName, bytes, error) || !WriteSuiteFile(suiteJad, bytes, error)) {
-        Prompts::ErrorBox("Copy file error:\r\n" + jadName);
-        co_return false;
+        co_return NotInstalled("Copy file error:\r\n" + jadName);
     }
     if (std::string bytes; !ReadSuiteFile(jarPath, bytes, error) || !WriteSuiteFile(suiteJar, bytes, error)) {
-        Prompts::ErrorBox("Copy file error:\r\n" + values.JarUrl);
-        co_return false;
+        co_return NotInstalled("Copy file error:\r\n" + values.JarUrl);
     }
     std::string copiedJad;
     if (!ReadSuiteFile(suiteJad, copiedJad, error) || !WriteSuiteFile(suiteManifest, SuiteManifest(copiedJad), error)
         || !WriteSuiteFile(suiteJadUrl, SuiteJadUrlContent(), error)) {
-        Prompts::ErrorBox(error);
-        co_return false;
+        co_return NotInstalled(error);
     }
 
     // 14. Everything to the handset, erasing what is there under the same names.
     std::vector<std::string> suiteFiles{suiteJad, suiteJar, suiteJadUrl, suiteManifest, suitesNamePath, suitesPath};
     const TPhoneLink::UploadOutcome sent = co_await link.Upload(std::move(suiteFiles), false, false);
-    const bool uploaded = sent.Ended == LinkError::None;
-    if (!uploaded && !link.Closing())
-        Prompts::ErrorBox("MIDlet files list creating error.");
-    co_return uploaded;
+    if (sent.Ended != LinkError::None && !link.Closing())
+        co_return NotInstalled("MIDlet files list creating error.");
+    co_return MidletInstall{sent.Ended == LinkError::None, {}};
 }

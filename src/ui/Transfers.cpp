@@ -81,7 +81,9 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     if (!PhoneOnlineOrSay())
         return;
     const std::string folder = PCDir;
-    WaitFor(InstallMidlet(*Link, JoinPath(folder, selected.front())));
+    const MidletInstall install = WaitFor(InstallMidlet(*Link, JoinPath(folder, selected.front())));
+    if (!install.Error.empty())
+        Dialogs::ErrorBox(install.Error);
     // The index files fetched and the suite's files made beside the descriptor.
     if (!Link->Closing() && PCDir == folder)
         ShellTreeView1Change();

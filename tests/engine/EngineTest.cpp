@@ -1,10 +1,12 @@
 // The command engine seen from the window, against the virtual handset on a pseudo-terminal (the
 // engine on its own: tests/link).
 #include <algorithm>
+#include <optional>
 
 #include <QThread>
 #include <QTimer>
 
+#include "phone/Channel.h"
 #include "protocol/Reply.h"
 #include "serial/CPDrv.h"
 #include "support/WindowFixture.h"
@@ -36,8 +38,9 @@ TEST_F(EngineTest, StartUpSendsTheFourCommandsAndGoesOnline)
 }
 
 // What arrives while no command is outstanding: a stray block or prompt is answered as the
-// handset expects, an unsolicited line is only logged, and none of them starts the watchdog.
-TEST_F(EngineTest, WhatArrivesWhileIdleNeitherStartsTheWatchdogNorSpoilsTheNextReply)
+// handset expects, an unsolicited line is only logged, and none of them is left gathered in
+// front of the next reply.
+TEST_F(EngineTest, WhatArrivesWhileIdleLeavesNothingBehindNorSpoilsTheNextReply)
 {
     StartOnline();
     Form_Log->show();
@@ -59,8 +62,8 @@ TEST_F(EngineTest, WhatArrivesWhileIdleNeitherStartsTheWatchdogNorSpoilsTheNextR
         if (stray == 0) {
             ASSERT_TRUE(WaitUntil([this] { return handset->Received() == CommandFSDL("/java") + "##>\r\n"; }));
         }
-        EXPECT_FALSE(win->Link->WDTimer->isActive()) << stray;
-        EXPECT_EQ(win->Link->TempBufPos, 0) << stray;
+        EXPECT_TRUE(win->Link->Channel().Idle()) << stray;
+        EXPECT_EQ(win->Link->Channel().Pending(), 0) << stray;
     }
     handset->Update([](HandsetOptions& o) { o.UnsolicitedAfterFinal = false; });
     OpenPhoneFolder("/user/sounds");
@@ -68,47 +71,55 @@ TEST_F(EngineTest, WhatArrivesWhileIdleNeitherStartsTheWatchdogNorSpoilsTheNextR
     EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
 }
 
-// Reply handling runs no command and no timer of its own: a Reconnect chosen while a read's
-// header is handled waits for the read, whose watchdog keeps running; a watchdog already due
-// when a write's first prompt comes fires once, after the prompt has been answered.
+// Reply handling sends nothing and times nothing out: a Reconnect chosen while a read's header is
+// handled ends the read at once, but its reset goes out only once the handling has returned; a
+// watchdog already due when a write's first prompt comes fires once, after the prompt has been
+// answered.
 TEST_F(EngineTest, NothingIsSentOrTimedOutInsideTheHandlingOfAReply)
 {
     watchdogMs = 600;   // the handset leaves a command unanswered
     StartOnline();
     auto deliver = [this](const std::string& bytes) {
-        win->Link->CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                        static_cast<std::uint32_t>(bytes.size()));
+        win->Link->Channel().Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()));
     };
-    const WaitBreaker breaker(win->Link->Closing, 5000);
+    std::optional<LinkResult> result;
+    auto keep = [&result](LinkResult r) { result = std::move(r); };
 
     handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFR"; });
-    win->Link->CurrentFile.Name = "a.bin";
-    win->Link->SendFSFR();
+    TFileInfo entry;
+    entry.Name = "a.bin";
+    win->Link->Fetch(win->Link->PhoneDir(), entry, (pc / "a.bin").string()).Then(keep);
     ASSERT_TRUE(WaitUntil([this] { return handset->Commands().back() == CommandFSFR("a.bin"); }));
     handset->ClearLog();
-    QTimer::singleShot(0, win, [this] { win->Action_ReconnectExecute(); });
+    bool sentInside = false;
+    QObject::connect(win->Link, &TPhoneLink::TransferShown, win, [this, &sentInside] {
+        win->Action_ReconnectExecute();
+        sentInside = win->Link->Channel().Current() != nullptr;
+    }, Qt::SingleShotConnection);
     deliver(CommandFSFR("a.bin") + "\r\n+FSFR: 0,\"a.bin\",0,0,0,10,0,0,\"d\",0,1\r\n#OK#\r\n");
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && win->Link->ReplyDone; }));
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR"});
-    EXPECT_EQ(handset->Commands(), std::vector<std::string>{});   // the acknowledgement, no ATZ
-    EXPECT_EQ(handset->Received(), "##>\r\n");
-    EXPECT_FALSE(win->Link->Closing);
+    ASSERT_TRUE(result.has_value());   // ended inside the handling, as the port closed
+    EXPECT_EQ(result->Error, LinkError::Offline);
+    EXPECT_FALSE(sentInside);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
+    const std::vector<std::string> commands = handset->Commands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.front(), "ATZ\r");
+    EXPECT_FALSE(std::filesystem::exists(pc / "a.bin"));
+    EXPECT_EQ(Texts(), std::vector<std::string>{});
 
     handset->Update([](HandsetOptions& o) { o.SilentOn = "+FSFW"; });
-    win->Action_ReconnectExecute();
-    ASSERT_TRUE(WaitIdle());
-    dialogs->Clear();
-    win->Link->UploadFile.Name = "u.bin";
-    win->Link->UploadFile.Size = 3;
-    win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(3, 'u');
-    win->Link->BufPos = 0;
-    win->Link->SendFSFW();
+    result.reset();
+    win->Link->Write(win->Link->PhoneDir(), "u.bin", 0, std::vector<std::uint8_t>(3, 'u')).Then(keep);
+    ASSERT_TRUE(WaitUntil([this] { return handset->Commands().back().starts_with("AT+FSFW=-1,\"u.bin\""); }));
+    const std::string command = handset->Commands().back();
     QThread::msleep(static_cast<unsigned long>(watchdogMs) + 100);   // the watchdog is due
-    deliver(CommandFSFW(win->Link->UploadFile) + "\r\n##>\r\n");
+    deliver(command + "\r\n##>\r\n");
     EXPECT_TRUE(Texts().empty());
-    EXPECT_TRUE(win->Link->WDTimer->isActive());
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
+    EXPECT_NE(win->Link->Channel().Current(), nullptr);   // still waiting for the handset
+    ASSERT_TRUE(WaitUntil([&result] { return result.has_value(); }));
     Pump(watchdogMs + 300);
+    EXPECT_EQ(result->Error, LinkError::Silence);
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFW"});
 }
 

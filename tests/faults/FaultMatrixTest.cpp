@@ -1,12 +1,13 @@
 // Every operation of the link against every fault the handset (or the line) can produce, end to
 // end: the window offscreen, the virtual handset on a pseudo-terminal. For each pair the user
-// sees the expected messages, the window survives with its panes usable, no PC file is
-// half-written or overwritten by a failed read, the transfer buffer is released, and after
-// Reconnect the link works again.
+// sees the expected messages (each worded from a result of the kind it names), the window
+// survives with its panes usable, no PC file is half-written or overwritten by a failed read, the
+// link is left idle and not busy, and after Reconnect the link works again.
 #include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include <QTimer>
 
+#include "phone/Channel.h"
 #include "support/WindowFixture.h"
 
 using namespace testsupport;
@@ -86,9 +88,28 @@ const std::string kCommandError = "Command error.\r\nCommand: ";
 const std::string kSendError = "Send Error.";
 const std::string kErrorOpenPort = "Error open port.";
 
+// The kind of result a message words; none for the questions and the installer's own messages.
+std::optional<LinkError> KindOf(const std::string& message)
+{
+    const std::pair<const std::string*, LinkError> prefixes[] = {
+        {&kNotRespond, LinkError::Silence}, {&kRespondIncorrect, LinkError::WrongEcho}, {&kCommandError, LinkError::Refused},
+        {&kSendError, LinkError::SendFailed}, {&kErrorOpenPort, LinkError::PortOpenFailed}};
+    for (const auto& [prefix, kind] : prefixes)
+        if (message.starts_with(*prefix))
+            return kind;
+    if (message.starts_with("Extract data error"))
+        return LinkError::BadDataBlock;
+    if (message.find("\r\nSize error.") != std::string::npos)
+        return LinkError::SizeMismatch;
+    if (message.find("\r\nCRC error.") != std::string::npos)
+        return LinkError::CrcMismatch;
+    return std::nullopt;
+}
+
 class FaultMatrix : public WindowTest, public ::testing::WithParamInterface<Case> {
 protected:
     std::map<std::string, std::string> pcBefore;   // the PC folder before the operation
+    std::vector<LinkError> reported;               // the kinds of the results the link reported
 
     void SetUp() override
     {
@@ -107,7 +128,15 @@ protected:
         WriteFile(pc / "game.jar", kJar);
     }
 
-    void Open() { CreateWindow(); }
+    // The window, with the link's reports recorded from its start-up on.
+    void Open()
+    {
+        CreateWindow(false);
+        QObject::connect(win->Link, &TPhoneLink::Reported, win,
+                         [this](const LinkResult& r, const std::string&) { reported.push_back(r.Error); });
+        win->show();
+        ASSERT_TRUE(WaitUntil([this] { return win->isVisible(); }));
+    }
 
     // The command prefix a fault is aimed at, for each operation.
     static std::string Target(Op op)
@@ -256,9 +285,9 @@ protected:
         }
         dialogs->Clear();
         win->Action_ReconnectExecute();
-        ASSERT_TRUE(WaitIdle()) << ::testing::PrintToString(Texts()) << " done " << win->Link->ReplyDone << " tree "
+        ASSERT_TRUE(WaitIdle()) << ::testing::PrintToString(Texts()) << " idle " << win->Link->Channel().Idle() << " tree "
                                 << win->TreeView_PNDir->isEnabled() << " phone " << win->Panel_Phone->isEnabled()
-                                << " online " << win->Link->PhoneOnline << " cmds " << ::testing::PrintToString(handset->Commands());
+                                << " online " << win->Link->Online() << " cmds " << ::testing::PrintToString(handset->Commands());
         EXPECT_EQ(win->PanelText(2).toStdString(), "Online");
         OpenPhoneFolder("/user/sounds");
         EXPECT_EQ(Texts(), std::vector<std::string>{});
@@ -296,10 +325,10 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
             WriteSettings((root / "vanished-port").string());
         }
         Open();
-        ASSERT_TRUE(WaitUntil([this] { return win->Link->ReplyDone; }));
+        ASSERT_TRUE(WaitUntil([this] { return win->Link->Channel().Idle(); }));
         handset->ReleaseStray();
         ASSERT_TRUE(WaitUntil([this] { return !handset->StrayPending(); }));
-        ASSERT_TRUE(WaitUntil([this] { return win->Link->ReplyDone; }));
+        ASSERT_TRUE(WaitUntil([this] { return win->Link->Channel().Idle(); }));
     } else {
         StartHandset();
         WriteSettings();
@@ -313,6 +342,7 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
         RefreshPC();
         pcBefore = Snapshot(pc);
         dialogs->Clear();
+        reported.clear();
         handset->ClearLog();
         if (c.fault == Fault::Vanish)
             handset->Vanish();
@@ -332,18 +362,23 @@ TEST_P(FaultMatrix, ReportsRecoversAndLosesNothing)
             watch->start(1);
         }
         RunOperation(c.op);
-        ASSERT_TRUE(WaitUntil([this] { return win->Link->ReplyDone; }));
+        ASSERT_TRUE(WaitUntil([this] { return win->Link->Channel().Idle(); }));
         // A stray reply still held back arrives while nothing is outstanding.
         handset->ReleaseStray();
         ASSERT_TRUE(WaitUntil([this] { return !handset->StrayPending(); }));
-        ASSERT_TRUE(WaitUntil([this] { return win->Link->ReplyDone; }));
+        ASSERT_TRUE(WaitUntil([this] { return win->Link->Channel().Idle(); }));
     }
 
     EXPECT_EQ(Texts(), c.messages);
+    std::vector<LinkError> kinds;
+    for (const std::string& m : c.messages)
+        if (const std::optional<LinkError> kind = KindOf(m))
+            kinds.push_back(*kind);
+    EXPECT_EQ(reported, kinds);
     EXPECT_TRUE(win->Panel_PC->isEnabled());
     EXPECT_TRUE(win->Panel_Phone->isEnabled());
-    EXPECT_EQ(win->Link->TransferBuffer, nullptr);
-    EXPECT_EQ(win->Link->CurrentCommand, pcNone);
+    EXPECT_FALSE(win->Link->Busy());
+    EXPECT_TRUE(win->Link->Channel().Idle());
     if (c.op != Op::StartUp)
         ExpectPcFolderSound(c.op);
     Recover(c.fault);

@@ -1,10 +1,11 @@
 #pragma once
-// Reads and writes driven the way the transfer commands drive them: the record set, the
-// panels disabled, the command sent, and the event loop pumped until the command has ended.
+// Reads and writes driven as single commands of the link, against the window that shows them:
+// each runs the event loop until its result is in.
 #include <algorithm>
 #include <QEvent>
 #include <QProgressBar>
 
+#include "phone/Channel.h"
 #include "protocol/CRC.h"
 #include "serial/CPDrv.h"
 #include "support/WindowFixture.h"
@@ -47,39 +48,21 @@ protected:
                          [this](int v) { allBar.push_back(v); });
     }
 
-    bool WaitCommandEnd(int timeoutMs = 10000)
-    {
-        return WaitUntil([this] { return win->Link->ReplyDone && win->Link->CurrentCommand == pcNone; }, timeoutMs);
-    }
-
     // Reads the phone file listed under `caption` into the PC folder, under its whole name.
-    void Read(const std::string& caption)
+    LinkResult Read(const std::string& caption)
     {
-        QTreeWidgetItem* item = PhoneItem(caption);
-        ASSERT_NE(item, nullptr) << caption;
-        ASSERT_NE(PhoneItemRecord(item), nullptr);
-        win->Panel_PC->setEnabled(false);
-        win->Panel_Phone->setEnabled(false);
-        win->Link->CurrentFile = *PhoneItemRecord(item);
-        win->Link->ReadTarget = (pc / win->Link->CurrentFile.Name).string();
-        win->Link->BufPos = 0;
-        win->Link->SendFSFR();
-        ASSERT_TRUE(WaitCommandEnd()) << "the read of " << caption << " did not end";
+        const TFileInfo* record = PhoneItem(caption) ? PhoneItemRecord(PhoneItem(caption)) : nullptr;
+        if (!record) {
+            ADD_FAILURE() << caption << " is not listed";
+            return Result(LinkError::NoHeader);
+        }
+        return WaitFor(win->Link->Fetch(win->Link->PhoneDir(), *record, (pc / record->Name).string()));
     }
 
-    // Writes `bytes` as `name` into the handset folder listed last.
-    void Write(const std::string& name, const std::string& bytes)
+    // Writes `bytes` as `name` into the phone folder on show.
+    LinkResult Write(const std::string& name, const std::string& bytes)
     {
-        win->Link->UploadFile.Clear();
-        win->Link->UploadFile.Name = name;
-        win->Link->UploadFile.Size = static_cast<std::int32_t>(bytes.size());
-        win->Link->UploadFile.Crc = CalcCRC(bytes);
-        win->Link->UploadFile.Kind = 1;
-        win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
-        win->Link->BufPos = 0;
-        win->Panel_PC->setEnabled(false);
-        win->Panel_Phone->setEnabled(false);
-        win->Link->SendFSFW();
+        return WaitFor(win->Link->Write(win->Link->PhoneDir(), name, 0, std::vector<std::uint8_t>(bytes.begin(), bytes.end())));
     }
 
     // A phone file in "/", listed again so that the list shows it.
@@ -90,15 +73,14 @@ protected:
         ASSERT_TRUE(WaitIdle());
     }
 
-    // The command's end has left nothing held. The end of a read and every failure enable the
-    // panels again; after a write or an erase that is the transfer loop's business.
-    void ExpectCleanEnd(bool panelsEnabled = true)
+    // The transfer's end has left nothing held: nothing on the line, the link no longer busy and
+    // the panels usable again, the progress window closed.
+    void ExpectCleanEnd()
     {
-        EXPECT_TRUE(win->Link->ReplyDone);
-        EXPECT_EQ(win->Link->CurrentCommand, pcNone);
-        EXPECT_EQ(win->Panel_PC->isEnabled(), panelsEnabled);
-        EXPECT_EQ(win->Panel_Phone->isEnabled(), panelsEnabled);
-        EXPECT_EQ(win->Link->TransferBuffer, nullptr);
+        EXPECT_TRUE(win->Link->Channel().Idle());
+        EXPECT_FALSE(win->Link->Busy());
+        EXPECT_TRUE(win->Panel_PC->isEnabled());
+        EXPECT_TRUE(win->Panel_Phone->isEnabled());
         EXPECT_FALSE(Form_Progress->isVisible());
     }
 };

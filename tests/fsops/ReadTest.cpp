@@ -16,15 +16,12 @@ TEST_F(ReadTest, MultiBlockFileIsSavedByteForByteOverAnOlderOne)
     WriteFile(phone / "big.bin", data);
     WriteFile(pc / "big.bin", "older contents");
     Online();
-    Read("big.bin");
+    EXPECT_TRUE(Read("big.bin").Ok());
 
     EXPECT_TRUE(SameBytes(ReadFile(pc / "big.bin"), data));
     EXPECT_EQ(FilesUnder(pc), std::vector<std::string>{"big.bin"});   // no temporary file left
     EXPECT_TRUE(Texts().empty());
-    EXPECT_TRUE(win->Link->LastReadSaved);
     ExpectCleanEnd();
-    EXPECT_EQ(win->Link->BufPos, 0);
-    EXPECT_EQ(win->Link->CurrentFile, TFileInfo{});
     EXPECT_EQ(Form_Progress->StaticText_Size->text().toStdString(), "Size - 10,000 byte(s)");
     EXPECT_EQ(Form_Progress->StaticText_FileName->text().toStdString(), "big.bin");
     EXPECT_EQ(progressShows.Shows, 1);
@@ -37,7 +34,7 @@ TEST_F(ReadTest, HalfOfTheFileShowsFifty)
 {
     WriteFile(phone / "half.bin", PatternBytes(4096, 3));
     Online();
-    Read("half.bin");
+    EXPECT_TRUE(Read("half.bin").Ok());
     EXPECT_EQ(fileBar, (std::vector<int>{50, 100}));
     EXPECT_EQ(allBar, fileBar);
     EXPECT_EQ(Form_Progress->StaticText_Size->text().toStdString(), "Size - 4,096 byte(s)");
@@ -48,7 +45,7 @@ TEST_F(ReadTest, EmptyFileIsCreatedWithoutProgressWindow)
     WriteFile(phone / "zero.dat", "");
     Online();
     // The list offers no size-0 file for download, but a read of one works all the same.
-    Read("zero.dat");
+    EXPECT_TRUE(Read("zero.dat").Ok());
     ASSERT_TRUE(std::filesystem::exists(pc / "zero.dat"));
     EXPECT_EQ(std::filesystem::file_size(pc / "zero.dat"), 0u);
     EXPECT_TRUE(Texts().empty());
@@ -62,7 +59,7 @@ TEST_F(ReadTest, RefusedReadIsDrainedInView)
     WriteFile(phone / "big.bin", PatternBytes(6000, 14));
     options.AnnouncedSizeDelta = 600000 - 6000;
     Online();
-    Read("big.bin");
+    EXPECT_EQ(Read("big.bin").Error, LinkError::BadHeader);
     EXPECT_EQ(Texts(), std::vector<std::string>{"File: big.bin\r\nThe file is larger than 524,289 bytes, the most a read can take."});
     EXPECT_EQ(fileBar, (std::vector<int>{1}));   // 1 % once 4,096 of the 600,000 bytes are in
     EXPECT_EQ(shownAtValue, (std::vector<bool>{true}));
@@ -79,9 +76,10 @@ TEST_F(ReadTest, HandsetFallingSilentInTheMiddleEndsInTheWatchdog)
     options.SplitWrites = 1000;
     options.SplitPauseMs = 600000;   // the first data block stalls for good after 1000 bytes
     Online();
-    Read("w.bin");
+    EXPECT_EQ(Read("w.bin").Error, LinkError::Silence);
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFR"});
-    EXPECT_FALSE(win->Link->CommPortDriver1->Connected());
+    EXPECT_FALSE(win->Link->Online());
+    EXPECT_FALSE(win->Link->Channel().Driver().Connected());
     EXPECT_FALSE(std::filesystem::exists(pc / "w.bin"));
     ExpectCleanEnd();
 }

@@ -91,10 +91,8 @@ TEST_F(AuxWindowsTest, LoneLineBreaksBecomeCrLf)
     EXPECT_EQ(ReadFile(root / "log.txt"), Form_Log->Text());
     // A reply is taken as text up to its first NUL byte.
     Form_Log->show();
-    win->Link->ReplyClass = rcPrompt;
-    const std::string reply("x\0y\r\n", 5);
-    win->Link->ProcessReply(reinterpret_cast<const std::uint8_t*>(reply.data()), 5);
-    win->Link->WDTimer->stop();
+    const std::string reply("x\0y##>\r\n", 8);
+    win->Link->Channel().Receive(reinterpret_cast<const std::uint8_t*>(reply.data()), 8);
     EXPECT_TRUE(Form_Log->Text().ends_with("line\r\nx"));
 }
 
@@ -116,8 +114,7 @@ TEST_F(AuxWindowsTest, FullLogSaysSoAndTheCommandStillEnds)
     // A write's block lines meet the same limit without stopping the write.
     dialogs->Clear();
     Form_Log->Capacity = static_cast<qsizetype>(Form_Log->Text().size()) + 10;
-    Write("w.bin", PatternBytes(600, 1));
-    ASSERT_TRUE(WaitCommandEnd());
+    EXPECT_TRUE(Write("w.bin", PatternBytes(600, 1)).Ok());
     EXPECT_TRUE(std::filesystem::exists(phone / "images" / "w.bin"));
     ASSERT_FALSE(Texts().empty());
     EXPECT_EQ(Texts().front(), "Text exceeds memo capacity");
