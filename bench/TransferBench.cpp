@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -33,8 +34,8 @@
 #include <QTreeWidget>
 
 #include "handset/LinePacer.h"
-#include "protocol/CRC.h"
 #include "ui/Dialogs.h"
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
 #include "ui/Main.h"
 #include "settings/Unit_Init.h"
@@ -252,7 +253,7 @@ Run RunOnce(bool paced, std::size_t size, int readBlock, int piece)
     Form_Log = new TForm_Log;
     Form_Progress = new TForm_Progress(win);
     win->show();
-    const bool online = WaitFor([&] { return win->Link->PhoneOnline && win->Link->ReplyDone && win->ListView_PNFiles->topLevelItemCount() > 0; },
+    const bool online = WaitFor([&] { return win->Link->Online() && win->Link->Channel().Idle() && win->ListView_PNFiles->topLevelItemCount() > 0; },
                                 30000);
 
     bool listed = false, readOk = false, writeOk = false;
@@ -260,7 +261,7 @@ Run RunOnce(bool paced, std::size_t size, int readBlock, int piece)
         // The listing, from the command to the last entry in the list.
         run.listing = Timed([&] {
             win->ShowPhoneDir("/");
-            win->Link->WaitReplyDone();
+            WaitFor([&] { return win->Link->Channel().Idle(); }, 30000);
         });
         listed = win->ListView_PNFiles->topLevelItemCount() == kListingEntries;
 
@@ -270,31 +271,16 @@ Run RunOnce(bool paced, std::size_t size, int readBlock, int piece)
             if (win->ListView_PNFiles->topLevelItem(i)->text(0) == QLatin1String("bench.bin"))
                 record = PhoneItemRecord(win->ListView_PNFiles->topLevelItem(i));
         if (record) {
-            win->Link->ReadTarget = (pc / "bench.bin").string();
             win->Panel_PC->setEnabled(false);
             win->Panel_Phone->setEnabled(false);
-            win->Link->CurrentFile = *record;
-            win->Link->BufPos = 0;
-            run.read = Timed([&] {
-                win->Link->SendFSFR();
-                win->Link->WaitReplyDone();
-            });
+            run.read = Timed([&] { WaitFor(win->Link->Fetch(win->Link->PhoneDir(), *record, (pc / "bench.bin").string())); });
             readOk = ReadAll(pc / "bench.bin") == data;
         }
 
         // A write of the same size, as the upload loop runs it.
         const std::string upload = Pattern(size, 54321u);
-        win->Link->UploadFile.Clear();
-        win->Link->UploadFile.Name = "up.bin";
-        win->Link->UploadFile.Size = static_cast<std::int32_t>(upload.size());
-        win->Link->UploadFile.Crc = CalcCRC(upload);
-        win->Link->UploadFile.Kind = 1;
-        win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(upload.begin(), upload.end());
-        win->Link->BufPos = 0;
-        run.write = Timed([&] {
-            win->Link->SendFSFW();
-            win->Link->WaitReplyDone();
-        });
+        std::vector<std::uint8_t> bytes(upload.begin(), upload.end());
+        run.write = Timed([&] { WaitFor(win->Link->Write(win->Link->PhoneDir(), "up.bin", 0, std::move(bytes))); });
         writeOk = ReadAll(phone / "up.bin") == upload;
     }
 

@@ -1,69 +1,88 @@
-// Arbitrary bytes through the whole receive path of the main window: the receive handler, the
-// classification, the echo check and ProcessReply, with any command outstanding.
+// Arbitrary bytes through the whole receive path of the link: the command channel's receive
+// handler, the classification, the echo check, and the operation whose command is on the line
+// (a listing, a read, a write, an erase or a bare start-up command), with no window.
 //
-// Input: byte 0 the outstanding command (pcNone..pcFSFW), byte 1 flags (1: the read's header has
-// arrived, 2: the read was refused, 4: the command line is known, so the echo is checked),
-// byte 2 the size of the pieces the bytes arrive in (0: all at once), byte 3 the announced size
-// of the file under way / 16; the rest is what the handset sends.
-// The serial driver is never connected, so nothing goes out; message boxes are answered
-// silently; files a read saves land in a temporary folder.
+// Input: byte 0 the command on the line (pcNone..pcFSFW), byte 1 flags (1: a read's header has
+// arrived already, 2: that header named another file, 4: the bytes carry the command's echo
+// themselves, else it is put in front of them), byte 2 the size of the pieces the bytes arrive
+// in (0: all at once), byte 3 the size of the file under way / 16; the rest is what the handset
+// sends.
+// The link's port is a pseudo-terminal nobody answers on: what the link sends there is read
+// back and dropped. No event loop runs, so the watchdog never fires. Questions are answered No;
+// files a read saves land in a temporary folder.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include <QApplication>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QTreeWidget>
 
-#include "protocol/Reply.h"
-#include "ui/Dialogs.h"
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
-#include "ui/Main.h"
-#include "settings/Unit_Init.h"
-#include "ui/Unit_Progress.h"
+#include "protocol/Reply.h"
+#include "serial/CPDrv.h"
 
 namespace {
 
-TForm_Main* win = nullptr;
+TPhoneLink* phoneLink = nullptr;
 QTemporaryDir* folder = nullptr;
+int master = -1;
 
-std::string CommandText(TPhoneCommand kind, const TFileInfo& file)
+// Drops what the link has sent (commands, acknowledgements, write blocks), so that the
+// pseudo-terminal never fills up.
+void Drain()
 {
-    switch (kind) {
-    case pcATZ: return CommandATZ();
-    case pcCGMM: return CommandCGMM();
-    case pcFSIF: return CommandFSIF();
-    case pcFSDL: return CommandFSDL("/user/sounds");
-    case pcFSFE: return CommandFSFE(file.Name);
-    case pcFSFR: return CommandFSFR(file.Name);
-    case pcFSFW: return CommandFSFW(file);
-    default: return {};
+    char buf[4096];
+    while (::read(master, buf, sizeof buf) > 0) {
     }
+}
+
+template <class T>
+void Run(Task<T>&& task)
+{
+    std::move(task).Then({});
+}
+
+void Submit(TPhoneCommand kind, std::string text)
+{
+    auto command = std::make_shared<TCommand>();
+    command->Kind = kind;
+    command->Text = std::move(text);
+    phoneLink->Channel().Submit(command);
 }
 
 } // namespace
 
-// Qt and the font library keep allocations until the process ends; only faults of ours count.
+// Qt keeps allocations until the process ends; only faults of ours count.
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static int argc = 1;
     static char arg0[] = "fuzz_receive";
     static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-    Dialogs::SetHandler([](Dialogs::Kind, const std::string&) { return Dialogs::Answer::Yes; });
+    new QCoreApplication(argc, argv);
     folder = new QTemporaryDir;
     // The fuzzer ends the process with exit(), which leaves heap objects alone: the folder
     // would stay behind in the temporary folder after every run.
     std::atexit([] { folder->remove(); });
-    SettingsDir = folder->path().toStdString();   // no settings file there: the defaults
-    win = new TForm_Main;
-    win->PCDir = folder->path().toStdString();
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        std::abort();
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    phoneLink = new TPhoneLink;
+    TCommPortDriver& driver = phoneLink->Channel().Driver();
+    driver.SetPortName(std::string("\\\\.\\") + ::ptsname(master));
+    driver.SetCheckLineStatus(false);   // a pseudo-terminal has no modem lines
+    driver.SetHwFlow(hfNONE);
     return 0;
 }
 
@@ -78,40 +97,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     data += 4;
     size -= 4;
 
-    // The state a sender leaves behind.
-    win->Link->TempBufPos = 0;
-    win->Link->ReplyClass = rcEmpty;
-    win->Link->PhoneOnline = true;
-    win->ListView_PNFiles->clear();
+    // A refused reset gives the link up, which closes the port.
+    TCommPortDriver& driver = phoneLink->Channel().Driver();
+    if (!driver.Connected() && !driver.Connect())
+        std::abort();
     TFileInfo file;
     file.Name = "a.mmf";
     file.FileType = 302;
     file.Size = fileSize;
     file.Kind = fileSize != 0 ? 1 : 2;
-    win->Link->CurrentFile = file;
-    win->Link->UploadFile = file;
-    win->Link->BufPos = 0;
-    win->Link->TransferBuffer.reset();
-    win->Link->ReadHeaderSeen = kind == pcFSFR && (flags & 1);
-    win->Link->ReadFailed = win->Link->ReadHeaderSeen && (flags & 2);
-    if ((kind == pcFSFR && win->Link->ReadHeaderSeen && !win->Link->ReadFailed && fileSize > 0) || kind == pcFSFW)
-        win->Link->TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(static_cast<std::size_t>(fileSize));
-    win->Link->CurrentCommand = kind;
-    win->Link->LastCommand = (flags & 4) ? CommandText(kind, file) : std::string();
-    win->Link->ReplyDone = kind == pcNone;
-
-    const std::size_t step = piece == 0 ? size : piece;
-    for (std::size_t at = 0; at < size; at += step) {
-        const std::size_t n = std::min(step, size - at);
-        win->Link->CommPortDriver1ReceiveData(data + at, static_cast<std::uint32_t>(n));
+    // The operations name no folder, so that none lists one first.
+    switch (kind) {
+    case pcATZ: Submit(kind, CommandATZ()); break;
+    case pcCGMM: Submit(kind, CommandCGMM()); break;
+    case pcFSIF: Submit(kind, CommandFSIF()); break;
+    case pcFSDL: Run(phoneLink->ListFolder("/user/sounds")); break;
+    case pcFSFE: Run(phoneLink->Erase("", file.Name)); break;
+    case pcFSFR: Run(phoneLink->Fetch("", file, folder->filePath(QStringLiteral("a.mmf")).toStdString())); break;
+    case pcFSFW: Run(phoneLink->Write("", file.Name, file.FileType, std::vector<std::uint8_t>(static_cast<std::size_t>(fileSize), 0x5A))); break;
+    default: break;
     }
 
-    // Whatever is left outstanding is abandoned before the next input.
-    win->Link->WDTimer->stop();
-    win->Link->AbortCommand();
-    win->Link->LastCommand.clear();
-    win->Link->TempBufPos = 0;
-    if (win->Link->TransferBuffer)
-        std::abort();   // AbortCommand releases the buffer
+    std::string lead;
+    const TCommand* current = phoneLink->Channel().Current();
+    if (current && !(flags & 4))
+        lead = current->Text;
+    if (current && kind == pcFSFR && (flags & 1))
+        lead += "\r\n+FSFR: 0,\"" + std::string((flags & 2) ? "b.mmf" : "a.mmf") + "\",302,0,0," + std::to_string(fileSize)
+                + ",0,0,\"d\",0,0\r\n#OK#\r\n";
+    phoneLink->Channel().Receive(reinterpret_cast<const std::uint8_t*>(lead.data()), static_cast<std::uint32_t>(lead.size()));
+    const std::size_t step = piece == 0 ? size : piece;
+    for (std::size_t at = 0; at < size; at += step) {
+        phoneLink->Channel().Receive(data + at, static_cast<std::uint32_t>(std::min(step, size - at)));
+        Drain();
+    }
+
+    // Whatever is left outstanding is ended before the next input: every operation ends with it.
+    phoneLink->Channel().EndAll(LinkError::Offline);
+    Drain();
+    if (!phoneLink->Channel().Idle() || phoneLink->Busy())
+        std::abort();
+    // The bytes still gathered go too, the way a client can make them go: a delivery larger
+    // than the buffer.
+    if (phoneLink->Channel().Pending() != 0) {
+        const std::vector<std::uint8_t> flood(static_cast<std::size_t>(maxTempBuf) + 1, 0);
+        phoneLink->Channel().Receive(flood.data(), static_cast<std::uint32_t>(flood.size()));
+        if (phoneLink->Channel().Pending() != 0)
+            std::abort();
+    }
     return 0;
 }

@@ -39,7 +39,7 @@ void TCommandChannel::Submit(std::shared_ptr<TCommand> command, bool first)
     SendNext();
 }
 
-bool TCommandChannel::Withdraw(const std::shared_ptr<TCommand>& command)
+bool TCommandChannel::Withdraw(const std::shared_ptr<TCommand>& command, const LinkResult& result)
 {
     const auto it = std::find(queue_.begin(), queue_.end(), command);
     if (it == queue_.end())
@@ -47,7 +47,7 @@ bool TCommandChannel::Withdraw(const std::shared_ptr<TCommand>& command)
     queue_.erase(it);
     command->state = TCommand::State::Done;
     if (command->OnDone)
-        command->OnDone(Result(LinkError::Cancelled), {});
+        command->OnDone(result, {});
     return true;
 }
 
@@ -71,6 +71,11 @@ void TCommandChannel::SendNext()
     while (!current_ && handling_ == 0 && !queue_.empty()) {
         current_ = std::move(queue_.front());
         queue_.pop_front();
+        if (current_->Prerequisite)
+            if (std::shared_ptr<TCommand> before = current_->Prerequisite()) {
+                queue_.push_front(std::move(current_));
+                current_ = std::move(before);
+            }
         current_->state = TCommand::State::Sent;
         echoDue_ = true;
         if (current_->Text.empty()) {

@@ -39,6 +39,10 @@ struct TCommand {
     std::function<void(const LinkResult&, std::span<const std::uint8_t>)> OnDone;
     // The blocks now due are a read's data blocks (set by the read once its header is in).
     bool ReadDataExpected = false;
+    // Asked as the command is about to go out: a command that must go first (a listing that
+    // makes the command's folder the handset's), or none. The command waits behind it, and is
+    // asked again when it has ended.
+    std::function<std::shared_ptr<TCommand>()> Prerequisite;
 
     State state = State::Queued;
 };
@@ -55,9 +59,9 @@ public:
     // done; with the port closed it completes at once with Offline. A command without text is a
     // mark: it completes (None) as soon as the commands queued before it are done.
     void Submit(std::shared_ptr<TCommand> command, bool first = false);
-    // A command still in the queue leaves it unsent and completes with Cancelled; false when it
-    // has gone out already (it then runs to its end).
-    bool Withdraw(const std::shared_ptr<TCommand>& command);
+    // A command still in the queue leaves it unsent and completes with `result` (Cancelled);
+    // false when it has gone out already (it then runs to its end).
+    bool Withdraw(const std::shared_ptr<TCommand>& command, const LinkResult& result = Result(LinkError::Cancelled));
     // The command on the line and every queued one complete with `error` (the port is closing).
     void EndAll(LinkError error);
     // Raw bytes for the command on the line (the data a prompt asked for).

@@ -259,10 +259,22 @@ Task<LinkResult> TPhoneLink::Settle()
     co_return result;
 }
 
-Task<LinkResult> TPhoneLink::EnterFolder(std::string folder)
+void TPhoneLink::InFolder(const std::shared_ptr<TCommand>& command, const std::string& folder)
 {
-    if (handsetFolder_ == folder)
-        co_return LinkResult{};
-    const Listing listed = co_await List(folder);
-    co_return listed.Result;
+    // Decided as the command goes out, when every command before it has ended: another client's
+    // listing queued meanwhile cannot come between the folder's listing and the command.
+    command->Prerequisite = [this, folder, weak = std::weak_ptr<TCommand>(command)]() -> std::shared_ptr<TCommand> {
+        if (handsetFolder_ == folder)
+            return nullptr;
+        auto listing = std::make_shared<TCommand>();
+        listing->Kind = pcFSDL;
+        listing->Text = CommandFSDL(folder);
+        listing->OnDone = [this, folder, weak](const LinkResult& result, std::span<const std::uint8_t>) {
+            handsetFolder_ = result.Ok() ? folder : std::string();
+            if (!result.Ok())
+                if (const std::shared_ptr<TCommand> waiting = weak.lock())
+                    channel_->Withdraw(waiting, result);
+        };
+        return listing;
+    };
 }

@@ -35,18 +35,16 @@ struct TPhoneLink::ReadJob : ReadState {};
 
 Task<LinkResult> TPhoneLink::Fetch(std::string folder, TFileInfo entry, std::string target)
 {
+    if (entry.Name.empty())
+        co_return Result(LinkError::NoName);
     SetBusy(true);
-    LinkResult result = co_await EnterFolder(folder);
-    if (!result.Ok()) {
-        SetBusy(false);
-        co_return result;
-    }
     auto job = std::make_shared<ReadJob>();
     job->Requested = entry.Name;
     job->File = entry;
     auto command = std::make_shared<TCommand>();
     command->Kind = pcFSFR;
     command->Text = CommandFSFR(entry.Name);
+    InFolder(command, folder);
     command->OnBlock = [this, job](TCommand& read, std::span<const std::uint8_t> block) {
         ReadState& s = *job;
         const std::string shown = ShowableName(s.Requested);
@@ -105,7 +103,7 @@ Task<LinkResult> TPhoneLink::Fetch(std::string folder, TFileInfo entry, std::str
         }
         emit Progress(s.Received, s.File.Size);
     };
-    result = co_await Run(command);
+    const LinkResult result = co_await Run(command);
     SetBusy(false);
     if (!result.Ok())
         co_return result;

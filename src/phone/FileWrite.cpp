@@ -13,12 +13,9 @@ constexpr std::int32_t kWriteBlockSize = 512;
 
 Task<LinkResult> TPhoneLink::Write(std::string folder, std::string name, std::int32_t type, std::vector<std::uint8_t> bytes)
 {
+    if (name.empty())
+        co_return Result(LinkError::NoName);
     SetBusy(true);
-    LinkResult result = co_await EnterFolder(folder);
-    if (!result.Ok()) {
-        SetBusy(false);
-        co_return result;
-    }
     TFileInfo file;
     file.Name = name;
     file.FileType = type;
@@ -30,6 +27,7 @@ Task<LinkResult> TPhoneLink::Write(std::string folder, std::string name, std::in
     auto command = std::make_shared<TCommand>();
     command->Kind = pcFSFW;
     command->Text = CommandFSFW(file);
+    InFolder(command, folder);
     command->OnPrompt = [this, file, data, sent](TCommand&) {
         std::int32_t& pos = *sent;
         if (pos == 0)
@@ -43,19 +41,19 @@ Task<LinkResult> TPhoneLink::Write(std::string folder, std::string name, std::in
                      + " FSize: " + std::to_string(file.Size));
         emit Progress(pos, file.Size);
     };
-    result = co_await Run(command);
+    const LinkResult result = co_await Run(command);
     SetBusy(false);
     co_return result;
 }
 
 Task<LinkResult> TPhoneLink::Erase(std::string folder, std::string name)
 {
-    LinkResult result = co_await EnterFolder(folder);
-    if (!result.Ok())
-        co_return result;
+    if (name.empty())
+        co_return Result(LinkError::NoName);
     auto command = std::make_shared<TCommand>();
     command->Kind = pcFSFE;
     command->Text = CommandFSFE(name);
-    result = co_await Run(command);
+    InFolder(command, folder);
+    const LinkResult result = co_await Run(command);
     co_return result;
 }

@@ -23,6 +23,7 @@ std::string ResultText(const LinkResult& r)
     case LinkError::NotWireName:
         return file + "The name holds a double quote or a control character and cannot be sent to the phone.";
     case LinkError::TooLarge: return file + "The file is too large to be sent to the phone.";
+    case LinkError::NoName: return "A file without a name cannot be read, written or erased on the phone.";
     case LinkError::OpenFailed: return file + "The file cannot be opened.";
     case LinkError::ReadFailed: return file + "The file cannot be read.";
     case LinkError::WrongFile: return file + "The phone sent another file (" + r.Detail + "); nothing is saved.";

@@ -21,6 +21,7 @@ enum class LinkError {
     NotPcName,         // the handset's name cannot be a PC file name
     NotWireName,       // the PC name cannot be sent inside the command's quotes
     TooLarge,          // the PC file is too large for the handset's size field
+    NoName,            // a file without a name: nothing was sent
     OpenFailed,        // the PC file could not be opened
     ReadFailed,        // the PC file could not be read
     WrongFile,         // the read's header named another file (Detail: its name)

@@ -72,7 +72,7 @@ public:
 
     // ---- single commands ------------------------------------------------------------------------
     // Each names its folder; the handset's folder is changed first (by listing it) when another
-    // one was listed last.
+    // one was listed last, right before the command goes out.
     struct Listing {
         LinkResult Result;
         std::vector<TFileInfo> Records;
@@ -172,8 +172,9 @@ private:
     void Report(const LinkResult& result, const std::string& details = {});
     void GoOffline();
     void ResetHandset();
-    // Lists `folder` on the handset first, unless it was listed last.
-    Task<LinkResult> EnterFolder(std::string folder);
+    // Makes `command` one on a file of `folder`: as it is about to go out, the handset lists
+    // that folder first unless it was the one listed last (a failed listing ends the command).
+    void InFolder(const std::shared_ptr<TCommand>& command, const std::string& folder);
     void SetBusy(bool busy);
     // Completes once the commands queued so far are done (a listing under way has all its entries).
     Task<LinkResult> Settle();

@@ -126,13 +126,7 @@ void TForm_Main::DropFileList(const QMimeData* data)
             paths.push_back(path.toStdString());
     }
     // Nothing of a failed upload leaves the drop.
-    const CancellableQueue cancellable(this);
-    try {
-        if (WaitFor(Link->Upload(paths, false, true)).Ended == LinkError::OpenFailed)
-            Dialogs::ErrorBox("PC files list creating error.");
-    } catch (...) {
-        Dialogs::ErrorBox("PC files list creating error.");
-    }
+    UploadPaths(std::move(paths), false);
 }
 
 // ---- drags between the panes ---------------------------------------------------------------

@@ -25,6 +25,7 @@
 #include "protocol/FileInfo.h"
 
 class QAction;
+struct BackupSummary;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDragLeaveEvent;
@@ -180,6 +181,9 @@ public:
     bool PhoneOnlineOrSay() const;
     // Upload and Uplod As Melody: the selected PC files, asking before an overwrite.
     void UploadSelectedPCFiles(bool asMelody);
+    // The upload of these PC files (the selection, a drop); a file that cannot be opened ends it
+    // with a message.
+    void UploadPaths(std::vector<std::string> paths, bool asMelody);
     void Action_DeleteExecute();
     void Action_ReloadExecute();
     void Action_GoHomeExecute();
@@ -189,6 +193,8 @@ public:
     // Back up phone...: every folder of the phone into a PC folder the user chooses (files
     // unchanged since the last backup there are skipped), then a summary.
     void Action_BackupPhoneExecute();
+    // Once the backup into `dir` has ended: the folder `shown` on display again, and the summary.
+    void ShowBackupSummary(const std::string& dir, const std::string& shown, const BackupSummary& summary);
 
     // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
     bool DropTargetRegistered = false;

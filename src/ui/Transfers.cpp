@@ -29,16 +29,16 @@ void TForm_Main::Action_DownloadExecute() { DownloadRecords(SelectedPhoneRecords
 
 void TForm_Main::DownloadRecords(std::vector<TFileInfo> queue)
 {
-    const CancellableQueue cancellable(this);
-    try {
-        if (queue.size() > kMaxDownloadQueue)
-            queue.resize(kMaxDownloadQueue);
-        WaitFor(Link->Download(queue, PCDir));
-        if (!Link->Closing() && !queue.empty() && !PCDir.empty())
+    if (queue.size() > kMaxDownloadQueue)
+        queue.resize(kMaxDownloadQueue);
+    // The PC list shows the files once they are there.
+    const bool any = !queue.empty() && !PCDir.empty();
+    // Cancel is offered from the queue's first file on (the queue starts inside the call).
+    auto cancellable = std::make_shared<CancellableQueue>(this);
+    Link->Download(std::move(queue), PCDir).Then([this, cancellable, any](auto) {
+        if (!Link->Closing() && any)
             ShellTreeView1Change();
-    } catch (...) {
-        Dialogs::ErrorBox("Phone files list creating error.");
-    }
+    });
 }
 
 // ---- Upload ----------------------------------------------------------------------------------
@@ -61,13 +61,16 @@ void TForm_Main::UploadSelectedPCFiles(bool asMelody)
     std::vector<std::string> paths;
     for (const std::string& name : SelectedPCNames())
         paths.push_back(JoinPath(PCDir, name));
-    const CancellableQueue cancellable(this);
-    try {
-        if (WaitFor(Link->Upload(paths, asMelody, true)).Ended == LinkError::OpenFailed)
-            Dialogs::ErrorBox("PC files list creating error.");
-    } catch (...) {
-        Dialogs::ErrorBox("PC files list creating error.");
-    }
+    UploadPaths(std::move(paths), asMelody);
+}
+
+void TForm_Main::UploadPaths(std::vector<std::string> paths, bool asMelody)
+{
+    auto cancellable = std::make_shared<CancellableQueue>(this);
+    Link->Upload(std::move(paths), asMelody, true).Then([this, cancellable](const TPhoneLink::UploadOutcome& sent) {
+            if (sent.Ended == LinkError::OpenFailed && !Link->Closing())
+                Dialogs::ErrorBox("PC files list creating error.");
+        });
 }
 
 // ---- Copy As MIDlet -----------------------------------------------------------------------
@@ -81,12 +84,15 @@ void TForm_Main::Action_CopyAsMIDletExecute()
     if (!PhoneOnlineOrSay())
         return;
     const std::string folder = PCDir;
-    const MidletInstall install = WaitFor(InstallMidlet(*Link, JoinPath(folder, selected.front())));
-    if (!install.Error.empty())
-        Dialogs::ErrorBox(install.Error);
-    // The index files fetched and the suite's files made beside the descriptor.
-    if (!Link->Closing() && PCDir == folder)
-        ShellTreeView1Change();
+    InstallMidlet(*Link, JoinPath(folder, selected.front())).Then([this, folder](const MidletInstall& install) {
+        if (Link->Closing())
+            return;
+        if (!install.Error.empty())
+            Dialogs::ErrorBox(install.Error);
+        // The index files fetched and the suite's files made beside the descriptor.
+        if (PCDir == folder)
+            ShellTreeView1Change();
+    });
 }
 
 // ---- Delete ----------------------------------------------------------------------------------
@@ -98,8 +104,8 @@ void TForm_Main::Action_DeleteExecute()
         if (ListView_PNFiles->topLevelItem(i)->isSelected())
             if (const std::optional<std::size_t> index = PhoneItemIndex(ListView_PNFiles->topLevelItem(i)))
                 indices.push_back(*index);
-    const CancellableQueue cancellable(this);
-    WaitFor(Link->Delete(indices));
+    auto cancellable = std::make_shared<CancellableQueue>(this);
+    Link->Delete(std::move(indices)).Then([cancellable](auto) {});
 }
 
 // ---- Reload and the home folder --------------------------------------------------------------
@@ -162,13 +168,16 @@ void TForm_Main::Action_BackupPhoneExecute()
         PN_FullDirName->setText(QString::fromStdString(folder));
         PN_FullFileName->clear();
     };
-    BackupSummary summary;
-    {
-        const CancellableQueue cancellable(this);
-        summary = WaitFor(Link->Backup(dir, options));
-    }
-    if (Link->Closing())
-        return;   // the window is closing: nothing more to show
+    auto cancellable = std::make_shared<CancellableQueue>(this);
+    Link->Backup(dir, options).Then([this, dir, shown, cancellable](const BackupSummary& summary) mutable {
+            cancellable.reset();
+            if (!Link->Closing())   // closing: nothing more to show
+                ShowBackupSummary(dir, shown, summary);
+        });
+}
+
+void TForm_Main::ShowBackupSummary(const std::string& dir, const std::string& shown, const BackupSummary& summary)
+{
     ListView_PNFiles->clear();
     PN_FullDirName->setText(QString::fromStdString(shown));
     if (!shown.empty())

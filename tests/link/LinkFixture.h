@@ -3,6 +3,7 @@
 // prompts recorded, real files in a temporary folder. QtCore only: no widgets in these tests.
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "handset/VirtualHandset.h"
+#include "phone/Channel.h"
 #include "phone/PhoneLink.h"
 #include "phone/Prompts.h"
 #include "protocol/CRC.h"
@@ -33,6 +35,7 @@ protected:
     std::unique_ptr<VirtualHandset> handset;
     Prompts::Recorder prompts;
     TPhoneLink link;
+    std::vector<LinkResult> results;   // every result the link reported, in order
     int watchdogMs = 4000;             // the program's; tests that wait for it set a shorter one
     int transferShows = 0;             // TransferShown so far
     bool transferShowing = false;      // a transfer shown and not yet closed
@@ -46,6 +49,15 @@ protected:
         fs::create_directories(phone / "java");
         fs::create_directories(pc);
         options.Root = phone.string();
+        // As the window does: questions and reports go to the prompts (recorded here), each
+        // report worded by ResultText.
+        link.SetAsker([](Prompts::Kind kind, const std::string& text, TPhoneLink::Answer answer) {
+            answer(Prompts::Show(kind, text));
+        });
+        QObject::connect(&link, &TPhoneLink::Reported, &link, [this](const LinkResult& r, const std::string& details) {
+            results.push_back(r);
+            Prompts::Show(ResultIsInformation(r) ? Prompts::Kind::Information : Prompts::Kind::Error, ResultText(r), details);
+        });
         // What a window would show of a transfer: its file shown, its end.
         QObject::connect(&link, &TPhoneLink::TransferShown, &link, [this](TPhoneCommand, const std::string&, std::int32_t) {
             ++transferShows;
@@ -56,7 +68,7 @@ protected:
 
     void TearDown() override
     {
-        link.Closing = true;
+        link.Close();
         if (handset)
             handset->Stop();
     }
@@ -70,13 +82,13 @@ protected:
     }
 
     // The start-up exchange on the handset's port; as in the window, the root is listed once the
-    // file system is ready.
-    void Connect(bool checkLineStatus = false, const std::string& port = {})
+    // file system is ready (that listing is still under way when this returns).
+    LinkResult Connect(bool checkLineStatus = false, const std::string& port = {})
     {
-        QObject::connect(&link, &TPhoneLink::FileSystemReady, &link, [this] { link.ListFolder("/"); },
+        QObject::connect(&link, &TPhoneLink::FileSystemReady, &link, [this] { link.ListFolder("/").Then({}); },
                          Qt::SingleShotConnection);
         link.SetWatchdogIntervalForTests(watchdogMs);
-        link.Reconnect(port.empty() ? handset->SlavePath() : port, 115200, checkLineStatus, hfRTSCTS);
+        return WaitFor(link.Connect(port.empty() ? handset->SlavePath() : port, 115200, checkLineStatus, hfRTSCTS));
     }
 
     // Handset and link, then waits for "/" to be listed.
@@ -84,14 +96,14 @@ protected:
     {
         StartHandset();
         Connect();
-        ASSERT_TRUE(WaitUntil([this] { return link.ReplyDone; })) << "the start-up did not finish";
-        ASSERT_TRUE(link.PhoneOnline);
-        ASSERT_EQ(link.PhoneDir, "/");
+        ASSERT_TRUE(WaitIdle()) << "the start-up did not finish";
+        ASSERT_TRUE(link.Online());
+        ASSERT_EQ(link.PhoneDir(), "/");
     }
 
     const TFileInfo* Record(const std::string& name) const
     {
-        for (const TFileInfo& r : link.PhoneRecords)
+        for (const TFileInfo& r : link.PhoneRecords())
             if (r.Name == name)
                 return &r;
         return nullptr;
@@ -101,59 +113,57 @@ protected:
     std::vector<std::string> RecordNames() const
     {
         std::vector<std::string> names;
-        for (const TFileInfo& r : link.PhoneRecords)
+        for (const TFileInfo& r : link.PhoneRecords())
             names.push_back(r.Name);
         return names;
     }
 
     void Deliver(const std::string& bytes)
     {
-        link.CommPortDriver1ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                        static_cast<std::uint32_t>(bytes.size()));
+        link.Channel().Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()));
     }
 
     std::vector<std::string> Texts() const { return prompts.Texts(); }
 
-    bool WaitCommandEnd(int timeoutMs = 10000)
+    // Nothing on the line and nothing queued.
+    bool WaitIdle(int timeoutMs = 10000)
     {
-        return WaitUntil([this] { return link.ReplyDone && link.CurrentCommand == pcNone; }, timeoutMs);
+        return WaitUntil([this] { return link.Channel().Idle(); }, timeoutMs);
     }
 
     // Reads the listed phone file `name` into the PC folder, under its whole name, as a
     // download does it.
-    void Read(const std::string& name, int timeoutMs = 10000)
+    LinkResult Read(const std::string& name)
     {
         const TFileInfo* record = Record(name);
-        ASSERT_NE(record, nullptr) << name;
-        link.SetBusy(true);
-        link.CurrentFile = *record;
-        link.ReadTarget = (pc / record->Name).string();
-        link.BufPos = 0;
-        link.SendFSFR();
-        ASSERT_TRUE(WaitCommandEnd(timeoutMs)) << "the read of " << name << " did not end";
+        if (!record) {
+            ADD_FAILURE() << name << " is not listed";
+            return Result(LinkError::NoHeader);
+        }
+        return WaitFor(link.Fetch(link.PhoneDir(), *record, (pc / record->Name).string()));
     }
 
-    // Writes `bytes` as `name` into the handset folder listed last.
-    void Write(const std::string& name, const std::string& bytes)
+    // Starts an operation that runs on by itself; its result lands in the optional when it ends
+    // (held apart from the test's locals: it may end only once the link is closed).
+    template <class T>
+    std::shared_ptr<std::optional<T>> Start(Task<T>&& task)
     {
-        link.UploadFile.Clear();
-        link.UploadFile.Name = name;
-        link.UploadFile.Size = static_cast<std::int32_t>(bytes.size());
-        link.UploadFile.Crc = CalcCRC(bytes);
-        link.UploadFile.Kind = 1;
-        link.TransferBuffer = std::make_unique<std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
-        link.BufPos = 0;
-        link.SetBusy(true);
-        link.SendFSFW();
+        auto result = std::make_shared<std::optional<T>>();
+        std::move(task).Then([result](T r) { *result = std::move(r); });
+        return result;
+    }
+
+    // Writes `bytes` as `name` into the folder on show.
+    LinkResult Write(const std::string& name, const std::string& bytes)
+    {
+        return WaitFor(link.Write(link.PhoneDir(), name, 0, std::vector<std::uint8_t>(bytes.begin(), bytes.end())));
     }
 
     // The command's end has left nothing held, and the link is no longer busy.
     void ExpectCleanEnd()
     {
-        EXPECT_TRUE(link.ReplyDone);
-        EXPECT_EQ(link.CurrentCommand, pcNone);
-        EXPECT_FALSE(link.Busy);
-        EXPECT_EQ(link.TransferBuffer, nullptr);
+        EXPECT_TRUE(link.Channel().Idle());
+        EXPECT_FALSE(link.Busy());
         EXPECT_FALSE(transferShowing);
     }
 };

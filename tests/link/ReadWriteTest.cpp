@@ -4,6 +4,7 @@
 #include <array>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <sys/stat.h>
@@ -76,13 +77,14 @@ TEST_F(ReadWriteTest, DamagedReadsSaveNothing)
         std::string name;
         std::string data;
         std::function<void(HandsetOptions&)> set;
+        LinkError error;
         std::vector<std::string> texts;
     } reads[] = {
-        {"c.bin", c, [](HandsetOptions& o) { o.CorruptReadByte = true; },
+        {"c.bin", c, [](HandsetOptions& o) { o.CorruptReadByte = true; }, LinkError::CrcMismatch,
          {"File: c.bin\r\nCRC error.\r\nCalc CRC: " + std::to_string(CalcCRC(damaged)) + "\r\nRecv CRC: "
           + std::to_string(CalcCRC(c))}},
         // The first of two blocks lacks its last byte.
-        {"s.bin", PatternBytes(4096, 5), [](HandsetOptions& o) { o.ShortBlock = true; },
+        {"s.bin", PatternBytes(4096, 5), [](HandsetOptions& o) { o.ShortBlock = true; }, LinkError::SizeMismatch,
          {"Extract data error code:-2", "File: s.bin\r\nSize error.\r\nFile size: 4096\r\nRecv size: 2048"}},
         // The header announces the first half, with that half's CRC; the handset sends it all.
         {"m.bin", m,
@@ -90,9 +92,10 @@ TEST_F(ReadWriteTest, DamagedReadsSaveNothing)
              o.ReadHeaderText = "\r\n+FSFR: 0,\"m.bin\",0,0,0,2048,0,0,\"d\",0," + std::to_string(CalcCRC(m.substr(0, 2048)))
                                 + "\r\n#OK#\r\n";
          },
+         LinkError::SizeMismatch,
          {"File: m.bin\r\nSize error.\r\nFile size: 2048\r\nRecv size: 4096"}},
         // The file vanished after the listing.
-        {"gone.bin", "abc", [](HandsetOptions& o) { o.ReadHeaderText = "\r\nOK\r\n"; },
+        {"gone.bin", "abc", [](HandsetOptions& o) { o.ReadHeaderText = "\r\nOK\r\n"; }, LinkError::NoHeader,
          {"File: gone.bin\r\nThe handset sent no file header; nothing is saved."}},
     };
     for (const auto& r : reads) {
@@ -109,10 +112,9 @@ TEST_F(ReadWriteTest, DamagedReadsSaveNothing)
             r.set(o);
         });
         prompts.Clear();
-        Read(r.name);
+        EXPECT_EQ(Read(r.name).Error, r.error);
         EXPECT_EQ(Texts(), r.texts);
         EXPECT_EQ(ReadFile(pc / r.name), "keep me");
-        EXPECT_FALSE(link.LastReadSaved);
         ExpectCleanEnd();
     }
     EXPECT_EQ(FilesUnder(pc), (std::vector<std::string>{"c.bin", "gone.bin", "m.bin", "s.bin"}));
@@ -155,27 +157,33 @@ TEST_F(ReadWriteTest, LeadInAndLengthFieldShapes)
     }
 }
 
-// Lines the handset sends on its own, of kinds no table here knows, are dropped wherever they
-// come: while idle, in front of an echo, between read blocks, behind a final reply.
+// Lines the handset sends on its own, of kinds no table here knows, are taken out wherever they
+// come (while idle, in front of an echo, between read blocks, behind a final reply) and handed
+// to whoever listens for them.
 TEST_F(ReadWriteTest, UnsolicitedLinesOfAnyKindLeaveTheNextCommandAndTheFileIntact)
 {
     const std::string data = PatternBytes(5000, 4);   // three blocks
     WriteFile(phone / "f.bin", data);
     StartOnline();
+    auto heard = std::make_shared<std::vector<std::string>>();
+    link.Channel().OnUnsolicited([heard](const std::string& line) { heard->push_back(line); });
     for (const std::string line : {"+CSQ: 20,99", "^RSSI:3"}) {
         SCOPED_TRACE(line);
         fs::remove(pc / "f.bin");
+        heard->clear();
         Deliver("\r\n" + line + "\r\n");
-        EXPECT_EQ(link.TempBufPos, 0);
+        EXPECT_EQ(link.Channel().Pending(), 0);
+        EXPECT_EQ(*heard, std::vector<std::string>{line});
         handset->Update([&](HandsetOptions& o) {
             o.Unsolicited = line;
             o.UnsolicitedBeforeEcho = o.UnsolicitedBetweenBlocks = o.UnsolicitedWithFinal = true;
         });
-        Read("f.bin");
+        EXPECT_TRUE(Read("f.bin").Ok());
         EXPECT_TRUE(SameBytes(ReadFile(pc / "f.bin"), data));
-        link.ListFolder("/");
-        ASSERT_TRUE(WaitCommandEnd());
+        EXPECT_TRUE(WaitFor(link.ListFolder("/")).Ok());
         EXPECT_NE(Record("f.bin"), nullptr);
+        // The one sent while idle, and those around the read's and the listing's replies.
+        EXPECT_EQ(*heard, std::vector<std::string>(10, line));
     }
     EXPECT_EQ(Texts(), std::vector<std::string>{});
     ExpectCleanEnd();
@@ -189,7 +197,7 @@ TEST_F(ReadWriteTest, ASlowLineReadsWhileBytesKeepComing)
     WriteFile(phone / "slow.bin", data);
     StartOnline();
     handset->Update([](HandsetOptions& o) { o.LineRate = 480; });   // bytes/s
-    Read("slow.bin", 60000);
+    EXPECT_TRUE(Read("slow.bin").Ok());
     EXPECT_EQ(Texts(), std::vector<std::string>{});
     EXPECT_TRUE(SameBytes(ReadFile(pc / "slow.bin"), data));
     ExpectCleanEnd();
@@ -235,7 +243,7 @@ TEST_F(ReadWriteTest, ProtocolLinesInsideTheDataSurviveABlockSplitRightAfterThem
     EXPECT_TRUE(Texts().empty());
     for (std::size_t i = 0; i < lines.size(); ++i)
         EXPECT_EQ(ReadFile(pc / ("p" + std::to_string(i) + ".txt")), contents[i]) << lines[i];
-    EXPECT_TRUE(link.PhoneOnline);
+    EXPECT_TRUE(link.Online());
 }
 
 // A read header carrying `name`, with the size and CRC of `data`.
@@ -259,7 +267,7 @@ TEST_F(ReadWriteTest, TheFileIsSavedUnderTheNameAskedForNeverTheHeaders)
         SCOPED_TRACE(name);
         prompts.Clear();
         handset->Update([&](HandsetOptions& o) { o.ReadHeaderText = HeaderNaming(name, data); });
-        Read("h.bin");
+        EXPECT_EQ(Read("h.bin").Error, LinkError::WrongFile);
         EXPECT_EQ(Texts(), std::vector<std::string>{"File: h.bin\r\nThe phone sent another file (" + name
                                                     + "); nothing is saved."});
         EXPECT_EQ(FilesUnder(root), before);
@@ -329,9 +337,9 @@ TEST_F(ReadWriteTest, CommandErrorInTheMiddleReleasesEverything)
     options.CmeErrorOn = "AT+FSFR";
     options.CmeErrorAfterBlocks = 2;   // after the header and the first data block
     StartOnline();
-    Read("e.bin");
+    EXPECT_EQ(Read("e.bin").Error, LinkError::Refused);
     ASSERT_TRUE(WaitUntil([this] { return handset->Commands().back() == "ATZ\r"; }));
-    ASSERT_TRUE(WaitCommandEnd());
+    ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: "});
     EXPECT_FALSE(fs::exists(pc / "e.bin"));
     EXPECT_EQ(transferShows, 1);
@@ -346,7 +354,7 @@ TEST_F(ReadWriteTest, SaveFailuresAreReportedAndLeaveWhatWasThere)
     WriteFile(pc / "e.bin", "old");
     WriteFile(pc / "d.bin" / "inside" / "keep.txt", "kept");   // a folder where the file should go
     StartOnline();
-    Read("d.bin");
+    EXPECT_EQ(Read("d.bin").Error, LinkError::SaveFailed);
     EXPECT_EQ(Texts(), std::vector<std::string>{"File: d.bin\r\nWrite error -> file access fail."});
     EXPECT_EQ(ReadFile(pc / "d.bin" / "inside" / "keep.txt"), "kept");
 
@@ -354,7 +362,7 @@ TEST_F(ReadWriteTest, SaveFailuresAreReportedAndLeaveWhatWasThere)
     prompts.Clear();
     {
         const FileSizeLimit limit(1000);
-        Read("e.bin");
+        EXPECT_EQ(Read("e.bin").Error, LinkError::SaveSizeDifferent);
     }
     EXPECT_EQ(Texts(), std::vector<std::string>{"File: e.bin\r\nWrite error -> size different."});
     EXPECT_EQ(ReadFile(pc / "e.bin"), "old");
@@ -382,13 +390,12 @@ TEST_F(ReadWriteTest, WriteRefusedByCommandErrorReleasesTheBufferAndResetsTheHan
             o.CmeErrorAfterBlocks = c.afterBlocks;
         });
         handset->ClearLog();
-        Write("refused.bin", data);
-        ASSERT_TRUE(WaitUntil([this] { return !Texts().empty() && link.ReplyDone && handset->Commands().size() >= 2; }));
-        ASSERT_TRUE(WaitCommandEnd());
+        EXPECT_EQ(Write("refused.bin", data).Error, LinkError::Refused);
+        ASSERT_TRUE(WaitUntil([this] { return link.Channel().Idle() && handset->Commands().size() >= 2; }));
         EXPECT_EQ(Texts(), std::vector<std::string>{"Command error.\r\nCommand: " + (c.namesCommand ? command : "")});
         EXPECT_EQ(handset->Commands().back(), "ATZ\r");
         EXPECT_FALSE(fs::exists(phone / "refused.bin"));
-        EXPECT_TRUE(link.PhoneOnline);
+        EXPECT_TRUE(link.Online());
         ExpectCleanEnd();
     }
 }
@@ -398,11 +405,10 @@ TEST_F(ReadWriteTest, SilentHandsetDuringAWriteClosesThePort)
     watchdogMs = 600;   // the handset leaves a command unanswered
     options.SilentOn = "AT+FSFW";
     StartOnline();
-    Write("s.bin", PatternBytes(800, 3));
-    ASSERT_TRUE(WaitUntil([this] { return !Texts().empty(); }));
+    EXPECT_EQ(Write("s.bin", PatternBytes(800, 3)).Error, LinkError::Silence);
     EXPECT_EQ(Texts(), std::vector<std::string>{"Phone not respond.\r\nCommand: +FSFW"});
-    EXPECT_FALSE(link.CommPortDriver1->Connected());
-    EXPECT_FALSE(link.PhoneOnline);
+    EXPECT_FALSE(link.Channel().Driver().Connected());
+    EXPECT_FALSE(link.Online());
     ExpectCleanEnd();
 }
 
@@ -412,12 +418,9 @@ TEST_F(ReadWriteTest, EraseSendsItsCommandAndEndsOnTheFinalOk)
     StartOnline();
     transferShowing = true;   // the end of any command closes what is shown
     handset->ClearLog();
-    link.CurrentFile.Name = "gone.txt";
-    link.SendFSFE();
-    ASSERT_TRUE(WaitCommandEnd());
+    EXPECT_TRUE(WaitFor(link.Erase(link.PhoneDir(), "gone.txt")).Ok());
     EXPECT_EQ(handset->Commands(), std::vector<std::string>{"AT+FSFE= -1,\"gone.txt\"\r\n"});
     EXPECT_FALSE(fs::exists(phone / "gone.txt"));
-    EXPECT_EQ(link.LastFinished, pcFSFE);
     EXPECT_FALSE(transferShowing);
     EXPECT_TRUE(Texts().empty());
 }
@@ -448,8 +451,13 @@ TEST_F(ReadWriteTest, UploadSkipsWhatCannotBeSentAndSendsTheRest)
     handset->Update([](HandsetOptions& o) { o.CmeErrorOn = "AT+FSFE"; });
     handset->ClearLog();
 
-    EXPECT_EQ(link.UploadFiles(paths, false, true), TPhoneLink::UploadResult::Done);
-    ASSERT_TRUE(WaitCommandEnd());
+    const TPhoneLink::UploadOutcome outcome = WaitFor(link.Upload(paths, false, true));
+    EXPECT_EQ(outcome.Ended, LinkError::None);
+    std::vector<LinkError> errors;
+    for (const LinkResult& r : outcome.Files)
+        errors.push_back(r.Error);
+    EXPECT_EQ(errors, (std::vector<LinkError>{LinkError::NotWireName, LinkError::NotWireName, LinkError::NotWireName,
+                                              LinkError::NotWireName, LinkError::TooLarge, LinkError::Refused, LinkError::None}));
     EXPECT_EQ(Texts(), texts);
     EXPECT_EQ(handset->Commands(),
               (std::vector<std::string>{"AT+FSFE= -1,\"locked.txt\"\r\n", "ATZ\r",
@@ -496,8 +504,7 @@ TEST_F(ReadWriteTest, UploadEndsAtAPCFileThatCannotBeRead)
         if (l.asNobody) {
             ASSERT_TRUE(nobody.emplace().Ok());
         }
-        EXPECT_EQ(link.UploadFiles(paths, false, true), TPhoneLink::UploadResult::OpenFailed);
-        ASSERT_TRUE(WaitCommandEnd());
+        EXPECT_EQ(WaitFor(link.Upload(paths, false, true)).Ended, LinkError::OpenFailed);
         EXPECT_EQ(Texts(), l.texts);
         EXPECT_EQ(handset->Commands(), l.sent);
         ExpectCleanEnd();
