@@ -6,6 +6,7 @@
 
 #include <QTimer>
 
+#include "protocol/ReadBlock.h"
 #include "protocol/Text.h"
 #include "serial/CPDrv.h"
 
@@ -108,6 +109,7 @@ void TCommandChannel::Finish(const LinkResult& result, std::span<const std::uint
     current_.reset();
     echoDue_ = false;
     watchdog_->stop();
+    driver_->SetReadThreshold(1);
     if (command) {
         command->state = TCommand::State::Done;
         if (command->OnDone)
@@ -195,10 +197,24 @@ void TCommandChannel::DropUnsolicitedLines(const ReplyContext& ctx)
     }
 }
 
+void TCommandChannel::UpdateReadThreshold()
+{
+    // Inside a read data block whose length is known, the driver need not wake before the rest
+    // of it is in.
+    std::int32_t due = 1;
+    if (current_ && current_->ReadDataExpected && fill_ > 0)
+        due = std::max(DataBlockExtent(Gathered()) - fill_, 1);
+    driver_->SetReadThreshold(static_cast<std::uint32_t>(due));
+}
+
 void TCommandChannel::Receive(const std::uint8_t* data, std::uint32_t size)
 {
     if (size == 0)
         return;
+    struct ThresholdAfter {
+        TCommandChannel* channel;
+        ~ThresholdAfter() { channel->UpdateReadThreshold(); }
+    } thresholdAfter{this};
     // Bytes still arriving keep the command alive (the watchdog counts silence from here).
     lastDelivery_ = std::chrono::steady_clock::now();
     if (size > static_cast<std::uint32_t>(maxTempBuf)) {

@@ -99,6 +99,8 @@ private:
     void ArmWatchdog();
     void WatchdogFired();
     void Acknowledge();
+    // Tells the driver how many bytes to gather before it wakes the channel.
+    void UpdateReadThreshold();
     std::span<const std::uint8_t> Gathered() const { return std::span(buffer_).first(static_cast<std::size_t>(fill_)); }
 
     TCommPortDriver* driver_ = nullptr;

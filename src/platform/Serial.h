@@ -50,6 +50,11 @@ struct ReadableEvent {
     std::intptr_t Value = -1;
 };
 ReadableEvent ReceiveEvent(Handle handle);
+// Has the event of ReceiveEvent wait until `bytes` (1 to 255) are there rather than one, so a
+// reply of known length arriving in small pieces wakes the driver fewer times (Linux: the
+// terminal's VMIN with no VTIME; reads still return at once with what is there). Windows:
+// nothing to do (the driver polls).
+bool SetReadThreshold(Handle handle, std::uint8_t bytes);
 // True when the line is gone under an open handle (the device vanished, the other end of a
 // pseudo-terminal closed): nothing will arrive any more, yet the descriptor stays "readable".
 bool HungUp(Handle handle);

@@ -293,6 +293,22 @@ void WaitWritable(Handle handle, bool byDevice, int ms)
 
 ReadableEvent ReceiveEvent(Handle handle) { return {ReadableKind::Descriptor, handle}; }
 
+bool SetReadThreshold(Handle handle, std::uint8_t bytes)
+{
+    termios tio{};
+    if (tcgetattr(Fd(handle), &tio) != 0) {
+        lastError = errno;
+        return false;
+    }
+    tio.c_cc[VMIN] = static_cast<cc_t>(std::max<std::uint8_t>(bytes, 1));
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(Fd(handle), TCSANOW, &tio) != 0) {
+        lastError = errno;
+        return false;
+    }
+    return true;
+}
+
 bool HungUp(Handle handle)
 {
     pollfd p{Fd(handle), POLLIN, 0};

@@ -196,6 +196,8 @@ ReadableEvent ReceiveEvent(Handle) { return {}; }
 
 // Never asked here (the driver polls on its timer): a vanished device only makes each tick's
 // ClearCommError fail.
+bool SetReadThreshold(Handle, std::uint8_t) { return true; }
+
 bool HungUp(Handle) { return false; }
 
 std::uint32_t TickMs() { return GetTickCount(); }

@@ -35,6 +35,22 @@ TCommPortDriver::TCommPortDriver(QObject* owner) : QObject(owner)
     NotifyTimer = new QTimer(this);
     NotifyTimer->setObjectName(QStringLiteral("PollTimer"));
     connect(NotifyTimer, &QTimer::timeout, this, [this] { PollTimerProc(); });
+    ThresholdTimer = new QTimer(this);
+    ThresholdTimer->setObjectName(QStringLiteral("ThresholdTimer"));
+    ThresholdTimer->setSingleShot(true);
+    ThresholdTimer->setInterval(kThresholdCheckMs);
+    connect(ThresholdTimer, &QTimer::timeout, this, [this] {
+        // Bytes still coming: the reply is on its way. None since the last look: it may have
+        // ended short of what was announced, so whatever is there is taken now.
+        if (ReadThreshold <= 1)
+            return;
+        if (DeliveredSinceCheck) {
+            DeliveredSinceCheck = false;
+            ThresholdTimer->start();
+        } else {
+            SetReadThreshold(1);
+        }
+    });
     ReadNotifier = new QSocketNotifier(QSocketNotifier::Read, this);
     ReadNotifier->setObjectName(QStringLiteral("ReadNotifier"));
     ReadNotifier->setEnabled(false);
@@ -189,10 +205,27 @@ void TCommPortDriver::Disconnect()
 
 bool TCommPortDriver::Connected() const { return PortHandle != SerialPlatform::kInvalidHandle; }
 
+void TCommPortDriver::SetReadThreshold(std::uint32_t bytes)
+{
+    const auto wanted = static_cast<std::uint8_t>(std::clamp<std::uint32_t>(bytes, 1, 255));
+    if (!Watching || wanted == ReadThreshold || !SerialPlatform::SetReadThreshold(PortHandle, wanted))
+        return;
+    ReadThreshold = wanted;
+    if (wanted > 1) {
+        DeliveredSinceCheck = false;
+        ThresholdTimer->start();
+    } else {
+        ThresholdTimer->stop();
+    }
+}
+
 bool TCommPortDriver::ApplySettings()
 {
     if (!Connected())
         return false;
+    // The settings wake the driver at the first byte again.
+    ReadThreshold = 1;
+    ThresholdTimer->stop();
     TDcbInput in;
     in.BaudRateValue = FBaudRateValue;
     in.EnableDTROnOpen = FEnableDTROnOpen;
@@ -306,10 +339,19 @@ bool TCommPortDriver::ReceiveData()
     std::uint32_t count = FInBufSize;
     if (!Watching && (!SerialPlatform::InputCount(PortHandle, count) || count == 0))
         return false;
-    const int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
+    int n = SerialPlatform::Read(PortHandle, InputBuffer, std::min(count, FInBufSize));
     if (n <= 0)
         return false;
+    // Woken for a threshold of bytes, the terminal hands them over in the pieces they came in:
+    // the rest of what is there is read now, so that it is delivered at once.
+    while (Watching && ReadThreshold > 1 && static_cast<std::uint32_t>(n) < FInBufSize) {
+        const int more = SerialPlatform::Read(PortHandle, InputBuffer + n, FInBufSize - static_cast<std::uint32_t>(n));
+        if (more <= 0)
+            break;
+        n += more;
+    }
     Trace(WireTrace::Side::Handset, InputBuffer, n);
+    DeliveredSinceCheck = true;
     // Bytes beyond InBufSize stay queued and wake the notifier again.
     if (OnReceiveData)
         OnReceiveData(this, InputBuffer, static_cast<std::uint32_t>(n));

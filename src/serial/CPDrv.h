@@ -72,6 +72,11 @@ public:
     std::uint32_t SendDataTimed(const void* DataPtr, std::uint32_t DataSize, std::uint32_t Timeout);
     std::uint32_t SendData(const void* DataPtr, std::uint32_t DataSize);
     bool SendString(const std::string& s);
+    // The bytes a watched port gathers before it hands them over (1 to 255): more while a reply
+    // of known length is coming in small pieces, so that it wakes the program fewer times. When
+    // no bytes arrive for a while it goes back to 1 by itself, so that a reply shorter than
+    // announced is still taken (after a short delay).
+    void SetReadThreshold(std::uint32_t bytes);
 
     // Every byte any driver of the process sends or receives goes here as well, for a trace of
     // the line (see serial/TraceFile.h). Set it before a port opens; an empty sink ends it.
@@ -108,6 +113,12 @@ private:
     QSocketNotifier* ReadNotifier = nullptr; // enabled while it watches a live port
     std::uint8_t* InputBuffer = nullptr; // InBufSize bytes
     bool Watching = false;               // the open port has a readable event
+    // The bytes a watched port gathers before it wakes the driver, and the check that lowers
+    // it again when bytes stop coming.
+    static constexpr int kThresholdCheckMs = 100;
+    std::uint8_t ReadThreshold = 1;
+    QTimer* ThresholdTimer = nullptr;
+    bool DeliveredSinceCheck = false;
 
     bool ReceiveData();
     void WatchLine(bool nothingRead);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QCloseEvent>
+#include <QTimer>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,10 @@ namespace {
 // The rate and the time left are written at most this often: a block every few milliseconds
 // would make them flicker past unread.
 constexpr qint64 kStatusIntervalMs = 250;
+// The bars take the value of every block, but between their first and last values they are
+// painted together this often: painting them for every block cost more than the rest of a
+// transfer (bench_transfer).
+constexpr qint64 kBarPaintIntervalMs = 500;
 
 QLabel* Line(QWidget* parent, const char* name, const char* role, int y)
 {
@@ -67,7 +72,31 @@ TForm_Progress::TForm_Progress(QWidget* mainWindow)
     Button_Cancel->setEnabled(false);
     connect(Button_Cancel, &QPushButton::clicked, this, [this] { ClickCancel(); });
 
+    barPaint_ = new QTimer(this);
+    barPaint_->setSingleShot(true);
+    connect(barPaint_, &QTimer::timeout, this, [this] {
+        for (QProgressBar* bar : {ProgressBar_File, ProgressBar_All})
+            if (!bar->updatesEnabled())
+                bar->setUpdatesEnabled(true);   // paints it with its latest value
+    });
+
     clock_.start();
+}
+
+void TForm_Progress::SetBar(QProgressBar* bar, int value)
+{
+    // The first and last values are painted at once; those in between together, by the timer.
+    if (value <= bar->minimum() || value >= bar->maximum()) {
+        if (!bar->updatesEnabled())
+            bar->setUpdatesEnabled(true);
+        bar->setValue(value);
+        return;
+    }
+    if (bar->updatesEnabled())
+        bar->setUpdatesEnabled(false);
+    bar->setValue(value);
+    if (!barPaint_->isActive())
+        barPaint_->start(kBarPaintIntervalMs);
 }
 
 void TForm_Progress::ShowCentred()
@@ -91,9 +120,9 @@ void TForm_Progress::StartFile(std::int64_t size, bool bytes)
 void TForm_Progress::FileProgress(std::int64_t done, std::int64_t size)
 {
     const int percent = ProgressPercent(done, size);
-    ProgressBar_File->setValue(percent);
+    SetBar(ProgressBar_File, percent);
     if (!queueRunning_)
-        ProgressBar_All->setValue(percent);
+        SetBar(ProgressBar_All, percent);
     fileMeter_.Update(static_cast<std::uint64_t>(std::max<std::int64_t>(done, 0)), clock_.elapsed());
     ShowStatus(done >= size);
 }
@@ -116,7 +145,7 @@ void TForm_Progress::QueueProgress(std::size_t file, std::size_t files, std::int
         return;
     // A queue without bytes to count (erases, empty files) moves by its files.
     const auto byFiles = [&] { return ProgressPercent(static_cast<std::int64_t>(file - 1), static_cast<std::int64_t>(files)); };
-    ProgressBar_All->setValue(queueBytes_ && total > 0 ? ProgressPercent(std::min(done, total), total) : byFiles());
+    SetBar(ProgressBar_All, queueBytes_ && total > 0 ? ProgressPercent(std::min(done, total), total) : byFiles());
     queueMeter_.SetTotal(static_cast<std::uint64_t>(std::max<std::int64_t>(total, 0)));
     queueMeter_.Update(static_cast<std::uint64_t>(std::clamp<std::int64_t>(done, 0, std::max<std::int64_t>(total, 0))),
                        clock_.elapsed());

@@ -14,6 +14,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 class TForm_Progress : public QDialog {
     Q_OBJECT
@@ -55,6 +56,9 @@ private:
     void ClickCancel();
     // Writes the rate and time left, at most a few times a second (`now`: whatever the time).
     void ShowStatus(bool now);
+    // Gives a bar its value; its picture follows at most a few times a second.
+    void SetBar(QProgressBar* bar, int value);
+    QTimer* barPaint_ = nullptr;
     QElapsedTimer clock_;
     qint64 statusShownAt_ = -1;
     TransferMeter fileMeter_, queueMeter_;
