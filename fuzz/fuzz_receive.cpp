@@ -51,12 +51,12 @@ void Run(Task<T>&& task)
     std::move(task).Then({});
 }
 
-void Submit(TPhoneCommand kind, std::string text)
+void SendCommand(TPhoneCommand kind, std::string text)
 {
     auto command = std::make_shared<TCommand>();
     command->Kind = kind;
     command->Text = std::move(text);
-    phoneLink->Channel().Submit(command);
+    phoneLink->Channel().SendCommand(command);
 }
 
 } // namespace
@@ -108,9 +108,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.Kind = fileSize != 0 ? 1 : 2;
     // The operations name no folder, so that none lists one first.
     switch (kind) {
-    case pcATZ: Submit(kind, CommandATZ()); break;
-    case pcCGMM: Submit(kind, CommandCGMM()); break;
-    case pcFSIF: Submit(kind, CommandFSIF()); break;
+    case pcATZ: SendCommand(kind, CommandATZ()); break;
+    case pcCGMM: SendCommand(kind, CommandCGMM()); break;
+    case pcFSIF: SendCommand(kind, CommandFSIF()); break;
     case pcFSDL: Run(phoneLink->ListFolder("/user/sounds")); break;
     case pcFSFE: Run(phoneLink->Erase("", file.Name)); break;
     case pcFSFR: Run(phoneLink->Fetch("", file, folder->filePath(QStringLiteral("a.mmf")).toStdString())); break;

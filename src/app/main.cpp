@@ -8,7 +8,7 @@
 #include "app/Application.h"
 #include "TarvelVersion.h"
 #include "app/StartOptions.h"
-#include "serial/PortCheck.h"
+#include "phone/PortCheck.h"
 #include "serial/TraceFile.h"
 #include "smaf/MA3_Drv.h"
 #include "ui/Dialogs.h"
@@ -32,7 +32,7 @@ int CheckPort(int argc, char** argv)
     s.BaudRate = static_cast<std::uint32_t>(ComBaudRate);
     s.HwFlow = ComHwFlow;
     s.CheckLineStatus = ComCheckLineStatus;
-    return RunPortCheck(s, std::cout) ? 0 : 1;
+    return WaitFor(RunPortCheck(s, &std::cout)) ? 0 : 1;
 }
 
 } // namespace

@@ -22,7 +22,7 @@
 #include "platform/SerialPorts.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
-#include "serial/PortCheck.h"
+#include "phone/PortCheck.h"
 #include "settings/Unit_COMPorts.h"
 
 namespace fs = std::filesystem;
@@ -365,7 +365,7 @@ int RunCheck(const CliSettings& s)
     check.HwFlow = s.HwFlow;
     check.CheckLineStatus = s.CheckLineStatus;
     check.Reader = AdviceReader::CommandLine;
-    return RunPortCheck(check, std::cout) ? 0 : 1;
+    return WaitFor(RunPortCheck(check, &std::cout)) ? 0 : 1;
 }
 
 int RunPorts()

@@ -30,7 +30,7 @@ TCommandChannel::~TCommandChannel()
         current_->OnDone = nullptr;
 }
 
-void TCommandChannel::Submit(std::shared_ptr<TCommand> command, bool first)
+void TCommandChannel::SendCommand(std::shared_ptr<TCommand> command, bool first)
 {
     command->state = TCommand::State::Queued;
     if (first)
@@ -149,9 +149,10 @@ void TCommandChannel::WatchdogFired()
     }
     // The gathered bytes of the unanswered command are dropped too, so they can neither stand
     // in front of the next answer nor keep a full buffer refusing every later delivery.
-    fill_ = 0;
     LinkResult result = Result(LinkError::Silence);
     result.Command = std::string(WatchdogName(current_->Kind));
+    result.Detail = std::string(AsText(Gathered()));
+    fill_ = 0;
     Finish(result);
 }
 
@@ -251,6 +252,8 @@ void TCommandChannel::Receive(const std::uint8_t* data, std::uint32_t size)
         const std::string_view text = AsText(Gathered());
         if (const std::size_t at = text.find("+CME ERROR:"); at != std::string_view::npos)
             ParseInt32(text.substr(at + 11, text.find_first_of("\r\n", at) - at - 11), result.Code);
+        const EchoCheck echo = current_ && echoDue_ ? CheckEcho(Gathered(), current_->Text) : EchoCheck{};
+        result.Detail = std::string(text.substr(static_cast<std::size_t>(echo.Match ? echo.Strip : 0)));
         fill_ = 0;
         if (current_)
             Finish(result);
@@ -263,9 +266,10 @@ void TCommandChannel::Receive(const std::uint8_t* data, std::uint32_t size)
     if (current_ && echoDue_) {
         const EchoCheck echo = CheckEcho(Gathered(), current_->Text);
         if (!echo.Match) {
-            fill_ = 0;
             LinkResult result = Result(LinkError::WrongEcho);
             result.Command = current_->Text;
+            result.Detail = std::string(AsText(Gathered()));
+            fill_ = 0;
             Finish(result);
             return;
         }
@@ -277,10 +281,14 @@ void TCommandChannel::Receive(const std::uint8_t* data, std::uint32_t size)
     // a nested event loop (a message box) that delivers the next bytes.
     const std::vector<std::uint8_t> reply(buffer_.begin(), buffer_.begin() + fill_);
     fill_ = 0;
+    ProcessReply(cls, reply);
+}
+
+void TCommandChannel::ProcessReply(TReplyClass cls, std::span<const std::uint8_t> bytes)
+{
     // The log shows the reply as text (up to a NUL byte).
-    emit LogRaw(std::string(reinterpret_cast<const char*>(reply.data()),
-                            std::find(reply.begin(), reply.end(), 0) - reply.begin()));
-    const std::span<const std::uint8_t> bytes(reply);
+    emit LogRaw(std::string(reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<std::size_t>(std::find(bytes.begin(), bytes.end(), 0) - bytes.begin())));
     if (!current_) {
         // A stray ending while idle: a block is still acknowledged, or the handset would wait.
         if (cls == rcBlock)

@@ -58,7 +58,7 @@ public:
     // Queues a command (first: ahead of those waiting). It goes out when the ones before it are
     // done; with the port closed it completes at once with Offline. A command without text is a
     // mark: it completes (None) as soon as the commands queued before it are done.
-    void Submit(std::shared_ptr<TCommand> command, bool first = false);
+    void SendCommand(std::shared_ptr<TCommand> command, bool first = false);
     // A command still in the queue leaves it unsent and completes with `result` (Cancelled);
     // false when it has gone out already (it then runs to its end).
     bool Withdraw(const std::shared_ptr<TCommand>& command, const LinkResult& result = Result(LinkError::Cancelled));
@@ -92,6 +92,9 @@ signals:
 
 private:
     void SendNext();
+    // A whole reply (after the echo) takes effect: a block goes to the command and is
+    // acknowledged, a prompt goes to the command, "OK" completes it.
+    void ProcessReply(TReplyClass cls, std::span<const std::uint8_t> reply);
     // The command on the line ends: it leaves the channel, then its OnDone runs.
     void Finish(const LinkResult& result, std::span<const std::uint8_t> finalReply = {});
     void Overflow(const std::string& message);

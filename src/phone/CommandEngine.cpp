@@ -105,7 +105,7 @@ Task<LinkResult> TPhoneLink::Run(std::shared_ptr<TCommand> command, bool first)
             CommandFailed(kind, r);
             done(r);
         };
-        channel_->Submit(command, first);
+        channel_->SendCommand(command, first);
     }};
     const LinkResult result = co_await ended;
     co_return result;
@@ -145,21 +145,49 @@ void TPhoneLink::CommandFailed(TPhoneCommand kind, const LinkResult& result)
     }
 }
 
+Task<LinkResult> TPhoneLink::SendATZ(bool first)
+{
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcATZ;
+    command->Text = CommandATZ();
+    const LinkResult result = co_await Run(command, first);
+    if (result.Ok()) {
+        online_ = true;
+        emit WentOnline();
+    }
+    co_return result;
+}
+
+Task<LinkResult> TPhoneLink::SendCGMM()
+{
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcCGMM;
+    command->Text = CommandCGMM();
+    command->OnDone = [this](const LinkResult& r, std::span<const std::uint8_t> reply) {
+        if (r.Ok()) {
+            model_ = ExtractModel(AsText(reply));
+            emit ModelKnown(model_);
+        }
+    };
+    const LinkResult result = co_await Run(command);
+    co_return result;
+}
+
+Task<LinkResult> TPhoneLink::SendFSIF()
+{
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcFSIF;
+    command->Text = CommandFSIF();
+    const LinkResult result = co_await Run(command);
+    if (result.Ok())
+        emit FileSystemReady();
+    co_return result;
+}
+
 void TPhoneLink::ResetHandset()
 {
     // Ahead of every command queued meanwhile: nothing else is sent to a handset in doubt.
-    auto reset = std::make_shared<TCommand>();
-    reset->Kind = pcATZ;
-    reset->Text = CommandATZ();
-    reset->OnDone = [this](const LinkResult& result, std::span<const std::uint8_t>) {
-        if (result.Ok()) {
-            online_ = true;
-            emit WentOnline();
-        } else {
-            CommandFailed(pcATZ, result);
-        }
-    };
-    channel_->Submit(reset, true);
+    SendATZ(true).Then({});
 }
 
 void TPhoneLink::GoOffline()
@@ -201,30 +229,9 @@ Task<LinkResult> TPhoneLink::Connect(std::string port, std::uint32_t baudRate, b
     emit WentOffline();
     online_ = false;
 
-    auto reset = std::make_shared<TCommand>();
-    reset->Kind = pcATZ;
-    reset->Text = CommandATZ();
-    const LinkResult reply = co_await Run(reset);
-    if (reply.Ok()) {
-        online_ = true;
-        emit WentOnline();
-    }
-    auto model = std::make_shared<TCommand>();
-    model->Kind = pcCGMM;
-    model->Text = CommandCGMM();
-    model->OnDone = [this](const LinkResult& r, std::span<const std::uint8_t> reply) {
-        if (r.Ok()) {
-            model_ = ExtractModel(AsText(reply));
-            emit ModelKnown(model_);
-        }
-    };
-    co_await Run(model);
-    auto info = std::make_shared<TCommand>();
-    info->Kind = pcFSIF;
-    info->Text = CommandFSIF();
-    const LinkResult ready = co_await Run(info);
-    if (ready.Ok())
-        emit FileSystemReady();
+    co_await SendATZ();
+    co_await SendCGMM();
+    co_await SendFSIF();
     if (!opened.Ok())
         co_return opened;
     co_return online_ ? LinkResult{} : Result(closing_ ? LinkError::Closed : LinkError::Offline);
@@ -253,7 +260,7 @@ Task<LinkResult> TPhoneLink::Settle()
     CallbackAwaiter<LinkResult> settled{[this](std::function<void(LinkResult)> done) {
         auto mark = std::make_shared<TCommand>();
         mark->OnDone = [done](const LinkResult& r, std::span<const std::uint8_t>) { done(r); };
-        channel_->Submit(mark);
+        channel_->SendCommand(mark);
     }};
     const LinkResult result = co_await settled;
     co_return result;

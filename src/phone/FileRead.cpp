@@ -33,17 +33,11 @@ std::int32_t Advance(std::int32_t pos, std::int64_t length)
 
 struct TPhoneLink::ReadJob : ReadState {};
 
-Task<LinkResult> TPhoneLink::Fetch(std::string folder, TFileInfo entry, std::string target)
+Task<LinkResult> TPhoneLink::SendFSFR(std::string folder, std::shared_ptr<ReadJob> job)
 {
-    if (entry.Name.empty())
-        co_return Result(LinkError::NoName);
-    SetBusy(true);
-    auto job = std::make_shared<ReadJob>();
-    job->Requested = entry.Name;
-    job->File = entry;
     auto command = std::make_shared<TCommand>();
     command->Kind = pcFSFR;
-    command->Text = CommandFSFR(entry.Name);
+    command->Text = CommandFSFR(job->Requested);
     InFolder(command, folder);
     command->OnBlock = [this, job](TCommand& read, std::span<const std::uint8_t> block) {
         ReadState& s = *job;
@@ -104,6 +98,18 @@ Task<LinkResult> TPhoneLink::Fetch(std::string folder, TFileInfo entry, std::str
         emit Progress(s.Received, s.File.Size);
     };
     const LinkResult result = co_await Run(command);
+    co_return result;
+}
+
+Task<LinkResult> TPhoneLink::Fetch(std::string folder, TFileInfo entry, std::string target)
+{
+    if (entry.Name.empty())
+        co_return Result(LinkError::NoName);
+    SetBusy(true);
+    auto job = std::make_shared<ReadJob>();
+    job->Requested = entry.Name;
+    job->File = entry;
+    const LinkResult result = co_await SendFSFR(folder, job);
     SetBusy(false);
     if (!result.Ok())
         co_return result;

@@ -11,18 +11,8 @@ namespace {
 constexpr std::int32_t kWriteBlockSize = 512;
 }
 
-Task<LinkResult> TPhoneLink::Write(std::string folder, std::string name, std::int32_t type, std::vector<std::uint8_t> bytes)
+Task<LinkResult> TPhoneLink::SendFSFW(std::string folder, TFileInfo file, std::shared_ptr<std::vector<std::uint8_t>> data)
 {
-    if (name.empty())
-        co_return Result(LinkError::NoName);
-    SetBusy(true);
-    TFileInfo file;
-    file.Name = name;
-    file.FileType = type;
-    file.Size = static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), INT32_MAX));
-    file.Crc = CalcCRC(bytes);
-    file.Kind = 1;
-    auto data = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes));
     auto sent = std::make_shared<std::int32_t>(0);
     auto command = std::make_shared<TCommand>();
     command->Kind = pcFSFW;
@@ -42,7 +32,33 @@ Task<LinkResult> TPhoneLink::Write(std::string folder, std::string name, std::in
         emit Progress(pos, file.Size);
     };
     const LinkResult result = co_await Run(command);
+    co_return result;
+}
+
+Task<LinkResult> TPhoneLink::Write(std::string folder, std::string name, std::int32_t type, std::vector<std::uint8_t> bytes)
+{
+    if (name.empty())
+        co_return Result(LinkError::NoName);
+    SetBusy(true);
+    TFileInfo file;
+    file.Name = name;
+    file.FileType = type;
+    file.Size = static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), INT32_MAX));
+    file.Crc = CalcCRC(bytes);
+    file.Kind = 1;
+    auto data = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes));
+    const LinkResult result = co_await SendFSFW(folder, file, data);
     SetBusy(false);
+    co_return result;
+}
+
+Task<LinkResult> TPhoneLink::SendFSFE(std::string folder, std::string name)
+{
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcFSFE;
+    command->Text = CommandFSFE(name);
+    InFolder(command, folder);
+    const LinkResult result = co_await Run(command);
     co_return result;
 }
 
@@ -50,10 +66,6 @@ Task<LinkResult> TPhoneLink::Erase(std::string folder, std::string name)
 {
     if (name.empty())
         co_return Result(LinkError::NoName);
-    auto command = std::make_shared<TCommand>();
-    command->Kind = pcFSFE;
-    command->Text = CommandFSFE(name);
-    InFolder(command, folder);
-    const LinkResult result = co_await Run(command);
+    const LinkResult result = co_await SendFSFE(folder, name);
     co_return result;
 }

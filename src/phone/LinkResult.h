@@ -39,7 +39,7 @@ struct LinkResult {
     LinkError Error = LinkError::None;
     std::string Command;   // the command text (echo, refusal) or its short name (silence)
     std::string Name;      // the file, as the PC shows it
-    std::string Detail;
+    std::string Detail;    // more for whoever wants it; for a refusal, a wrong echo or silence, what came
     std::int64_t Expected = 0, Actual = 0;
     int Code = 0;
     std::size_t Done = 0, Files = 0;   // a cancelled queue: files done of files queued

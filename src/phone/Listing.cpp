@@ -16,10 +16,8 @@ Task<TPhoneLink::Listing> TPhoneLink::RunListing(std::string folder, bool shown)
     // Entries join the list on show only while it is still this listing's.
     const std::uint64_t number = listingNumber_;
     auto records = std::make_shared<std::vector<TFileInfo>>();
-    auto command = std::make_shared<TCommand>();
-    command->Kind = pcFSDL;
-    command->Text = CommandFSDL(folder);
-    command->OnBlock = [this, folder, shown, number, records](TCommand&, std::span<const std::uint8_t> block) {
+    // A named handler: a temporary one in the co_await expression would be destroyed twice.
+    std::function<void(std::span<const std::uint8_t>)> onBlock = [this, folder, shown, number, records](std::span<const std::uint8_t> block) {
         std::vector<std::string> refused;
         for (const TFileInfo& info : ParseListingBlock(block, &refused)) {
             records->push_back(info);
@@ -34,13 +32,23 @@ Task<TPhoneLink::Listing> TPhoneLink::RunListing(std::string folder, bool shown)
             emit ListingEntryRefused(folder, line);
         }
     };
-    listing.Result = co_await Run(command);
-    // The handset's folder is this one once it has listed it; after a failure it is not known.
-    handsetFolder_ = listing.Result.Ok() ? folder : std::string();
+    listing.Result = co_await SendFSDL(folder, std::move(onBlock));
     if (listing.Result.Ok() && shown && listingNumber_ == number)
         emit ListingEnded();
     listing.Records = std::move(*records);
     co_return listing;
+}
+
+Task<LinkResult> TPhoneLink::SendFSDL(std::string folder, std::function<void(std::span<const std::uint8_t>)> onBlock)
+{
+    auto command = std::make_shared<TCommand>();
+    command->Kind = pcFSDL;
+    command->Text = CommandFSDL(folder);
+    command->OnBlock = [onBlock](TCommand&, std::span<const std::uint8_t> block) { onBlock(block); };
+    const LinkResult result = co_await Run(command);
+    // The handset's folder is this one once it has listed it; after a failure it is not known.
+    handsetFolder_ = result.Ok() ? folder : std::string();
+    co_return result;
 }
 
 Task<TPhoneLink::Listing> TPhoneLink::List(std::string folder)

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -162,7 +163,6 @@ signals:
 
 private:
     struct ReadJob;
-    struct WriteJob;
 
     // ---- commands (CommandEngine.cpp) ----
     // Runs a command and completes with its result; a refusal resets the handset, silence gives
@@ -172,6 +172,15 @@ private:
     void Report(const LinkResult& result, const std::string& details = {});
     void GoOffline();
     void ResetHandset();
+    // The commands, each sent (after those queued; `first`: ahead of them) and awaited; what a
+    // success means to the link happens inside (online, the model, the file system ready).
+    Task<LinkResult> SendATZ(bool first = false);
+    Task<LinkResult> SendCGMM();
+    Task<LinkResult> SendFSIF();
+    Task<LinkResult> SendFSDL(std::string folder, std::function<void(std::span<const std::uint8_t>)> onBlock);
+    Task<LinkResult> SendFSFR(std::string folder, std::shared_ptr<ReadJob> job);
+    Task<LinkResult> SendFSFW(std::string folder, TFileInfo file, std::shared_ptr<std::vector<std::uint8_t>> data);
+    Task<LinkResult> SendFSFE(std::string folder, std::string name);
     // Makes `command` one on a file of `folder`: as it is about to go out, the handset lists
     // that folder first unless it was the one listed last (a failed listing ends the command).
     void InFolder(const std::shared_ptr<TCommand>& command, const std::string& folder);

@@ -22,7 +22,7 @@
 #include "platform/Serial.h"
 #include "handset/VirtualHandset.h"
 #include "serial/PortAdvice.h"
-#include "serial/PortCheck.h"
+#include "phone/PortCheck.h"
 
 namespace {
 
@@ -232,7 +232,7 @@ TEST(PortAdvice, HolderMissingPortAndSilentHandsetInTheReportAndTheCheck)
     std::ostringstream busy;
     PortCheckSettings s;
     s.Port = pty.SlavePath;
-    EXPECT_FALSE(RunPortCheck(s, busy));
+    EXPECT_FALSE(WaitFor(RunPortCheck(s, &busy)));
     EXPECT_NE(busy.str().find("  FAILED   no other process holds it: held by sleep (pid " + std::to_string(child)
                               + ")\n"),
               std::string::npos)
@@ -243,7 +243,7 @@ TEST(PortAdvice, HolderMissingPortAndSilentHandsetInTheReportAndTheCheck)
 
     std::ostringstream missing;
     s.Port = "/nonexistent-tarvel-dir/ttyUSB9";
-    EXPECT_FALSE(RunPortCheck(s, missing));
+    EXPECT_FALSE(WaitFor(RunPortCheck(s, &missing)));
     EXPECT_EQ(missing.str(),
               "Checking the port /nonexistent-tarvel-dir/ttyUSB9 at 115200 bit/s:\n"
               "  FAILED   the port exists (/nonexistent-tarvel-dir/ttyUSB9): not there\n"
@@ -265,7 +265,7 @@ TEST(PortAdvice, HolderMissingPortAndSilentHandsetInTheReportAndTheCheck)
     std::ostringstream mute;
     s.Port = silent.SlavePath();
     s.ReplyTimeoutMs = 300;
-    EXPECT_FALSE(RunPortCheck(s, mute));
+    EXPECT_FALSE(WaitFor(RunPortCheck(s, &mute)));
     EXPECT_NE(mute.str().find("  ok       the line opens at 115200 bit/s\n"
                               "  FAILED   the handset answers ATZ and AT+CGMM within 0.3 s: no answer to ATZ within 0.3 s\n"),
               std::string::npos)

@@ -41,7 +41,7 @@ TEST_F(LinkTest, QueuedCommandsCompleteInOrderAndAWithdrawnOneIsNeverSent)
         queued.back()->Kind = kind;
         queued.back()->Text = kind == pcATZ ? CommandATZ() : kind == pcCGMM ? CommandCGMM() : CommandFSIF();
         queued.back()->OnDone = [done, kind](const LinkResult& r, std::span<const std::uint8_t>) { done->emplace_back(kind, r.Error); };
-        link.Channel().Submit(queued.back());
+        link.Channel().SendCommand(queued.back());
     }
     EXPECT_EQ(link.Channel().Current(), queued[0].get());
     EXPECT_FALSE(link.Channel().Withdraw(queued[0]));   // on the line already: it runs to its end

@@ -1,11 +1,13 @@
 #pragma once
 // The port check (`tarvel --check-port`, `tarvel-cli check`): the steps from "is there a port" to "does the handset
-// know the file-system commands", in order, each printed with its result. Needs a
-// QCoreApplication (the serial driver runs on its event loop), no window.
+// know the file-system commands", in order, each printed with its result. The commands go through
+// a command channel of its own (phone/Channel.h). Needs a QCoreApplication (the channel runs on
+// its event loop), no window.
 #include <cstdint>
 #include <ostream>
 #include <string>
 
+#include "phone/Task.h"
 #include "serial/PortAdvice.h"
 
 struct PortCheckSettings {
@@ -20,4 +22,4 @@ struct PortCheckSettings {
 // Runs the checks, writing one line per check ("ok" or "FAILED" and what was found, with
 // advice lines below a failure); the checks behind a failed one are listed as not run. True
 // only when every check passed.
-bool RunPortCheck(const PortCheckSettings& settings, std::ostream& out);
+Task<bool> RunPortCheck(PortCheckSettings settings, std::ostream* out);
