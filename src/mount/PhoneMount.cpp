@@ -920,6 +920,12 @@ void TPhoneMount::Pump()
             then();
         return;
     }
+    // The window shares the link: a transfer of its own goes on undisturbed.
+    if (link_.Busy()) {
+        QPointer<TPhoneMount> self(this);
+        connect(&link_, &TPhoneLink::BusyChanged, this, [self] { if (self) self->Pump(); }, Qt::SingleShotConnection);
+        return;
+    }
     const auto next = std::min_element(queue_.begin(), queue_.end(), [](const auto& a, const auto& b) {
         return a->Prio != b->Prio ? a->Prio < b->Prio : a->Seq < b->Seq;
     });
