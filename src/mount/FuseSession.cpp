@@ -164,7 +164,7 @@ void DoOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     const std::uint64_t request = Of(req).NextRequest++;
     fuse_req_interrupt_func(req, OnInterrupt, reinterpret_cast<void*>(static_cast<std::uintptr_t>(request)));
     Post(req, [req, ino, info, request](TPhoneMount& m) {
-        m.Open(ino, info.flags, request, [req, info](int error, std::uint64_t handle) {
+        m.Open(ino, info.flags, request, [req, info, &m](int error, std::uint64_t handle) {
             if (error) {
                 fuse_reply_err(req, error);
                 return;
@@ -172,7 +172,9 @@ void DoOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
             fuse_file_info opened = info;
             opened.fh = handle;
             opened.keep_cache = 0;
-            fuse_reply_open(req, &opened);
+            // The caller has gone meanwhile: the kernel will not release the handle.
+            if (fuse_reply_open(req, &opened) != 0)
+                m.Release(handle, [](int) {});
         });
     });
 }
