@@ -436,7 +436,7 @@ int RunMount(const CliSettings& s, const std::string& mountPoint, bool foregroun
             stop->setEnabled(false);
             if (!mount.Idle() && !s.Quiet)
                 std::cerr << "Unmounting once the transfers under way are done.\n";
-            mount.WhenIdle([&fuse] { fuse.Stop(); });
+            mount.WhenIdle([&fuse] { fuse.Unmount(); });
         });
     }
     loop.exec();

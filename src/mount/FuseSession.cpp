@@ -356,7 +356,7 @@ bool TFuseSession::Start(const std::string& mountpoint, const std::string& port,
     return true;
 }
 
-void TFuseSession::Stop()
+void TFuseSession::Unmount()
 {
     if (!impl_)
         return;
@@ -367,6 +367,13 @@ void TFuseSession::Stop()
     }
     if (thread_.joinable())
         thread_.join();
+}
+
+void TFuseSession::Stop()
+{
+    if (!impl_)
+        return;
+    Unmount();
     fuse_session_unmount(impl_->Session);
     fuse_session_destroy(impl_->Session);
     impl_.reset();

@@ -25,7 +25,10 @@ public:
     // Mounts the phone at `mountpoint` (fsname=tarvel:<port>, subtype=tarvel, the options) and
     // starts the loop. False with the reason in `error`.
     bool Start(const std::string& mountpoint, const std::string& port, const MountOptions& options, std::string* error);
-    // Unmounts (if still mounted) and waits for the loop to end.
+    // Unmounts (if still mounted) and waits for the loop to end; the session stays, so that
+    // replies still due go nowhere harmlessly.
+    void Unmount();
+    // Unmounts and ends the session: no reply may follow.
     void Stop();
     bool Running() const { return running_; }
     const std::string& MountPoint() const { return mountpoint_; }

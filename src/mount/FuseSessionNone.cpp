@@ -15,4 +15,5 @@ bool TFuseSession::Start(const std::string&, const std::string&, const MountOpti
     return false;
 }
 
+void TFuseSession::Unmount() {}
 void TFuseSession::Stop() {}

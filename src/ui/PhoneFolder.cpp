@@ -65,8 +65,9 @@ void TForm_Main::StopPhoneFolder()
     if (!PhoneFuse)
         return;
     // Unmounted at once: an upload under way still ends on the link; whatever was changed and
-    // not sent is kept with the unsent files.
-    PhoneFuse->Stop();
+    // not sent is kept with the unsent files. The requests still waiting are answered before
+    // the session ends.
+    PhoneFuse->Unmount();
     PhoneMount->Abandon();
     PhoneFuse.reset();
     PhoneMount.reset();
