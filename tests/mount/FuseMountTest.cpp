@@ -135,7 +135,8 @@ TEST_F(FuseMountTest, TheOrdinaryToolsWork)
 }
 
 // A write the handset refuses fails cp and leaves its bytes with the unsent files (exit status
-// 1); a handset that stops mid-copy fails cp while the folder still lists.
+// 1); a handset that stops mid-copy fails cp while the folder still lists, and the next copy
+// reconnects.
 TEST_F(FuseMountTest, FailuresReachTheCopyingProgram)
 {
     options.CmeErrorOn = "+FSFW";
@@ -147,6 +148,10 @@ TEST_F(FuseMountTest, FailuresReachTheCopyingProgram)
     handset->Update([](HandsetOptions& o) { o.CmeErrorOn.clear(); o.SilentOn = "+FSFR"; });
     EXPECT_NE(Sh("cp \"$MP/tune.mmf\" out.mmf").status, 0);
     EXPECT_EQ(Sh("ls \"$MP\"").out, "ring.mmf\ntune.mmf\n");
+    // The next operation that needs the phone connects again.
+    handset->Update([](HandsetOptions& o) { o.SilentOn.clear(); });
+    EXPECT_EQ(Sh("cp \"$MP/tune.mmf\" out.mmf").status, 0);
+    EXPECT_TRUE(SameBytes(ReadFile(pc / "out.mmf"), PatternBytes(3000, 7)));
     cli.terminate();
     ASSERT_TRUE(Ended());
     EXPECT_EQ(cli.exitCode(), 1);
