@@ -472,7 +472,7 @@ void TPhoneMount::SetSize(std::uint64_t ino, std::uint64_t handle, std::int64_t 
         reply(EISDIR, {});
         return;
     }
-    auto resize = [this, path, size](const std::shared_ptr<LocalFile>& local) {
+    auto resize = [size](const std::shared_ptr<LocalFile>& local) {
         std::error_code error;
         fs::resize_file(local->File, static_cast<std::uintmax_t>(size), error);
         local->Dirty = true;
@@ -774,7 +774,7 @@ void TPhoneMount::Upload(std::shared_ptr<LocalFile> file, const std::string& fol
     ++file->Uploading;
     auto job = std::make_shared<Job>();
     job->Prio = kUpload;
-    job->Waiters.emplace_back(0, [this, file, then](int error) {
+    job->Waiters.emplace_back(0, [file, then](int error) {
         --file->Uploading;
         then(error);
     });
