@@ -113,8 +113,11 @@ protected:
 TEST_F(FuseMountTest, TheOrdinaryToolsWork)
 {
     Mount();
-    const std::string list = "stat -c '%n %s' * | sort";
-    EXPECT_EQ(Sh("cd \"$MP\" && " + list).out, Sh("cd '" + (phone / "user/sounds").string() + "' && " + list).out);
+    // Names, sizes and dates (the handset's are to the minute).
+    const std::string list = "find . -type f -printf '%f %s %TY-%Tm-%Td %TH:%TM\\n' | sort";
+    const std::string listed = Sh("cd \"$MP\" && " + list).out;
+    EXPECT_EQ(listed, Sh("cd '" + (phone / "user/sounds").string() + "' && " + list).out);
+    EXPECT_NE(listed.find("tune.mmf 3000 "), std::string::npos) << listed;
     EXPECT_EQ(Sh("ls \"$MP/..\"").out, "sounds\n");
 
     WriteFile(pc / "in.bin", PatternBytes(20000, 3));
