@@ -33,7 +33,8 @@ need_packages() {
     fi
 }
 
-base_packages=(g++ cmake make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libasound2-dev)
+# libfuse3-dev builds the phone folder (tarvel-cli mount), fuse3 runs and tests it.
+base_packages=(g++ cmake make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libasound2-dev pkg-config libfuse3-dev fuse3)
 
 configure_and_build() {
     local dir="$1"; shift

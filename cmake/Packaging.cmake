@@ -24,6 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# tarvel-cli mount (and the window's phone folder) mount with fusermount3, which is in fuse3;
+# libfuse3 itself is found by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fuse3")
 # The program loads the synthesizer library at run time (dlopen) rather than linking it, so no
 # file of the package names lib/tarvel in its needs and dpkg-shlibdeps need not search it; the
 # library's own needs (ALSA) are found like those of the programs.

@@ -10,16 +10,23 @@
 
 #include <unistd.h>
 
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSocketNotifier>
 
 #include "cli/Answers.h"
 #include "cli/ProgressLine.h"
 #include "midlet/Installer.h"
+#include "mount/FuseSession.h"
+#include "mount/MountRules.h"
+#include "mount/PhoneMount.h"
 #include "phone/Backup.h"
 #include "phone/PhoneLink.h"
+#include "platform/Background.h"
 #include "platform/SerialPorts.h"
+#include "platform/StopSignals.h"
 #include "protocol/Text.h"
 #include "protocol/Upload.h"
 #include "phone/PortCheck.h"
@@ -382,4 +389,57 @@ int RunPorts()
     for (const SerialPorts::StableName& name : SerialPorts::ListStableNames())
         std::cout << name.path << "  (now " << name.device << ")\n";
     return 0;
+}
+
+int RunMount(const CliSettings& s, const std::string& mountPoint, bool foreground, const MountOptions& options)
+{
+    if (!TFuseSession::Available()) {
+        Complain("mounting is not available: this tarvel-cli was built without libfuse 3");
+        return 1;
+    }
+    const int started = foreground ? -1 : DetachToBackground();
+    Session session(s);
+    if (!session.Start()) {
+        ReportStarted(started, 1);
+        return 1;
+    }
+    TPhoneLink& link = session.Link();
+    TPhoneMount mount(link, options, UnsentFolder(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
+    // The next operation after the link was lost reconnects.
+    mount.SetReconnect([&link, s] { return link.Connect(s.Port, s.BaudRate, s.CheckLineStatus, s.HwFlow); });
+    QObject::connect(&mount, &TPhoneMount::LogLine, &mount, [](const std::string& line) { Complain(line); });
+    TFuseSession fuse(mount);
+    std::string error;
+    if (!fuse.Start(mountPoint, s.Port, options, &error)) {
+        Complain(error);
+        ReportStarted(started, 1);
+        return 1;
+    }
+    ReportStarted(started, 0);
+    if (!s.Quiet)
+        std::cerr << "The phone is mounted at " << mountPoint << " (\"fusermount3 -u " << mountPoint << "\" unmounts it).\n";
+
+    QEventLoop loop;
+    // Unmounted: what is under way ends, files never uploaded are kept, then the program ends.
+    QObject::connect(&fuse, &TFuseSession::Ended, &loop, [&] {
+        mount.Abandon();
+        mount.WhenIdle([&loop] { loop.quit(); });
+    });
+    // Ctrl+C, SIGTERM: the transfer under way and the uploads waiting land first.
+    std::unique_ptr<QSocketNotifier> stop;
+    if (const int fd = InstallStopSignals(); fd >= 0) {
+        stop = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(stop.get(), &QSocketNotifier::activated, &loop, [&, fd] {
+            char drained[16];
+            while (::read(fd, drained, sizeof drained) > 0) {
+            }
+            stop->setEnabled(false);
+            if (!mount.Idle() && !s.Quiet)
+                std::cerr << "Unmounting once the transfers under way are done.\n";
+            mount.WhenIdle([&fuse] { fuse.Unmount(); });
+        });
+    }
+    loop.exec();
+    fuse.Stop();
+    return mount.FailedUploads() > 0 ? 1 : 0;
 }

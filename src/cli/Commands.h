@@ -36,3 +36,7 @@ int RunInstallMidlet(const CliSettings& s, const std::string& jad, const std::st
 // The port check of `tarvel --check-port`, with these line settings.
 int RunCheck(const CliSettings& s);
 int RunPorts();
+// Serves the whole phone as a folder at `mountPoint` until it is unmounted (fusermount3 -u,
+// Ctrl+C, SIGTERM); in the background unless `foreground`. `options`: those of -o, checked.
+struct MountOptions;
+int RunMount(const CliSettings& s, const std::string& mountPoint, bool foreground, const MountOptions& options);

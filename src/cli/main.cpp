@@ -13,6 +13,7 @@
 #include "TarvelVersion.h"
 #include "cli/Answers.h"
 #include "cli/Commands.h"
+#include "mount/MountRules.h"
 #include "protocol/PhoneTree.h"
 #include "serial/TraceFile.h"
 #include "settings/Unit_Init.h"
@@ -66,6 +67,15 @@ const std::vector<CliCommand>& Commands()
          "all of them pass.",
          "", "", 0, 0, {}},
         {"ports", "", "list the serial ports the port setup of the window offers", "", "", "", 0, 0, {}},
+        {"mount", "MOUNTPOINT", "serve the whole phone as a folder at MOUNTPOINT",
+         "Its folders are the phone tree. A file is read from the phone once, when it is first opened, and "
+         "a file written is sent when it is closed: close() waits for the phone and fails when the phone "
+         "refused it (its bytes are then kept in ~/.local/state/tarvel/unsent). Unmount with "
+         "\"fusermount3 -u MOUNTPOINT\", Ctrl+C or SIGTERM; the exit status is 1 when any file could not be "
+         "sent. Options of -o: relist=SECONDS (list a folder again when opened after this long, default 5), "
+         "negative_timeout=SECONDS, noauto_unmount, and those of mount.fuse3. See the manual for thumbnailers "
+         "on a slow line.",
+         "MOUNTPOINT", "an empty folder", 1, 1, {"foreground", "options"}},
     };
     return commands;
 }
@@ -92,6 +102,8 @@ QCommandLineOption Option(const char* name)
         add({"overwrite"}, "Replace files that exist at the destination without asking.");
         add({"skip-existing"}, "Leave files that exist at the destination alone without asking.");
         add({"melody"}, "Upload as a melody (.mmf files): the melody header in front, type 0.");
+        add({"f", "foreground"}, "Stay in the foreground (else the mount goes on in the background).");
+        add({"o", "options"}, "Mount options, comma-separated (see above).", "OPTIONS");
         return o;
     }();
     return options.at(name);
@@ -116,7 +128,9 @@ void Build(QCommandLineParser& parser, const CliCommand* cmd, bool allOptions)
     for (const char* name : kGlobalOptions)
         parser.addOption(Option(name));
     if (allOptions) {
-        for (const char* name : {"json", "output", "overwrite", "skip-existing", "melody"})
+        // -o of mount (its options) is -o of get (the output folder) here: it only has to be
+        // passed over to find the command.
+        for (const char* name : {"json", "output", "overwrite", "skip-existing", "melody", "foreground"})
             parser.addOption(Option(name));
     } else if (cmd) {
         for (const char* name : cmd->options)
@@ -351,5 +365,13 @@ int main(int argc, char** argv)
         return RunBackup(s, operands.front());
     if (command == "check")
         return RunCheck(s);
+    if (command == "mount") {
+        const MountOptions options = ParseMountOptions(given("options") ? parser.value(QStringLiteral("options")).toStdString() : "");
+        if (!options.Error.empty())
+            return Usage("-o: " + options.Error, &parser);
+        if (!std::filesystem::is_directory(operands.front()))
+            return Usage(operands.front() + ": no such folder on the PC", &parser);
+        return RunMount(s, std::filesystem::absolute(operands.front()).lexically_normal().string(), given("foreground"), options);
+    }
     return RunPorts();
 }

@@ -11,6 +11,7 @@
 //   FileWrite.cpp       file write and erase
 //   Queues.cpp          download, upload and delete of several files, and their books
 //   Backup.cpp          the incremental backup
+//   FileSystemInfo.cpp  the handset's capacity and free space
 // Copy As MIDlet drives the link through this surface: midlet/Installer.h.
 #include <cstdint>
 #include <functional>
@@ -84,6 +85,14 @@ public:
     // old file whole). An empty target saves nothing (SaveFailed).
     Task<LinkResult> Fetch(std::string folder, TFileInfo entry, std::string target);
     Task<LinkResult> Erase(std::string folder, std::string name);
+    // The handset's capacity and free bytes (AT+FSIF; FileSystemInfo.cpp). Known is false when
+    // the handset answered without them.
+    struct Space {
+        LinkResult Result;
+        bool Known = false;
+        std::int64_t Capacity = 0, Free = 0;
+    };
+    Task<Space> FileSpace();
     // Writes `bytes` as the file `name` (the handset's file type `type`); the name must be free.
     Task<LinkResult> Write(std::string folder, std::string name, std::int32_t type, std::vector<std::uint8_t> bytes);
 

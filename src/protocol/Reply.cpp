@@ -331,3 +331,28 @@ std::string CommandFSFW(const TFileInfo& r)
 {
     return "AT+FSFW=" + BuildWriteArgs(r) + "\r\n";
 }
+
+FileSystemInfo ParseFileSystemInfo(std::string_view reply)
+{
+    FileSystemInfo info;
+    const std::size_t at = reply.find("+FSIF:");
+    if (at == std::string_view::npos)
+        return info;
+    std::string_view rest = reply.substr(at + 6);
+    rest = rest.substr(0, rest.find_first_of("\r\n"));
+    const std::size_t comma = rest.find(',');
+    if (comma == std::string_view::npos)
+        return info;
+    auto number = [](std::string_view s, std::int64_t& out) {
+        s = TrimCtl(s);
+        if (s.empty() || s.size() > 18 || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        out = 0;
+        for (const char c : s)
+            out = out * 10 + (c - '0');
+        return true;
+    };
+    if (number(rest.substr(0, comma), info.Capacity) && number(rest.substr(comma + 1), info.Free) && info.Free <= info.Capacity)
+        info.Ok = true;
+    return info;
+}

@@ -109,3 +109,13 @@ std::string CommandFSDL(std::string_view dirPath);   // AT+FSDL="<path>"\r\n
 std::string CommandFSFE(std::string_view name);      // AT+FSFE= -1,"<name>"\r\n
 std::string CommandFSFR(std::string_view name);      // AT+FSFR= -1,"<name>"\r\n
 std::string CommandFSFW(const TFileInfo& r);         // AT+FSFW=<BuildWriteArgs>\r\n
+
+// The file-system information of the AT+FSIF reply: "+FSIF: <capacity>,<free>" (bytes). Ok is
+// false when the reply holds no such line or its numbers cannot be read (negative, free above
+// capacity, not numbers).
+struct FileSystemInfo {
+    bool Ok = false;
+    std::int64_t Capacity = 0;
+    std::int64_t Free = 0;
+};
+FileSystemInfo ParseFileSystemInfo(std::string_view reply);

@@ -76,7 +76,9 @@ void TForm_Main::closeEvent(QCloseEvent* event)
     if (FormDestroyed)
         return;
     FormDestroyed = true;
-    // Any wait under way ends, and nothing more goes out on the line.
+    // The phone folder goes first (files changed in it and not yet sent are kept as unsent);
+    // then any wait under way ends, and nothing more goes out on the line.
+    StopPhoneFolder();
     Link->Close();
     if (Form_Progress)
         Form_Progress->hide();

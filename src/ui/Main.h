@@ -11,6 +11,7 @@
 //                             home folder, Back up phone
 //   ui/DragDrop.cpp           files dropped from other programs
 //   ui/MenuCommands.cpp       COM setup, About and Log menu entries
+//   ui/PhoneFolder.cpp        Show phone in file manager: the phone mounted as a folder
 //   smaf/Preview.cpp          Play MMF / Stop MMF
 #include <array>
 #include <cstdint>
@@ -44,6 +45,8 @@ class QTreeWidgetItem;
 class QStatusBar;
 class QWidget;
 class TPhoneLink;
+class TPhoneMount;
+class TFuseSession;
 
 // A phone list item shows a record of the link's PhoneRecords: its position there, the record.
 std::optional<std::size_t> PhoneItemIndex(const QTreeWidgetItem* item);
@@ -122,6 +125,7 @@ public:
     QAction* Action_Reconnect = nullptr;
     QAction* Action_CopyAsMIDlet = nullptr;
     QAction* Action_BackupPhone = nullptr;
+    QAction* Action_ShowPhoneFolder = nullptr;
     QMenu* MenuSetup = nullptr;
     QMenu* MenuAction = nullptr;
     QMenu* MenuHelp = nullptr;
@@ -195,6 +199,16 @@ public:
     void Action_BackupPhoneExecute();
     // Once the backup into `dir` has ended: the folder `shown` on display again, and the summary.
     void ShowBackupSummary(const std::string& dir, const std::string& shown, const BackupSummary& summary);
+
+    // ---- the phone as a folder (ui/PhoneFolder.cpp) ----------------------------------------
+    // Checked: the phone is mounted (served by Link, alongside the panes) at PhoneFolderPath()
+    // and shown in the desktop's file manager; unchecked: unmounted.
+    void Action_ShowPhoneFolderExecute(bool checked);
+    // $XDG_RUNTIME_DIR/tarvel/phone (Qt's runtime folder where the variable is not set).
+    static std::string PhoneFolderPath();
+    void StopPhoneFolder();
+    std::unique_ptr<TPhoneMount> PhoneMount;
+    std::unique_ptr<TFuseSession> PhoneFuse;   // after PhoneMount: destroyed before it
 
     // ---- drag and drop (ui/DragDrop.cpp) ----------------------------------------------------
     bool DropTargetRegistered = false;

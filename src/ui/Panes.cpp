@@ -26,6 +26,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "mount/FuseSession.h"
+#include "mount/PhoneMount.h"
 #include "protocol/PhoneTree.h"
 #include "protocol/Text.h"
 #include "phone/PhoneLink.h"
@@ -230,6 +232,9 @@ void TForm_Main::createActions()
     Action_CopyAsMIDlet = make("Action_CopyAsMIDlet", "Copy As MIDlet", "Copy to phone as MIDlet (only for JAD files)", 8);
     Action_BackupPhone = make("Action_BackupPhone", "Back up phone...", "Copy every folder of the phone into a PC folder", -1);
     Action_BackupPhone->setEnabled(false);
+    Action_ShowPhoneFolder = make("Action_ShowPhoneFolder", "Show phone in file manager",
+                                  "Mount the phone as a folder and open it in the file manager", -1);
+    Action_ShowPhoneFolder->setCheckable(true);
 
     // Shortcuts work wherever the focus is in the main window.
     for (QAction* a : {EditSelectAll1, Action_Reload})
@@ -249,6 +254,7 @@ void TForm_Main::createActions()
     connect(Action_Reconnect, &QAction::triggered, this, [this] { Action_ReconnectExecute(); });
     connect(Action_CopyAsMIDlet, &QAction::triggered, this, [this] { Action_CopyAsMIDletExecute(); });
     connect(Action_BackupPhone, &QAction::triggered, this, [this] { Action_BackupPhoneExecute(); });
+    connect(Action_ShowPhoneFolder, &QAction::triggered, this, [this](bool checked) { Action_ShowPhoneFolderExecute(checked); });
 }
 
 void TForm_Main::createMenus()
@@ -268,6 +274,7 @@ void TForm_Main::createMenus()
     MenuAction->addAction(Action_Reconnect);
     MenuAction->addAction(Action_Reload);
     MenuAction->addAction(Action_BackupPhone);
+    MenuAction->addAction(Action_ShowPhoneFolder);
     MenuAction->addAction(EditSelectAll1);
     miLog = MenuAction->addAction(QStringLiteral("Log"));
     miLog->setObjectName(QStringLiteral("miLog"));

@@ -39,7 +39,7 @@ depends="$(field Depends)"
 echo "check-package: Depends: $depends"
 # The package names of the comma-separated list (alternatives included), without versions.
 names="$(printf '%s\n' "$depends" | tr ',|' '\n\n' | awk 'NF {print $1}')"
-for p in libqt6widgets6 libqt6gui6 libqt6core6 libasound2 libc6 libstdc++6; do
+for p in libqt6widgets6 libqt6gui6 libqt6core6 libasound2 libc6 libstdc++6 fuse3 libfuse3-3; do
     printf '%s\n' "$names" | grep -qxF "$p" || fail "Depends does not name $p"
 done
 

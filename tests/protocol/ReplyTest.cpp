@@ -303,3 +303,28 @@ TEST(CalcCRC, CheckValues)
 }
 
 } // namespace
+
+TEST(ParseFileSystemInfo, CapacityAndFreeOrNothing)
+{
+    const struct {
+        const char* reply;
+        bool ok;
+        std::int64_t capacity, free;
+    } cases[] = {
+        {"\r\n+FSIF: 67108864,1024\r\n\r\nOK\r\n", true, 67108864, 1024},
+        {"+FSIF:5000000000, 0\r\n", true, 5000000000, 0},
+        {"\r\n+FSIF: 10,20\r\n\r\nOK\r\n", false, 0, 0},   // more free than there is
+        {"\r\n+FSIF: 10\r\n\r\nOK\r\n", false, 0, 0},
+        {"\r\n+FSIF: -1,0\r\n\r\nOK\r\n", false, 0, 0},
+        {"\r\n+FSIF: 10,\r\n5\r\nOK\r\n", false, 0, 0},    // the numbers end with the line
+        {"\r\nOK\r\n", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const FileSystemInfo info = ParseFileSystemInfo(c.reply);
+        EXPECT_EQ(info.Ok, c.ok) << c.reply;
+        if (c.ok) {
+            EXPECT_EQ(info.Capacity, c.capacity) << c.reply;
+            EXPECT_EQ(info.Free, c.free) << c.reply;
+        }
+    }
+}

@@ -10,6 +10,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
+#include <QDesktopServices>
+#include <QProcess>
 
 #include "serial/CPDrv.h"
 #include "support/WindowFixture.h"
@@ -26,6 +28,15 @@ protected:
         w->setFocus(Qt::OtherFocusReason);
         WaitUntil([w] { return w->hasFocus(); }, 2000);
     }
+};
+
+// Where the window would have the desktop open a folder.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    std::vector<QUrl> Urls;
+public slots:
+    void Open(const QUrl& url) { Urls.push_back(url); }
 };
 
 struct ActionRow {
@@ -98,7 +109,8 @@ TEST_F(MainWindowTest, LayoutToolBarMenusAndStatusBar)
             menus.push_back(item->text().toStdString() + (item->isVisible() ? "" : "(hidden)"));
     }
     EXPECT_EQ(menus, (std::vector<std::string>{"Setup:", "COM Port...", "Home Dir...", "Action:", "Reconnect",
-                                               "Reload", "Back up phone...", "Select &All", "Log(hidden)", "Help:",
+                                               "Reload", "Back up phone...", "Show phone in file manager",
+                                               "Select &All", "Log(hidden)", "Help:",
                                                "About"}));
 
     EXPECT_EQ(win->PanelText(0).toStdString(), "");
@@ -378,4 +390,42 @@ TEST_F(MainWindowTest, ChoosingAFolderWhileOfflineIsIgnored)
     EXPECT_TRUE(win->Link->Channel().Idle());
 }
 
+
+// Show phone in file manager: the window's own link serves the phone as a folder under the
+// runtime folder, which the desktop is asked to open; unchecked, the folder is unmounted.
+TEST_F(MainWindowTest, ShowPhoneInFileManagerMountsThroughTheWindowsLink)
+{
+    if (!std::filesystem::exists("/dev/fuse")) {
+        if (std::getenv("TARVEL_REQUIRE_FUSE"))
+            FAIL() << "FUSE is required here (TARVEL_REQUIRE_FUSE) but /dev/fuse is missing";
+        GTEST_SKIP() << "no /dev/fuse: the phone folder cannot be mounted here";
+    }
+    const std::filesystem::path runtime = root / "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.string()));
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    WriteFile(phone / "user/sounds/tune.mmf", "tune");
+    StartOnline();
+
+    win->Action_ShowPhoneFolder->trigger();
+    const std::filesystem::path folder = runtime / "tarvel/phone";
+    EXPECT_EQ(catcher.Urls, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(folder.string()))});
+    QProcess cat;
+    cat.start(QStringLiteral("cat"), {QString::fromStdString((folder / "user/sounds/tune.mmf").string())});
+    ASSERT_TRUE(WaitUntil([&cat] { return cat.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(cat.readAllStandardOutput().toStdString(), "tune");
+    EXPECT_EQ(cat.exitCode(), 0);
+
+    win->Action_ShowPhoneFolder->trigger();
+    EXPECT_FALSE(win->Action_ShowPhoneFolder->isChecked());
+    EXPECT_EQ(ReadFile("/proc/self/mountinfo").find(" " + folder.string() + " "), std::string::npos);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+}
+
 } // namespace
+
+#include "WindowTest.moc"

@@ -1,0 +1,3 @@
+#include "platform/StopSignals.h"
+
+int InstallStopSignals() { return -1; }
