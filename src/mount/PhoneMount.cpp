@@ -277,14 +277,7 @@ void TPhoneMount::Open(std::uint64_t ino, int flags, std::uint64_t request, Open
                 reply(error, 0);
                 return;
             }
-            auto h = std::make_unique<Handle>();
-            h->Path = path;
-            h->Local = local;
-            h->File = local->File;
-            ++local->Open;
-            const std::uint64_t id = nextHandle_++;
-            handles_[id] = std::move(h);
-            reply(0, id);
+            reply(0, NewWriteHandle(path, local));
         });
         return;
     }
@@ -425,6 +418,12 @@ void TPhoneMount::Create(std::uint64_t parent, const std::string& name, CreateRe
     }
     // A new file reaches the handset when it is flushed, even empty; an editor's temporary never.
     local->Dirty = !local->LocalOnly;
+    const std::uint64_t id = NewWriteHandle(path, local);
+    reply(0, *AttrOf(path), id);
+}
+
+std::uint64_t TPhoneMount::NewWriteHandle(const std::string& path, const std::shared_ptr<LocalFile>& local)
+{
     auto h = std::make_unique<Handle>();
     h->Path = path;
     h->Local = local;
@@ -432,7 +431,7 @@ void TPhoneMount::Create(std::uint64_t parent, const std::string& name, CreateRe
     ++local->Open;
     const std::uint64_t id = nextHandle_++;
     handles_[id] = std::move(h);
-    reply(0, *AttrOf(path), id);
+    return id;
 }
 
 void TPhoneMount::Read(std::uint64_t handle, std::size_t size, std::int64_t offset, ReadReply reply)

@@ -150,6 +150,8 @@ private:
     std::map<std::string, std::string> cached_;                  // download key -> file
     std::map<std::uint64_t, std::unique_ptr<Handle>> handles_;
     std::uint64_t nextHandle_ = 1;
+    // A handle that writes through the local file `local` of `path`.
+    std::uint64_t NewWriteHandle(const std::string& path, const std::shared_ptr<LocalFile>& local);
     std::optional<std::pair<std::chrono::steady_clock::time_point, std::pair<std::int64_t, std::int64_t>>> space_;
 
     std::vector<std::shared_ptr<Job>> queue_;
