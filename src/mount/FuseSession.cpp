@@ -152,6 +152,28 @@ void DoReaddir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_
     fuse_reply_buf(req, buffer.data(), used);
 }
 
+// The listing with each entry's attributes, so that `ls -l` and file managers find them in the
+// kernel's cache rather than asking for each name again.
+void DoReaddirPlus(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
+{
+    const auto& entries = *reinterpret_cast<std::vector<MountDirEntry>*>(fi->fh);
+    std::vector<char> buffer(size);
+    std::size_t used = 0;
+    for (std::size_t i = static_cast<std::size_t>(offset); i < entries.size(); ++i) {
+        fuse_entry_param e {};
+        e.ino = entries[i].Attr.Ino;
+        e.attr = StatOf(entries[i].Attr);
+        e.attr_timeout = kAttrSeconds;
+        e.entry_timeout = kAttrSeconds;
+        const std::size_t n = fuse_add_direntry_plus(req, buffer.data() + used, size - used, entries[i].Name.c_str(), &e,
+                                                     static_cast<off_t>(i + 1));
+        if (n > size - used)
+            break;
+        used += n;
+    }
+    fuse_reply_buf(req, buffer.data(), used);
+}
+
 void DoReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
 {
     delete reinterpret_cast<std::vector<MountDirEntry>*>(fi->fh);
@@ -286,6 +308,7 @@ fuse_lowlevel_ops Operations()
     ops.setattr = DoSetattr;
     ops.opendir = DoOpendir;
     ops.readdir = DoReaddir;
+    ops.readdirplus = DoReaddirPlus;
     ops.releasedir = DoReleasedir;
     ops.open = DoOpen;
     ops.create = DoCreate;
