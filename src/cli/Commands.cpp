@@ -408,6 +408,7 @@ int RunMount(const CliSettings& s, const std::string& mountPoint, bool foregroun
     // The next operation after the link was lost reconnects.
     mount.SetReconnect([&link, s] { return link.Connect(s.Port, s.BaudRate, s.CheckLineStatus, s.HwFlow); });
     QObject::connect(&mount, &TPhoneMount::LogLine, &mount, [](const std::string& line) { Complain(line); });
+    QObject::connect(&mount, &TPhoneMount::NotUploaded, &mount, [](const std::string& line) { Complain(line); });
     TFuseSession fuse(mount);
     std::string error;
     if (!fuse.Start(mountPoint, s.Port, options, &error)) {

@@ -877,8 +877,8 @@ void TPhoneMount::KeepUnsent(const LocalFile& file, const std::string& name, con
         if (fs::copy_file(file.File, target, error))
             kept = target.string();
     }
-    emit LogLine(PrintableName(name) + ": not uploaded (" + reason + "); "
-                 + (kept.empty() ? std::string("its bytes could not be kept") : "its bytes are kept in " + kept));
+    emit NotUploaded(PrintableName(name) + ": not uploaded (" + reason + "); "
+                     + (kept.empty() ? std::string("its bytes could not be kept") : "its bytes are kept in " + kept));
 }
 
 void TPhoneMount::Abandon()

@@ -100,6 +100,8 @@ public:
 signals:
     // A line for the log (standard error of tarvel-cli, the log window).
     void LogLine(const std::string& line);
+    // A changed file the handset did not take, and where its bytes are kept (for the user to see).
+    void NotUploaded(const std::string& message);
 
 private:
     struct Folder;

@@ -38,8 +38,10 @@ void TForm_Main::Action_ShowPhoneFolderExecute(bool checked)
     PhoneMount->SetReconnect([this] {
         return Link->Connect(ComPort, static_cast<std::uint32_t>(ComBaudRate), ComCheckLineStatus, static_cast<THwFlowControl>(ComHwFlow));
     });
-    // A file the phone did not take: where its bytes are kept.
-    connect(PhoneMount.get(), &TPhoneMount::LogLine, this, [](const std::string& line) { Dialogs::ErrorBox(line); });
+    // A file the phone did not take: where its bytes are kept. What the phone folder does goes to
+    // the log.
+    connect(PhoneMount.get(), &TPhoneMount::NotUploaded, this, [](const std::string& line) { Dialogs::ErrorBox(line); });
+    connect(PhoneMount.get(), &TPhoneMount::LogLine, this, [this](const std::string& line) { AppendLog(false, line); });
     PhoneFuse = std::make_unique<TFuseSession>(*PhoneMount);
     std::string why;
     if (!PhoneFuse->Start(folder, ComPort, options, &why)) {
