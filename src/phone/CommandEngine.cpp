@@ -68,8 +68,10 @@ TPhoneLink::TPhoneLink(QObject* parent) : QObject(parent)
 
 TPhoneLink::~TPhoneLink()
 {
-    // The operations still waiting end now (Closed), so that none is left suspended.
+    // The operations still waiting end now (Closed), so that none is left suspended; whoever
+    // listened may be going too, so nothing more is signalled.
     closing_ = true;
+    blockSignals(true);
     channel_->EndAll(LinkError::Closed);
 }
 
