@@ -2,6 +2,8 @@
 
 #include <coroutine>
 
+#include <QCoreApplication>
+
 #include <functional>
 #include <span>
 #include <vector>
@@ -70,8 +72,11 @@ struct Exchange {
             case LinkError::WrongEcho: got->answer = Answer::Garbled; got->reply = r.Detail; break;
             default: got->answer = Answer::Silent; got->reply = r.Detail; break;
             }
+            // The check goes on from the event loop, not from inside the channel's call: the
+            // channel is the check's own and ends with it.
             if (*waiting)
-                std::exchange(*waiting, {}).resume();
+                QMetaObject::invokeMethod(QCoreApplication::instance(), [h = std::exchange(*waiting, {})] { h.resume(); },
+                                          Qt::QueuedConnection);
             else
                 done = true;
         };
