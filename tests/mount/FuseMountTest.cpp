@@ -46,6 +46,7 @@ protected:
             fs::create_directories(phone / folder.substr(1));
         fs::create_directories(mp);
         fs::create_directories(pc);
+        fs::create_directories(state);
         WriteFile(phone / "user/sounds/tune.mmf", PatternBytes(3000, 7));
         WriteFile(phone / "user/sounds/ring.mmf", "ring");
         options.Root = phone.string();
@@ -73,6 +74,9 @@ protected:
         handset->Start();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_STATE_HOME"), QString::fromStdString(state.string()));
+        // The mount's private store goes inside the test's folder: a mount killed outright
+        // leaves it behind.
+        env.insert(QStringLiteral("TMPDIR"), QString::fromStdString(state.string()));
         cli.setProcessEnvironment(env);
         cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         cli.start(QStringLiteral(TARVEL_BIN_DIR "/tarvel-cli"),
