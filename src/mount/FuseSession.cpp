@@ -54,6 +54,17 @@ struct stat StatOf(const MountAttr& a)
     return st;
 }
 
+// A name's entry for the kernel, kept by it for kAttrSeconds.
+fuse_entry_param EntryOf(const MountAttr& attr)
+{
+    fuse_entry_param e {};
+    e.ino = attr.Ino;
+    e.attr = StatOf(attr);
+    e.attr_timeout = kAttrSeconds;
+    e.entry_timeout = kAttrSeconds;
+    return e;
+}
+
 void ReplyEntry(fuse_req_t req, int error, const MountAttr& attr, int negativeSeconds)
 {
     fuse_entry_param e {};
@@ -68,10 +79,7 @@ void ReplyEntry(fuse_req_t req, int error, const MountAttr& attr, int negativeSe
         fuse_reply_err(req, error);
         return;
     }
-    e.ino = attr.Ino;
-    e.attr = StatOf(attr);
-    e.attr_timeout = kAttrSeconds;
-    e.entry_timeout = kAttrSeconds;
+    e = EntryOf(attr);
     fuse_reply_entry(req, &e);
 }
 
@@ -136,15 +144,20 @@ void DoOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     });
 }
 
-void DoReaddir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
+// The entries of an opened folder from `offset` on, as many as fit `size`; with `plus`, each with
+// its attributes, so that `ls -l` and file managers find them in the kernel's cache rather than
+// asking for each name again.
+void ReplyListing(fuse_req_t req, size_t size, off_t offset, fuse_file_info* fi, bool plus)
 {
     const auto& entries = *reinterpret_cast<std::vector<MountDirEntry>*>(fi->fh);
     std::vector<char> buffer(size);
     std::size_t used = 0;
     for (std::size_t i = static_cast<std::size_t>(offset); i < entries.size(); ++i) {
-        const struct stat st = StatOf(entries[i].Attr);
-        const std::size_t n = fuse_add_direntry(req, buffer.data() + used, size - used, entries[i].Name.c_str(), &st,
-                                                static_cast<off_t>(i + 1));
+        const fuse_entry_param e = EntryOf(entries[i].Attr);
+        const auto next = static_cast<off_t>(i + 1);
+        const char* name = entries[i].Name.c_str();
+        const std::size_t n = plus ? fuse_add_direntry_plus(req, buffer.data() + used, size - used, name, &e, next)
+                                   : fuse_add_direntry(req, buffer.data() + used, size - used, name, &e.attr, next);
         if (n > size - used)
             break;
         used += n;
@@ -152,26 +165,14 @@ void DoReaddir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_
     fuse_reply_buf(req, buffer.data(), used);
 }
 
-// The listing with each entry's attributes, so that `ls -l` and file managers find them in the
-// kernel's cache rather than asking for each name again.
+void DoReaddir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
+{
+    ReplyListing(req, size, offset, fi, false);
+}
+
 void DoReaddirPlus(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
 {
-    const auto& entries = *reinterpret_cast<std::vector<MountDirEntry>*>(fi->fh);
-    std::vector<char> buffer(size);
-    std::size_t used = 0;
-    for (std::size_t i = static_cast<std::size_t>(offset); i < entries.size(); ++i) {
-        fuse_entry_param e {};
-        e.ino = entries[i].Attr.Ino;
-        e.attr = StatOf(entries[i].Attr);
-        e.attr_timeout = kAttrSeconds;
-        e.entry_timeout = kAttrSeconds;
-        const std::size_t n = fuse_add_direntry_plus(req, buffer.data() + used, size - used, entries[i].Name.c_str(), &e,
-                                                     static_cast<off_t>(i + 1));
-        if (n > size - used)
-            break;
-        used += n;
-    }
-    fuse_reply_buf(req, buffer.data(), used);
+    ReplyListing(req, size, offset, fi, true);
 }
 
 void DoReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
@@ -210,11 +211,7 @@ void DoCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t, fuse_
                 fuse_reply_err(req, error);
                 return;
             }
-            fuse_entry_param e {};
-            e.ino = a.Ino;
-            e.attr = StatOf(a);
-            e.attr_timeout = kAttrSeconds;
-            e.entry_timeout = kAttrSeconds;
+            const fuse_entry_param e = EntryOf(a);
             fuse_file_info opened = info;
             opened.fh = handle;
             fuse_reply_create(req, &e, &opened);

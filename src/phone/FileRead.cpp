@@ -13,8 +13,15 @@
 
 namespace {
 
+std::int32_t Advance(std::int32_t pos, std::int64_t length)
+{
+    return static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(pos) + length, INT32_MAX));
+}
+
+} // namespace
+
 // One read under way: what was asked for, what the header announced, what has arrived.
-struct ReadState {
+struct TPhoneLink::ReadJob {
     std::string Requested;   // the handset name asked for
     TFileInfo File;          // as the header announced it (under the name asked for)
     bool HeaderSeen = false;
@@ -24,14 +31,6 @@ struct ReadState {
     std::int32_t Received = 0;
 };
 
-std::int32_t Advance(std::int32_t pos, std::int64_t length)
-{
-    return static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(pos) + length, INT32_MAX));
-}
-
-} // namespace
-
-struct TPhoneLink::ReadJob : ReadState {};
 
 Task<LinkResult> TPhoneLink::SendFSFR(std::string folder, std::shared_ptr<ReadJob> job)
 {
@@ -40,7 +39,7 @@ Task<LinkResult> TPhoneLink::SendFSFR(std::string folder, std::shared_ptr<ReadJo
     command->Text = CommandFSFR(job->Requested);
     InFolder(command, folder);
     command->OnBlock = [this, job](TCommand& read, std::span<const std::uint8_t> block) {
-        ReadState& s = *job;
+        ReadJob& s = *job;
         const std::string shown = ShowableName(s.Requested);
         if (!s.HeaderSeen) {
             // The header is told from data blocks by its arrival, not by the CRC being 0, so a
@@ -114,7 +113,7 @@ Task<LinkResult> TPhoneLink::Fetch(std::string folder, TFileInfo entry, std::str
     if (!result.Ok())
         co_return result;
 
-    ReadState& s = *job;
+    ReadJob& s = *job;
     const TFileInfo& file = s.File;
     const std::string name = ShowableName(s.Requested);
     if (!s.Refusal.Ok())
